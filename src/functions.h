@@ -1,0 +1,219 @@
+// quenbrel utility library: helpers for command-line sequence tools.
+//
+// Plain free functions, many offered as twins for stdio streams (FILE*) and
+// for iostreams. Failures are reported by a message on standard error and a
+// result the caller tests; nothing here throws. Messages carry no prefix.
+#ifndef QUENBREL_FUNCTIONS_H
+#define QUENBREL_FUNCTIONS_H
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+
+/// Does nothing; marks the library for tools that link it.
+void libutil_main();
+
+// ---------------------------------------------------------------------------
+// Command-line arguments
+// ---------------------------------------------------------------------------
+
+/// Option map: option or flag name (as the caller passed it to a collector)
+/// to its value text; a flag's value is empty. A key is present exactly when
+/// the option or flag was given.
+typedef std::map<std::string, std::string> ARGMAP;
+
+/// Collects valued options. `argc` is the number of names that follow (a null
+/// name ends the list early). Every element that begins with a name is
+/// consumed: "-n 60" takes the next element as value, "-n60" the rest of the
+/// element. Consumed elements are removed from `argv` in place; the last
+/// occurrence wins. Returns the number of entries in `argmap`, or -1 (after
+/// "Bad argument to %s option\n" on stderr) when a name is the last element.
+int getoptions(char** argv, ARGMAP& argmap, int argc, ...);
+
+/// Collects flags: elements equal to one of the names are removed from `argv`
+/// and stored with an empty value. Returns the number of entries in `argmap`.
+int getflags(char** argv, ARGMAP& argmap, int argc, ...);
+
+/// Binds the input from argv[1]: a word beginning with "-" means stdin,
+/// anything else is opened for reading. Returns argv + 1, or null when there
+/// is no operand or the open fails ("Bad file name %s\n" on stderr; F null).
+/// A file opened here belongs to the caller, who closes it.
+char** assigninput(FILE*& F, char** argv);
+
+/// iostream twin: std::cin for "-...", else a new std::ifstream owned by the
+/// caller (also on failure, when it is left in the failed state after
+/// "Failed to open NAME for reading\n" on std::cerr). Null on failure.
+char** assigninput(std::istream*& fin, char** argv);
+
+/// Opens `fname` (non-null) for writing. 1 on success; 0 on failure, with
+/// "Failed to open %s for writing\n" on stderr and F null.
+int assignoutput(FILE*& F, char* fname);
+
+/// Binds the output from the element after `argv`: none means stdout and
+/// returns `argv` itself; a word beginning with "-" means stdout; anything
+/// else is opened for writing. Returns the operand's position, or null on
+/// failure.
+char** assignoutput(FILE*& F, char** argv);
+
+/// iostream twin by name: null name gives 0 silently; "-..." binds std::cout;
+/// otherwise a new std::ofstream owned by the caller (kept, failed, on error).
+int assignoutput(std::ostream*& fout, char* fname);
+
+/// iostream twin by position, as the FILE* one.
+char** assignoutput(std::ostream*& fout, char** argv);
+
+// ---------------------------------------------------------------------------
+// File helpers
+// ---------------------------------------------------------------------------
+
+/// Opens `fname` for reading; null (and "Failed to open %s for reading\n")
+/// on failure, null silently for a null name. The caller closes the stream.
+FILE* openifilename(const char* fname);
+
+/// Opens `fname` for writing (created or emptied); null on failure, with
+/// "Failed to open %s for writing\n". The caller closes the stream.
+FILE* openofilename(const char* fname);
+
+/// iostream twin of openifilename; the caller deletes the stream.
+std::ifstream* openifs(const char* fname);
+
+/// iostream twin of openofilename; the caller deletes the stream.
+std::ofstream* openofs(const char* fname);
+
+/// True when `pcFName` can be opened for reading. Prints nothing.
+bool exist(char* pcFName);
+
+/// Searches the ":"-separated directory list `pcPathVar` for `pcFName`.
+/// Returns a pointer to a static buffer holding the path found, or null.
+/// Not reentrant: the buffer is overwritten by the next call.
+char* findInPath(char* pcPathVar, char* pcFName);
+
+/// Copies the text file `fsource` to `fdest`. 0 on success, -1 on failure
+/// (with a message on stderr).
+int fcopy(char* fsource, char* fdest);
+
+/// Copies `fsource` to `fdest`, then removes `fsource`. 0 on success, -1 on
+/// failure; the source is only removed after a complete copy.
+int fmove(char* fsource, char* fdest);
+
+/// Writes `message` to stderr ("%%" comes out as "%") and ends the process
+/// with exit value -1 (status 255).
+[[noreturn]] void error(const char* message);
+
+// ---------------------------------------------------------------------------
+// Line readers
+// ---------------------------------------------------------------------------
+
+/// Reads up to size-1 characters of a line into `buff`, newline removed.
+/// 0 when text was delivered, 1 when nothing could be read.
+int readline(char* buff, unsigned long size, FILE* is);
+
+/// iostream twin: 1 when the stream is failed after the read (end of input,
+/// or a line that did not fit), else 0.
+int readline(char* buff, unsigned long size, std::istream* is);
+
+/// Reads one whole line of any length into `s`, newline removed. 1 for a
+/// line ended by a newline; otherwise the length of `s` (0 at end of input).
+int getline(FILE* is, std::string& s);
+
+// ---------------------------------------------------------------------------
+// Text helpers
+// ---------------------------------------------------------------------------
+
+/// Drops a leading run of `cSqz` and shrinks every other run to one.
+/// Returns the position of the new terminating null.
+char* squeeze(char* line, char cSqz);
+
+/// Drops every non-graphic character. Returns the new terminating null.
+char* squeeze(char* line);
+
+/// Whether `pattern` is a prefix of `line` (case-sensitive).
+bool starts_with(const char* line, const char* pattern);
+
+/// The character the backslash escape at the start of `line` stands for.
+char convert_esc(char* line);
+
+/// Replaces every backslash escape in `line` by its character; returns `line`.
+char* convertline(char* line);
+
+/// Complementary nucleotide of A, C, G, T (either case); other characters
+/// are returned unchanged.
+char transpose(char c);
+
+/// Upper-cases `s` in place and returns it; a null `s` is returned as is.
+char* toUpper(char* s);
+
+/// Upper-cases every character of `s` in place and returns it.
+std::string& toUpper(std::string& s);
+
+/// True when `line` holds no graphic character.
+bool isEmpty(char* line);
+
+/// Position just after column num-1 of `line` (columns are words, numbered
+/// from 1); never passes a line end; never null.
+const char* getColumn(const char* line, int num);
+
+/// A random integer from 0 to `maxval` drawn from rand(); never seeds.
+int uirand(unsigned int maxval);
+
+// ---------------------------------------------------------------------------
+// Hit record formats
+// ---------------------------------------------------------------------------
+
+/// Writes a co record: score, rep range, target range.
+void print_co(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
+              const char* pcRepName, long iRepFrom, long iRepTo, int iScore);
+void print_co(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
+              const char* pcRepName, long iRepFrom, long iRepTo, int iScore);
+
+/// Writes a short ft record.
+void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
+              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
+              double dSim, double dTranz, bool isDirect);
+/// Writes a long ft record (with two percentages).
+void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
+              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
+              double dSim, double dTranz, bool isDirect, double percent1,
+              double percent2);
+void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
+              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
+              double dSim, double dTranz, bool isDirect);
+void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
+              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
+              double dSim, double dTranz, bool isDirect, double percent1,
+              double percent2);
+
+/// Reads a co record. Returns the scan count minus one (8 for a whole record).
+int read_co(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
+            char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore);
+
+/// Reads an ft record (either form). Returns the scan count minus one (9).
+int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
+            char* pcRepName, long& iRepFrom, long& iRepTo, double& dScore,
+            double& dSim, double& dTranz, bool& isDirect);
+
+/// Reads an ft record with an integer score; the direction is appended to
+/// `pcRepName` as "@1" (d) or "@2" (c). Returns the scan count minus one, or
+/// 0 for any other direction character.
+int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
+            char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore,
+            double& dSim, double& dTranz);
+
+// ---------------------------------------------------------------------------
+// Report helpers
+// ---------------------------------------------------------------------------
+
+/// Writes ";\n" and `pcName` with a line end.
+void printHeader(FILE* FOUT, const char* pcName);
+
+/// Prints two aligned rows in 70-column blocks with a similarity line.
+void print_aln(FILE* FOUT, char* pcS1, char* pcS2);
+
+/// Reads `F` up to the next IG or FASTA entry header and returns the entry's
+/// name, or null at end of input. Not reentrant: points into a static buffer
+/// that the next call overwrites.
+char* getNextLocus(FILE* F);
+
+#endif  // QUENBREL_FUNCTIONS_H

@@ -1,0 +1,3 @@
+#include "functions.h"
+
+void libutil_main() {}

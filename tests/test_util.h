@@ -1,0 +1,142 @@
+// Shared helpers for the test programs: temporary directories, whole-file
+// reads and writes, capturing a stdio stream, and running the built binary.
+#ifndef QUENBREL_TEST_UTIL_H
+#define QUENBREL_TEST_UTIL_H
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh directory under TMPDIR, removed with its contents on destruction.
+class TempDir {
+ public:
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/quenbrel-test-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data())) path_ = buf.data();
+  }
+  ~TempDir() {
+    if (!path_.empty()) {
+      std::string cmd = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+      int rc = std::system(cmd.c_str());
+      (void)rc;
+    }
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline bool writeFile(const std::string& path, const std::string& data) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+inline std::string readFile(const std::string& path) {
+  std::string out;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return out;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  std::fclose(f);
+  return out;
+}
+
+// Everything written to a tmpfile-backed FILE*, from its start.
+inline std::string drain(FILE* f) {
+  std::string out;
+  std::fflush(f);
+  std::rewind(f);
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  return out;
+}
+
+// Captures what the process writes to file descriptor 2 (stderr and
+// std::cerr) between construction and text().
+class StderrCapture {
+ public:
+  StderrCapture() {
+    std::fflush(stderr);
+    file_ = std::tmpfile();
+    saved_ = dup(2);
+    dup2(fileno(file_), 2);
+  }
+  ~StderrCapture() { restore(); if (file_) std::fclose(file_); }
+  std::string text() {
+    restore();
+    return drain(file_);
+  }
+
+ private:
+  void restore() {
+    if (saved_ >= 0) {
+      std::fflush(stderr);
+      dup2(saved_, 2);
+      close(saved_);
+      saved_ = -1;
+    }
+  }
+  FILE* file_ = nullptr;
+  int saved_ = -1;
+};
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status, or 128 + signal number
+};
+
+// Runs `argv` (argv[0] is the program path) with `input` on standard input,
+// or with standard input taken from the file `stdinPath` when it is given.
+// Standard output and error are captured through temporary files.
+inline RunResult run(const std::vector<std::string>& argv, const std::string& input = "",
+                     const std::string& stdinPath = "") {
+  RunResult r;
+  TempDir tmp;
+  std::string inPath = stdinPath.empty() ? tmp.file("stdin") : stdinPath;
+  if (stdinPath.empty()) writeFile(inPath, input);
+  std::string outPath = tmp.file("stdout"), errPath = tmp.file("stderr");
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open(inPath.c_str(), O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  int ws = 0;
+  waitpid(pid, &ws, 0);
+  r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  r.out = readFile(outPath);
+  r.err = readFile(errPath);
+  return r;
+}
+
+}  // namespace testutil
+
+#endif  // QUENBREL_TEST_UTIL_H
