@@ -1,0 +1,539 @@
+// The conversion engine: one pass over the input bytes, in large blocks.
+//
+// Input is read in blocks into our own buffer and walked by a small state
+// machine, so a line of any length is one line and memory does not grow
+// with sequence, header or name length. Only a comment line holding
+// "FRAGMENT" is kept (from that word on), since it has to wait for its name
+// line. Output is gathered in a buffer and written in large blocks.
+#include "convert.h"
+
+#include <emmintrin.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr size_t kInCap = 128 * 1024;
+constexpr size_t kOutCap = 128 * 1024;
+// Residues are compacted into a small staging area before being wrapped, so
+// that the staging stays in the first-level cache.
+constexpr size_t kStageWindow = 8 * 1024;
+
+// Whitespace as the standard "%s" and "%d" conversions skip it.
+bool isScanSpace(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isAsciiLetter(unsigned char c) { return static_cast<unsigned>((c | 0x20) - 'a') < 26u; }
+
+// Parses what "%d" would: optional blanks, an optional sign, at least one
+// digit. Advances `p` past it; false when no integer is there.
+bool scanInt(const char*& p) {
+  const char* q = p;
+  while (isScanSpace(static_cast<unsigned char>(*q))) ++q;
+  if (*q == '+' || *q == '-') ++q;
+  if (*q < '0' || *q > '9') return false;
+  while (*q >= '0' && *q <= '9') ++q;
+  p = q;
+  return true;
+}
+
+// Whether `text` (beginning with "FRAGMENT") scans as a word, an integer, the
+// arrow and an integer, as the format "%s %d -> %d" would.
+bool isFragmentAnnotation(const char* text) {
+  const char* p = text;
+  while (*p && !isScanSpace(static_cast<unsigned char>(*p))) ++p;
+  if (!scanInt(p)) return false;
+  while (isScanSpace(static_cast<unsigned char>(*p))) ++p;
+  if (p[0] != '-' || p[1] != '>') return false;
+  p += 2;
+  return scanInt(p);
+}
+
+// Finds the annotation on one comment line fed to it in pieces: the text
+// from the first "FRAGMENT" to the line end, provided the line also holds
+// "->" somewhere.
+class FragmentScan {
+ public:
+  void reset() {
+    matched_ = 0;
+    prev_ = 0;
+    arrow_ = false;
+    capturing_ = false;
+    text_.clear();
+  }
+
+  void feed(const unsigned char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      unsigned char c = p[i];
+      if (prev_ == '-' && c == '>') arrow_ = true;
+      prev_ = c;
+      if (capturing_) {
+        text_.push_back(static_cast<char>(c));
+        continue;
+      }
+      // "FRAGMENT" has no repeated prefix, so a mismatch restarts the match.
+      if (c == static_cast<unsigned char>(kWord[matched_])) {
+        if (++matched_ == 8) {
+          capturing_ = true;
+          text_.assign(kWord, 8);
+        }
+      } else {
+        matched_ = (c == 'F') ? 1 : 0;
+      }
+    }
+  }
+
+  // At the end of the line: true when the annotation is valid; it is then
+  // moved into `out`.
+  bool take(std::string& out) {
+    if (!capturing_ || !arrow_ || !isFragmentAnnotation(text_.c_str())) return false;
+    out.swap(text_);
+    return true;
+  }
+
+ private:
+  static constexpr const char* kWord = "FRAGMENT";
+  int matched_ = 0;
+  unsigned char prev_ = 0;
+  bool arrow_ = false;
+  bool capturing_ = false;
+  std::string text_;
+};
+
+enum class State {
+  kFirstLine,     // phase A: at the start of a line, no content seen yet
+  kFirstLineOne,  // phase A: one byte of a line seen, which may be all of it
+  kLineStart,     // at the start of a line in the record loop
+  kSequence,      // inside a sequence line
+  kHeader,        // copying a ">" header line
+  kComment,       // inside a ";" comment line
+  kAfterComment,  // at the start of the line after a comment line
+  kNameSpace,     // blanks before the name on an IG name line
+  kNameWord,      // the name itself
+  kSkipLine,      // the rest of an IG name line
+};
+
+class Converter {
+ public:
+  Converter(FILE* in, FILE* out, int lineLen, bool noN, bool toUpper, bool oneLine)
+      : FIG(in), FFASTA(out), lineLen(lineLen), oneLine(oneLine), toUpper(toUpper), noN(noN) {
+    for (int c = 0; c < 256; ++c) {
+      bool keep = isAsciiLetter(c) || c == '-';
+      if (noN && (c == 'n' || c == 'N')) keep = false;
+      keep_[c] = keep ? 1 : 0;
+      residue_[c] = static_cast<unsigned char>(toUpper && c >= 'a' && c <= 'z' ? c - 32 : c);
+    }
+  }
+
+  int run();
+
+ private:
+  // --- output ---
+  void put(char c) {
+    if (outLen_ == kOutCap) flushOut();
+    out_[outLen_++] = c;
+  }
+  void put(const void* p, size_t n);
+  void flushOut();
+
+  // --- the states ---
+  const unsigned char* step(const unsigned char* p, const unsigned char* end);
+  const unsigned char* firstLine(const unsigned char* p, const unsigned char* end);
+  const unsigned char* firstLineOne(const unsigned char* p);
+  const unsigned char* lineStart(const unsigned char* p);
+  const unsigned char* header(const unsigned char* p, const unsigned char* end);
+  const unsigned char* comment(const unsigned char* p, const unsigned char* end);
+  const unsigned char* afterComment(const unsigned char* p);
+  const unsigned char* nameSpace(const unsigned char* p);
+  const unsigned char* nameWord(const unsigned char* p, const unsigned char* end);
+  const unsigned char* skipLine(const unsigned char* p, const unsigned char* end);
+  const unsigned char* sequence(const unsigned char* p, const unsigned char* end);
+
+  void startHeader();
+  void endNameHeader();
+  void beginComment();
+  unsigned char* compact(const unsigned char* p, const unsigned char* end, unsigned char* s);
+  unsigned char* compactBlock16(const unsigned char* p, unsigned char* s);
+  void emitResidues(const unsigned char* p, size_t n);
+  int finish(int status);
+  long readBlock();
+
+  FILE* FIG;
+  FILE* FFASTA;
+  const int lineLen;
+  const bool oneLine;
+  const bool toUpper;
+  const bool noN;
+
+  long iCnt = 0;        // residues on the current, unfinished output line
+  std::string sFrag;    // annotation waiting for the next IG name line
+  FragmentScan scan_;
+  State state_ = State::kFirstLine;
+  unsigned char firstByte_ = 0;
+  bool notFormat_ = false;
+  bool writeFailed_ = false;
+
+  unsigned char keep_[256];
+  unsigned char residue_[256];
+
+  size_t outLen_ = 0;
+  unsigned char in_[kInCap];
+  char out_[kOutCap];
+  unsigned char stage_[kStageWindow + 32];
+};
+
+void Converter::put(const void* p, size_t n) {
+  const char* src = static_cast<const char*>(p);
+  while (n > 0) {
+    if (outLen_ == kOutCap) flushOut();
+    size_t k = kOutCap - outLen_;
+    if (k > n) k = n;
+    std::memcpy(out_ + outLen_, src, k);
+    outLen_ += k;
+    src += k;
+    n -= k;
+  }
+}
+
+void Converter::flushOut() {
+  if (outLen_ > 0 && !writeFailed_ && std::fwrite(out_, 1, outLen_, FFASTA) != outLen_) {
+    writeFailed_ = true;
+  }
+  outLen_ = 0;
+}
+
+// Writes staged residues, breaking the line only before a further residue
+// that would not fit on the current one.
+void Converter::emitResidues(const unsigned char* p, size_t n) {
+  if (n == 0) return;
+  if (oneLine) {
+    put(p, n);
+    // The count keeps cycling through 1..lineLen even though no break is
+    // written; only whether it is non-zero matters afterwards.
+    iCnt = (iCnt + static_cast<long>(n) - 1) % lineLen + 1;
+    return;
+  }
+  while (n > 0) {
+    if (iCnt >= lineLen) {
+      put('\n');
+      iCnt = 0;
+    }
+    size_t k = static_cast<size_t>(lineLen - iCnt);
+    if (k > n) k = n;
+    put(p, k);
+    iCnt += static_cast<long>(k);
+    p += k;
+    n -= k;
+  }
+}
+
+// Upper-cases the ASCII lower-case letters of a block when asked to.
+inline __m128i upperBlock(__m128i v, bool toUpper) {
+  if (!toUpper) return v;
+  __m128i t = _mm_sub_epi8(v, _mm_set1_epi8('a'));
+  __m128i lower = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(25)), t);
+  return _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8(0x20)));
+}
+
+unsigned char* Converter::compactBlock16(const unsigned char* p, unsigned char* s) {
+  for (int i = 0; i < 16; ++i) {
+    unsigned char c = p[i];
+    *s = residue_[c];
+    s += keep_[c];
+  }
+  return s;
+}
+
+// Copies the kept residues of [p, end) to `s`, upper-cased when asked, and
+// returns the end of what was written. `end` never spans a line end.
+unsigned char* Converter::compact(const unsigned char* p, const unsigned char* end,
+                                  unsigned char* s) {
+  const __m128i dash = _mm_set1_epi8('-');
+  const __m128i lowerA = _mm_set1_epi8('a');
+  const __m128i k25 = _mm_set1_epi8(25);
+  const __m128i caseBit = _mm_set1_epi8(0x20);
+  const __m128i letterN = _mm_set1_epi8('n');
+  while (end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i folded = _mm_or_si128(v, caseBit);
+    __m128i t = _mm_sub_epi8(folded, lowerA);
+    __m128i kept = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(t, k25), t), _mm_cmpeq_epi8(v, dash));
+    if (noN) kept = _mm_andnot_si128(_mm_cmpeq_epi8(folded, letterN), kept);
+    if (_mm_movemask_epi8(kept) == 0xFFFF) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(s), upperBlock(v, toUpper));
+      s += 16;
+    } else {
+      s = compactBlock16(p, s);
+    }
+    p += 16;
+  }
+  for (; p < end; ++p) {
+    *s = residue_[*p];
+    s += keep_[*p];
+  }
+  return s;
+}
+
+// The first header or comment mark that stands at the start of a line in
+// [p, end): a ">" or ";" right after a line end. `p` itself is never a line
+// start here (the state machine classifies line starts), so only marks
+// after it are looked at.
+const unsigned char* findLineMark(const unsigned char* p, const unsigned char* end) {
+  const unsigned char* x = p;
+  const __m128i gt = _mm_set1_epi8('>');
+  const __m128i semi = _mm_set1_epi8(';');
+  while (end - x >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+    unsigned m = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, semi))));
+    while (m != 0) {
+      const unsigned char* hit = x + __builtin_ctz(m);
+      if (hit > p && hit[-1] == '\n') return hit;
+      m &= m - 1;
+    }
+    x += 16;
+  }
+  for (; x < end; ++x) {
+    if ((*x == '>' || *x == ';') && x > p && x[-1] == '\n') return x;
+  }
+  return end;
+}
+
+// Inside sequence lines, line ends are dropped like any other non-residue:
+// the sequence only stops at a line that begins with ">" or ";". Work goes
+// in windows that fit the staging area.
+const unsigned char* Converter::sequence(const unsigned char* p, const unsigned char* end) {
+  while (p < end) {
+    const unsigned char* windowEnd =
+        (end - p > static_cast<long>(kStageWindow)) ? p + kStageWindow : end;
+    const unsigned char* stop = findLineMark(p, windowEnd);
+    unsigned char* s = compact(p, stop, stage_);
+    emitResidues(stage_, static_cast<size_t>(s - stage_));
+    if (stop < windowEnd || stop[-1] == '\n') {
+      // A mark was found, or the window ends with a line end and the next
+      // byte starts a line that must be classified.
+      state_ = State::kLineStart;
+      return stop;
+    }
+    p = stop;
+  }
+  return p;
+}
+
+void Converter::startHeader() {
+  if (iCnt > 0) put('\n');
+  iCnt = 0;
+}
+
+const unsigned char* Converter::header(const unsigned char* p, const unsigned char* end) {
+  const unsigned char* nl = static_cast<const unsigned char*>(std::memchr(p, '\n', end - p));
+  const unsigned char* stop = nl ? nl + 1 : end;
+  put(p, static_cast<size_t>(stop - p));
+  if (nl) state_ = State::kLineStart;
+  return stop;
+}
+
+void Converter::beginComment() {
+  scan_.reset();
+  state_ = State::kComment;
+}
+
+const unsigned char* Converter::comment(const unsigned char* p, const unsigned char* end) {
+  const unsigned char* nl = static_cast<const unsigned char*>(std::memchr(p, '\n', end - p));
+  const unsigned char* stop = nl ? nl + 1 : end;
+  scan_.feed(p, static_cast<size_t>(stop - p));
+  if (nl) {
+    std::string found;
+    if (scan_.take(found)) sFrag.swap(found);
+    state_ = State::kAfterComment;
+  }
+  return stop;
+}
+
+const unsigned char* Converter::afterComment(const unsigned char* p) {
+  if (*p == ';') {
+    beginComment();
+    return p + 1;
+  }
+  // The name line: the header is written as its name is read.
+  startHeader();
+  put('>');
+  state_ = State::kNameSpace;
+  return p;
+}
+
+void Converter::endNameHeader() {
+  if (!sFrag.empty()) {
+    put(' ');
+    put(sFrag.data(), sFrag.size());
+    sFrag.clear();
+  } else {
+    put('\n');
+  }
+  iCnt = 0;
+}
+
+const unsigned char* Converter::nameSpace(const unsigned char* p) {
+  unsigned char c = *p;
+  if (c == '\n') {  // no name on the line
+    endNameHeader();
+    state_ = State::kLineStart;
+    return p + 1;
+  }
+  if (c == '\0') {  // the name text ends here
+    endNameHeader();
+    state_ = State::kSkipLine;
+    return p + 1;
+  }
+  if (!isScanSpace(c)) state_ = State::kNameWord;
+  return isScanSpace(c) ? p + 1 : p;
+}
+
+const unsigned char* Converter::nameWord(const unsigned char* p, const unsigned char* end) {
+  const unsigned char* q = p;
+  while (q < end && *q != '\0' && !isScanSpace(*q)) ++q;
+  put(p, static_cast<size_t>(q - p));
+  if (q == end) return q;
+  endNameHeader();
+  state_ = (*q == '\n') ? State::kLineStart : State::kSkipLine;
+  return q + 1;
+}
+
+const unsigned char* Converter::skipLine(const unsigned char* p, const unsigned char* end) {
+  const unsigned char* nl = static_cast<const unsigned char*>(std::memchr(p, '\n', end - p));
+  if (!nl) return end;
+  state_ = State::kLineStart;
+  return nl + 1;
+}
+
+const unsigned char* Converter::lineStart(const unsigned char* p) {
+  if (*p == ';') {
+    beginComment();
+    return p + 1;
+  }
+  if (*p == '>') {
+    startHeader();
+    state_ = State::kHeader;
+    return p;
+  }
+  state_ = State::kSequence;
+  return p;
+}
+
+// Phase A: lines of one character or less are skipped; the first longer
+// line must be a comment or a header.
+const unsigned char* Converter::firstLine(const unsigned char* p, const unsigned char* end) {
+  while (p < end && *p == '\n') ++p;
+  if (p == end) return p;
+  firstByte_ = *p;
+  state_ = State::kFirstLineOne;
+  return p + 1;
+}
+
+const unsigned char* Converter::firstLineOne(const unsigned char* p) {
+  if (firstByte_ == ';') {
+    beginComment();
+    return p;
+  }
+  if (firstByte_ == '>') {
+    put('>');
+    state_ = State::kHeader;
+    return p;
+  }
+  notFormat_ = true;
+  return p;
+}
+
+const unsigned char* Converter::step(const unsigned char* p, const unsigned char* end) {
+  switch (state_) {
+    case State::kFirstLine: return firstLine(p, end);
+    case State::kFirstLineOne: return firstLineOne(p);
+    case State::kLineStart: return lineStart(p);
+    case State::kSequence: return sequence(p, end);
+    case State::kHeader: return header(p, end);
+    case State::kComment: return comment(p, end);
+    case State::kAfterComment: return afterComment(p);
+    case State::kNameSpace: return nameSpace(p);
+    case State::kNameWord: return nameWord(p, end);
+    case State::kSkipLine: return skipLine(p, end);
+  }
+  return end;
+}
+
+// Flushes and closes what the engine was given, turning any failure on the
+// way out into the write status.
+int Converter::finish(int status) {
+  flushOut();
+  if (FFASTA == stdout) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) writeFailed_ = true;
+  } else if (std::fclose(FFASTA) != 0) {
+    writeFailed_ = true;
+  }
+  if (FIG != stdin) std::fclose(FIG);
+  if (writeFailed_ && status != kConvertNotFormat && status != kConvertNoContent) {
+    std::fputs("Failed to write output.\n", stderr);
+    return kConvertWriteFailed;
+  }
+  if (status == kConvertReadFailed) std::fputs("Failed to read input.\n", stderr);
+  if (status == kConvertNotFormat) std::fputs("File is not in IG or FASTA format.\n", stderr);
+  return status;
+}
+
+// Reads the next block: straight from the descriptor when the stream has
+// one (a pipe then delivers what it holds without waiting for a full
+// block), else through the stream. -1 on a read error, 0 at end of input.
+long Converter::readBlock() {
+  int fd = fileno(FIG);
+  if (fd < 0) {
+    size_t n = std::fread(in_, 1, kInCap, FIG);
+    return (n == 0 && std::ferror(FIG)) ? -1 : static_cast<long>(n);
+  }
+  for (;;) {
+    ssize_t n = ::read(fd, in_, kInCap);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+int Converter::run() {
+  for (;;) {
+    long n = readBlock();
+    if (n < 0) return finish(kConvertReadFailed);
+    if (n == 0) break;
+    const unsigned char* p = in_;
+    const unsigned char* end = in_ + n;
+    while (p < end) {
+      p = step(p, end);
+      if (notFormat_) return finish(kConvertNotFormat);
+    }
+    if (writeFailed_) return finish(kConvertWriteFailed);
+  }
+  switch (state_) {
+    case State::kFirstLine:
+    case State::kFirstLineOne:
+      return finish(kConvertNoContent);
+    case State::kNameSpace:
+    case State::kNameWord:
+      endNameHeader();  // the name line was the last line
+      break;
+    default:
+      break;
+  }
+  // Input that ends inside a comment block drops its pending annotation.
+  put('\n');
+  return finish(kConvertOk);
+}
+
+}  // namespace
+
+int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine) {
+  // The buffers are large; keep them off the stack.
+  Converter* converter = new Converter(FIG, FFASTA, lineLen, noN, toUpper, oneLine);
+  int status = converter->run();
+  delete converter;
+  return status;
+}

@@ -1,0 +1,25 @@
+// The IG/FASTA to FASTA conversion engine.
+#ifndef QUENBREL_CONVERT_H
+#define QUENBREL_CONVERT_H
+
+#include <cstdio>
+
+// Run statuses of the engine; the tool exits with them.
+enum ConvertStatus {
+  kConvertOk = 0,
+  kConvertNotFormat = 3,   // first content line begins with neither ";" nor ">"
+  kConvertNoContent = 4,   // no line longer than one character
+  kConvertReadFailed = 10,
+  kConvertWriteFailed = 20,
+};
+
+// Converts the IG or FASTA records read from FIG into FASTA on FFASTA, with
+// `lineLen` residues per output line (at least 5). `noN` drops n and N,
+// `toUpper` upper-cases residues, `oneLine` never breaks a sequence body.
+//
+// Writes its own diagnostics to stderr and returns the run's status. On
+// every path it closes FIG unless it is stdin and FFASTA unless it is stdout
+// (stdout is flushed instead), so the caller must not use them afterwards.
+int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine);
+
+#endif  // QUENBREL_CONVERT_H

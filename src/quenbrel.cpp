@@ -1,1 +1,112 @@
-int main() { return 0; }
+// quenbrel: converts IG (or FASTA) sequence records into FASTA.
+//
+// The entry reads the command line into the conversion settings, binds the
+// two streams and hands over to the engine, whose status ends the process.
+#include <sys/stat.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "convert.h"
+#include "functions.h"
+
+namespace {
+
+// Statuses of the command-line failures.
+constexpr int kBadInput = 10;
+constexpr int kBadOutput = 20;
+
+// Reads the -n value as "%d" would (leading blanks, a sign, digits; the rest
+// ignored). False when no integer is there or it does not fit an int.
+bool parseLineLen(const char* text, int& value) {
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = (*p == '-');
+  if (*p == '+' || *p == '-') ++p;
+  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  long long magnitude = 0;
+  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+    magnitude = magnitude * 10 + (*p - '0');
+    if (magnitude > static_cast<long long>(INT_MAX) + 1) return false;
+  }
+  long long v = negative ? -magnitude : magnitude;
+  if (v > INT_MAX || v < INT_MIN) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+// True when `operand` names the regular file that `input` reads from, so
+// opening it for writing would destroy the input before it is read.
+bool namesInputFile(const char* operand, FILE* input) {
+  struct stat in, out;
+  if (fstat(fileno(input), &in) != 0 || !S_ISREG(in.st_mode)) return false;
+  if (stat(operand, &out) != 0) return false;
+  return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+}  // namespace
+
+void usage(char* exec) {
+  if (exec == nullptr) return;
+  const char* slash = std::strrchr(exec, '/');
+  const char* name = slash ? slash + 1 : exec;
+  std::cerr << "NAME\n\t" << name << " - converts IG formated sequences into FASTA format\n"
+            << "\nSYNOPSIS\n" << "\t" << name << " [ig_input(-)] [fasta_output]\n"
+            << "\t[-n len]\n"
+            << "\nDESCRIPTION\n" << "\tConverts IG formated sequences into FASTA format\n"
+            << "\nOPTIONS\n" << "\t-n # - number of bases per data line in the output.\n"
+            << "\nFLAGS\n"
+            << "\t-ol - onle line per sequence. Each sequence body will be in one line.\n"
+            << "\t-uc - converts sequences to upper case.\n"
+            << "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n"
+            << "\nAUTHOR\n" << "\tquenbrel developers\n";
+}
+
+int main(int argc, char** argv) {
+  (void)argc;
+  ARGMAP amap;
+  int lineLen = 70;
+
+  // A missing -n value is reported by the collector; the run goes on.
+  getoptions(argv, amap, 1, "-n");
+  getflags(argv, amap, 3, "-unseq", "-uc", "-ol");
+  bool toUpper = amap.count("-uc") > 0;
+  bool oneLine = amap.count("-ol") > 0;
+  bool noN = amap.count("-unseq") > 0;
+
+  ARGMAP::const_iterator n = amap.find("-n");
+  if (n != amap.end()) {
+    if (!parseLineLen(n->second.c_str(), lineLen)) {
+      std::fprintf(stderr, "Bad argument '%s' to -n option\n", n->second.c_str());
+      usage(argv[0]);
+      return kBadInput;
+    }
+    if (lineLen <= 4) lineLen = 70;
+  }
+
+  FILE* FIG = nullptr;
+  char** args = assigninput(FIG, argv);
+  if (args == nullptr) {
+    std::fputs("Failed to asign input.\n", stderr);
+    usage(argv[0]);
+    return kBadInput;
+  }
+
+  char* outName = args[1];
+  if (outName != nullptr && outName[0] != '-' && namesInputFile(outName, FIG)) {
+    std::fprintf(stderr, "Refusing to overwrite the input file %s\n", outName);
+    std::fputs("Failed to asign output.\n", stderr);
+    usage(argv[0]);
+    return kBadOutput;
+  }
+  FILE* FFASTA = nullptr;
+  if (assignoutput(FFASTA, args) == nullptr) {
+    std::fputs("Failed to asign output.\n", stderr);
+    usage(argv[0]);
+    return kBadOutput;
+  }
+
+  return convert(FIG, FFASTA, lineLen, noN, toUpper, oneLine);
+}
