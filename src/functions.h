@@ -161,42 +161,71 @@ int uirand(unsigned int maxval);
 // ---------------------------------------------------------------------------
 // Hit record formats
 // ---------------------------------------------------------------------------
+// A hit pairs a target range with a rep range. Positions are used as given;
+// names travel as single tokens (white space in a name does not survive a
+// write and a read). Widths are minimum widths: nothing is ever cut.
+//
+// The stream twins format through the stream and leave on it every setting
+// they make except the width (adjustment flags, precision, notation); a later
+// call on the same stream inherits them. A null name puts a stream into the
+// bad state; a FILE* writer writes it as an empty name.
 
-/// Writes a co record: score, rep range, target range.
+/// Writes a co record: score, rep range, target range, with the layout
+/// "%-5d %-12s %7ld > %-7ld %12s %7ld > %-7ld\n". The stream twin writes the
+/// same values without the " > " tokens, adding the left flag to the score
+/// and both range ends; on a fresh stream every field is left-justified.
 void print_co(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, int iScore);
 void print_co(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, int iScore);
 
-/// Writes a short ft record.
+/// Writes a short ft record: target range, rep range, direction ("d" when
+/// `isDirect`, else "c"), then dSim, dTranz and dScore in that order. dTranz
+/// below 0.1 is written in scientific notation, otherwise (NaN included) in
+/// fixed notation.
 void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
               double dSim, double dTranz, bool isDirect);
-/// Writes a long ft record (with two percentages).
+/// Writes a long ft record: the short one followed by two tab-separated
+/// percentages.
 void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
               double dSim, double dTranz, bool isDirect, double percent1,
               double percent2);
+/// Stream twin of the short ft record. Leaves the left flag set and the
+/// precision at 0.
 void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
               double dSim, double dTranz, bool isDirect);
+/// Stream twin of the long ft record; the percentages are blank-separated
+/// with 2 decimals. Leaves the stream in fixed notation, right-adjusted, with
+/// precision 2.
 void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
               double dSim, double dTranz, bool isDirect, double percent1,
               double percent2);
 
-/// Reads a co record. Returns the scan count minus one (8 for a whole record).
+/// Reads a co record in the FILE* layout. Returns the scan count minus one:
+/// 8 for a whole record, -2 for a blank line. The two separator tokens may
+/// hold at most 9 characters; a longer one ends the scan before it. Outputs
+/// whose fields were not reached keep their values. The name buffers must
+/// hold the longest token of `pcLine`.
 int read_co(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
             char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore);
 
-/// Reads an ft record (either form). Returns the scan count minus one (9).
+/// Reads an ft record of either form and from either twin; anything after
+/// the score is ignored. Positions may carry fractions and are truncated
+/// toward zero. `isDirect` is true exactly for "d". Returns the scan count
+/// minus one (9 for a whole record); unreached outputs keep their values.
 int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
             char* pcRepName, long& iRepFrom, long& iRepTo, double& dScore,
             double& dSim, double& dTranz, bool& isDirect);
 
-/// Reads an ft record with an integer score; the direction is appended to
-/// `pcRepName` as "@1" (d) or "@2" (c). Returns the scan count minus one, or
-/// 0 for any other direction character.
+/// As above with the score truncated to an int, and the direction appended
+/// to `pcRepName` as "@1" (d) or "@2" (c); `pcRepName` needs two characters
+/// more. Returns the scan count minus one, or 0 for a direction character
+/// other than d or c. A scan that stopped before the direction appends
+/// nothing and returns its count minus one.
 int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
             char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore,
             double& dSim, double& dTranz);
@@ -205,15 +234,22 @@ int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
 // Report helpers
 // ---------------------------------------------------------------------------
 
-/// Writes ";\n" and `pcName` with a line end.
+/// Writes an IG-style entry header: a line holding only ";" and then
+/// `pcName` unchanged on a line of its own.
 void printHeader(FILE* FOUT, const char* pcName);
 
-/// Prints two aligned rows in 70-column blocks with a similarity line.
+/// Prints two aligned rows after a line end, in blocks of 70 columns: a
+/// piece of `pcS1`, a similarity line ("|" where both rows hold the same
+/// ASCII letter, "-" elsewhere), the same columns of `pcS2`, an empty line.
+/// Stops when either row runs out; columns past the end of `pcS2` show "-".
+/// Neither string is changed.
 void print_aln(FILE* FOUT, char* pcS1, char* pcS2);
 
-/// Reads `F` up to the next IG or FASTA entry header and returns the entry's
-/// name, or null at end of input. Not reentrant: points into a static buffer
-/// that the next call overwrites.
+/// Reads `F` up to the next entry header (a ">" line, or ";" lines followed
+/// by a name line) and returns the first word of its name, or null at end of
+/// input. Lines are judged whole; a line keeps its first 1023 characters. A
+/// name line without a word returns the previous name. Not reentrant: points
+/// into a static buffer that the next call overwrites.
 char* getNextLocus(FILE* F);
 
 #endif  // QUENBREL_FUNCTIONS_H
