@@ -83,14 +83,6 @@ TEST(Openers, FailureMessagesAreExact) {
   EXPECT_FALSE(exists(sMissing));
 }
 
-TEST(Openers, RelativeMissingNameAsGiven) {
-  StderrCapture cap;
-  EXPECT_EQ(openifs("missing.txt"), nullptr);
-  EXPECT_EQ(openifilename("missing.txt"), nullptr);
-  EXPECT_EQ(cap.text(),
-            "Failed to open missing.txt for reading\nFailed to open missing.txt for reading\n");
-}
-
 TEST(Openers, UnreadableFile) {
   if (isRoot()) GTEST_SKIP() << "root reads files without read permission";
   TempDir tmp;
