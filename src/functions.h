@@ -85,37 +85,49 @@ std::ofstream* openofs(const char* fname);
 /// True when `pcFName` can be opened for reading. Prints nothing.
 bool exist(char* pcFName);
 
-/// Searches the ":"-separated directory list `pcPathVar` for `pcFName`.
-/// Returns a pointer to a static buffer holding the path found, or null.
-/// Not reentrant: the buffer is overwritten by the next call.
+/// Searches the ":"-separated directory list `pcPathVar` (null or empty: no
+/// directories) for the first "element/pcFName" that opens for reading; an
+/// empty element gives "/pcFName", a trailing ":" adds nothing, and a
+/// candidate longer than 255 characters is skipped. Returns a pointer to a
+/// static buffer holding the path found, or null. Prints nothing.
+/// Not reentrant: every call overwrites the buffer with its candidates.
 char* findInPath(char* pcPathVar, char* pcFName);
 
-/// Copies the text file `fsource` to `fdest`. 0 on success, -1 on failure
-/// (with a message on stderr).
+/// Copies `fsource` to `fdest` byte for byte. 0 on success; -1 on failure,
+/// with "Cannot open file %s for reading/writing\n", "Cannot read file %s\n",
+/// "Cannot write file %s\n" or "Cannot copy file %s onto itself\n" (the same
+/// file through any name or link; nothing is touched) on stderr. A source
+/// that cannot be read at all leaves the destination untouched.
 int fcopy(char* fsource, char* fdest);
 
-/// Copies `fsource` to `fdest`, then removes `fsource`. 0 on success, -1 on
-/// failure; the source is only removed after a complete copy.
+/// Copies `fsource` to `fdest` (as fcopy), then removes `fsource`. 0 on
+/// success, -1 on failure; the source is only removed after a complete copy
+/// ("Could not delete file %s\n" when it cannot be, and both files stay).
 int fmove(char* fsource, char* fdest);
 
-/// Writes `message` to stderr ("%%" comes out as "%") and ends the process
-/// with exit value -1 (status 255).
+/// Writes `message` to stderr as it stands (it is not a format; only "%%"
+/// comes out as "%"), nothing added, and ends the process through exit(-1):
+/// stdio streams are flushed and the parent sees status 255.
 [[noreturn]] void error(const char* message);
 
 // ---------------------------------------------------------------------------
 // Line readers
 // ---------------------------------------------------------------------------
 
-/// Reads up to size-1 characters of a line into `buff`, newline removed.
-/// 0 when text was delivered, 1 when nothing could be read.
+/// Reads up to size-1 characters of a line into `buff`, newline removed;
+/// a longer line arrives in pieces over later calls, and a line of exactly
+/// size-1 characters is followed by an empty text. 0 when text was
+/// delivered, 1 at end of input, on a read error, or for a size below 2.
 int readline(char* buff, unsigned long size, FILE* is);
 
 /// iostream twin: 1 when the stream is failed after the read (end of input,
-/// or a line that did not fit), else 0.
+/// or a line of size or more characters, after which the stream stays failed
+/// until the caller clears it), else 0.
 int readline(char* buff, unsigned long size, std::istream* is);
 
-/// Reads one whole line of any length into `s`, newline removed. 1 for a
-/// line ended by a newline; otherwise the length of `s` (0 at end of input).
+/// Reads one whole line of any length into `s`, newline removed (NUL bytes
+/// kept). 1 for a line ended by a newline; otherwise the length of `s`: a
+/// last line without a newline, or 0 at end of input.
 int getline(FILE* is, std::string& s);
 
 // ---------------------------------------------------------------------------
@@ -151,11 +163,14 @@ std::string& toUpper(std::string& s);
 /// True when `line` holds no graphic character.
 bool isEmpty(char* line);
 
-/// Position just after column num-1 of `line` (columns are words, numbered
-/// from 1); never passes a line end; never null.
+/// Position just after column num-1 of `line` (columns are runs of graphic
+/// characters, numbered from 1): `line` itself for num <= 1, otherwise column
+/// num is the first word at or after it. Never passes a line end; never null.
 const char* getColumn(const char* line, int num);
 
-/// A random integer from 0 to `maxval` drawn from rand(); never seeds.
+/// A random integer from 0 to `maxval` (at most INT_MAX): one draw of rand()
+/// scaled and rounded half up, so 0 and maxval come half as often as the
+/// values between. Never seeds the generator.
 int uirand(unsigned int maxval);
 
 // ---------------------------------------------------------------------------
