@@ -2,6 +2,7 @@
 // error, output files and exit status, byte for byte.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -136,6 +137,10 @@ std::vector<CliCase> cliCases() {
        ">s\n" + residues(300) + "\n", "", 0},
       {"LineLengthIntMinMeansSeventy", {"-n", "-2147483648", "-"}, kSeq75, kOut75, "", 0},
       {"LineLengthAsLastWord", {"-", "-n"}, kSeq75, kOut75, "Bad argument to -n option\n", 0},
+      {"EarlierLineLengthKeptWhenLastLacksValue", {"-n", "5", "-n"}, kSeq12,
+       ">s\nACGTA\nCGTAC\nGT\n", "Bad argument to -n option\n", 0},
+      {"FlagSwallowedAsLineLength", {"-n", "-uc", "-"}, kSeq12, "",
+       "Bad argument '-uc' to -n option\n" + kUsage, 10},
       {"LineLengthAloneFiltersStandardStreams", {"-n"}, kSeq75, kOut75,
        "Bad argument to -n option\n", 0},
 
@@ -186,6 +191,8 @@ std::vector<CliCase> cliCases() {
        ">N FRAGMENT 3 -> 40 of gene\nA\n", "", 0},
       {"FragmentWordGluedToMore", {"-"}, "; subFRAGMENTS 1 -> 2\nN\nA\n",
        ">N FRAGMENTS 1 -> 2\nA\n", "", 0},
+      {"FragmentAfterPartialWord", {"-"}, "; FRAGFRAGMENT 1 -> 2\nN\nA\n",
+       ">N FRAGMENT 1 -> 2\nA\n", "", 0},
       {"FragmentSignedNumbers", {"-"}, "; FRAGMENT -5 -> +7\nN\nA\n", ">N FRAGMENT -5 -> +7\nA\n",
        "", 0},
       {"FragmentScanStartsAtFirstWord", {"-"}, "; FRAGMENT x FRAGMENT 1 -> 2\nN\nA\n",
@@ -232,6 +239,7 @@ std::vector<CliCase> cliCases() {
       {"LaterBlankLinesContributeNothing", {"-"}, ">a\nAC\n\n\nGT\n", ">a\nACGT\n", "", 0},
       {"NameIsFirstWord", {"-"}, ";c\n  \tNM\tmore words\nAC\n", ">NM\nAC\n", "", 0},
       {"EmptyNameLine", {"-"}, ";c\n\nAC\n", ">\nAC\n", "", 0},
+      {"NameLineWithCarriageReturn", {"-"}, ";c\r\nNM\r\nAC\r\n", ">NM\nAC\n", "", 0},
       {"BlankNameLine", {"-"}, ";c\n \t \nAC\n", ">\nAC\n", "", 0},
       {"LongName", {"-"}, ";c\n" + std::string(300, 'Q') + " x\nAC\n",
        ">" + std::string(300, 'Q') + "\nAC\n", "", 0},
@@ -241,6 +249,7 @@ std::vector<CliCase> cliCases() {
       {"CommentBlockWithFragmentAtEnd", {"-"}, ";c\n; FRAGMENT 1 -> 2\n", "\n", "", 0},
       {"CommentWithoutLineEndAtEnd", {"-"}, ";c\n;FRAGMENT 1 -> 2", "\n", "", 0},
       {"RecordThenUnfinishedBlock", {"-"}, ">a\nAC\n;c\n; FRAGMENT 1 -> 2\n", ">a\nAC\n", "", 0},
+      {"HeaderThenUnfinishedBlock", {"-"}, ">a\n;c\n", ">a\n\n", "", 0},
       {"ResiduesThenUnfinishedBlock", {"-"}, ">a\nACGT\n;x", ">a\nACGT\n", "", 0},
   };
 }
@@ -323,6 +332,31 @@ TEST(LongLines, MegabyteSequenceLine) {
   r = quenbrel({"-ol", "-uc", "-unseq", "-"}, input);
   expectSameText(r.out, ">big\n" + upper + "\n>next\nAC\n");
   EXPECT_EQ(r.status, 0);
+}
+
+// Memory stays flat however long a line is: a 64 MB sequence line and a
+// 16 MB header go through a process that never holds them.
+TEST(LongLines, MemoryDoesNotGrowWithLineLength) {
+  testutil::TempDir dir;
+  std::string path = dir.file("huge.fa");
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::string chunk = residues(1 << 20);
+  std::fputs(">", f);
+  for (int i = 0; i < 16; ++i) std::fputs(chunk.c_str(), f);
+  std::fputs("\n", f);
+  for (int i = 0; i < 64; ++i) std::fputs(chunk.c_str(), f);
+  std::fputs("\n", f);
+  ASSERT_EQ(std::fclose(f), 0);
+  chunk.clear();
+  chunk.shrink_to_fit();
+
+  testutil::RunResult r = quenbrel({"-ol", path}, "", "", "/dev/null");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  struct rusage usage;
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 32 * 1024) << "peak resident size in KiB";
 }
 
 // ---------------------------------------------------------------------------
