@@ -14,16 +14,12 @@
 #include <vector>
 
 #include "convert.h"
+#include "conversion_model.h"
 #include "test_util.h"
 
 namespace {
 
-struct Settings {
-  int lineLen;
-  bool noN;
-  bool toUpper;
-  bool oneLine;
-};
+using model::Settings;
 
 struct Converted {
   int status = -1;
@@ -59,86 +55,13 @@ Converted convertText(const std::string& input, const Settings& s = {70, false, 
   return convertFrom(in, s);
 }
 
-// --- the conversion, stated line by line -----------------------------------
-
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  for (size_t at = 0; at < text.size();) {
-    size_t nl = text.find('\n', at);
-    size_t end = nl == std::string::npos ? text.size() : nl + 1;
-    lines.push_back(text.substr(at, end - at));
-    at = end;
-  }
-  return lines;
-}
-
-void scanFragment(const std::string& line, std::string& frag) {
-  size_t at = line.find("FRAGMENT");
-  if (at == std::string::npos || line.find("->") == std::string::npos) return;
-  std::string text = line.substr(at);
-  std::vector<char> word(text.size() + 1);
-  int from = 0, to = 0;
-  if (std::sscanf(text.c_str(), "%s %d -> %d", word.data(), &from, &to) == 3) frag = text;
-}
-
-std::string firstWord(const std::string& line) {
-  size_t i = 0;
-  while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-  size_t j = i;
-  while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j]))) ++j;
-  return line.substr(i, j - i);
-}
-
+// What the reference model says, with the engine's message for status 3.
 Converted model(const std::string& input, const Settings& s) {
+  model::Outcome m = model::convert(input, s);
   Converted c;
-  std::vector<std::string> lines = splitLines(input);
-  size_t i = 0;
-  while (i < lines.size() && lines[i].size() <= 1) ++i;
-  if (i == lines.size()) {
-    c.status = 4;
-    return c;
-  }
-  if (lines[i][0] != ';' && lines[i][0] != '>') {
-    c.status = 3;
-    c.err = "File is not in IG or FASTA format.\n";
-    return c;
-  }
-  std::string& out = c.out;
-  std::string frag;
-  long cnt = 0;
-  while (i < lines.size()) {
-    const std::string& line = lines[i];
-    if (line[0] == '>') {
-      if (cnt > 0) out += '\n';
-      out += line;
-      cnt = 0;
-      ++i;
-    } else if (line[0] == ';') {
-      for (; i < lines.size() && lines[i][0] == ';'; ++i) scanFragment(lines[i], frag);
-      if (i == lines.size()) break;  // no name line: the annotation is dropped
-      if (cnt > 0) out += '\n';
-      out += ">" + firstWord(lines[i]);
-      out += frag.empty() ? "\n" : " " + frag;
-      frag.clear();
-      cnt = 0;
-      ++i;
-    } else {
-      for (unsigned char ch : line) {
-        bool keep = (ch < 128 && std::isalpha(ch)) || ch == '-';
-        if (s.noN && (ch == 'n' || ch == 'N')) keep = false;
-        if (!keep) continue;
-        if (cnt >= s.lineLen) {
-          if (!s.oneLine) out += '\n';
-          cnt = 0;
-        }
-        out += static_cast<char>(s.toUpper ? std::toupper(ch) : ch);
-        ++cnt;
-      }
-      ++i;
-    }
-  }
-  out += '\n';
-  c.status = 0;
+  c.status = m.status;
+  c.out = m.out;
+  if (m.status == 3) c.err = "File is not in IG or FASTA format.\n";
   return c;
 }
 

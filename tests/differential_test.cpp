@@ -11,96 +11,13 @@
 #include <vector>
 
 #include "convert.h"
+#include "conversion_model.h"
 #include "test_util.h"
 
 namespace {
 
-struct Settings {
-  int lineLen = 70;
-  bool noN = false;
-  bool toUpper = false;
-  bool oneLine = false;
-};
-
-struct Outcome {
-  int status = 0;
-  std::string out;
-};
-
-std::vector<std::string> physicalLines(const std::string& in) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < in.size()) {
-    size_t nl = in.find('\n', start);
-    size_t end = (nl == std::string::npos) ? in.size() : nl + 1;
-    lines.push_back(in.substr(start, end - start));
-    start = end;
-  }
-  return lines;
-}
-
-// The annotation of a comment line, or "" when it has none.
-std::string modelFragment(const std::string& line) {
-  size_t at = line.find("FRAGMENT");
-  if (at == std::string::npos || line.find("->") == std::string::npos) return "";
-  std::string text = line.substr(at);
-  std::vector<char> word(text.size() + 1);
-  int a = 0, b = 0;
-  if (std::sscanf(text.c_str(), "%s %d -> %d", word.data(), &a, &b) != 3) return "";
-  return text;
-}
-
-std::string modelName(const std::string& line) {
-  std::vector<char> name(line.size() + 1);
-  if (std::sscanf(line.c_str(), "%s", name.data()) != 1) return "";
-  return name.data();
-}
-
-Outcome model(const std::string& in, const Settings& s) {
-  std::vector<std::string> lines = physicalLines(in);
-  size_t i = 0;
-  while (i < lines.size() && lines[i].size() <= 1) ++i;
-  if (i == lines.size()) return {4, ""};
-  if (lines[i][0] != ';' && lines[i][0] != '>') return {3, ""};
-
-  std::string out, frag;
-  long iCnt = 0;
-  while (i < lines.size()) {
-    const std::string& line = lines[i];
-    if (line[0] == ';') {
-      for (;;) {
-        std::string f = modelFragment(lines[i]);
-        if (!f.empty()) frag = f;
-        ++i;
-        if (i == lines.size()) return {0, out + "\n"};
-        if (lines[i][0] != ';') break;
-      }
-      if (iCnt > 0) out += '\n';
-      out += ">" + modelName(lines[i]);
-      out += frag.empty() ? "\n" : " " + frag;
-      frag.clear();
-      iCnt = 0;
-    } else if (line[0] == '>') {
-      if (iCnt > 0) out += '\n';
-      out += line;
-      iCnt = 0;
-    } else {
-      for (unsigned char c : line) {
-        bool keep = (c < 128 && std::isalpha(c)) || c == '-';
-        if (s.noN && (c == 'n' || c == 'N')) keep = false;
-        if (!keep) continue;
-        if (iCnt >= s.lineLen) {
-          if (!s.oneLine) out += '\n';
-          iCnt = 0;
-        }
-        out += static_cast<char>(s.toUpper ? std::toupper(c) : c);
-        ++iCnt;
-      }
-    }
-    ++i;
-  }
-  return {0, out + "\n"};
-}
+using model::Outcome;
+using model::Settings;
 
 // Runs the engine in-process. `viaDescriptor` picks a tmpfile input (read
 // through its descriptor) or a memory stream (read through stdio).
@@ -253,7 +170,7 @@ TEST(Differential, EngineMatchesModelOnRandomInputs) {
     Generator gen(static_cast<unsigned>(seed));
     Settings s = gen.settings();
     std::string in = gen.input();
-    Outcome want = model(in, s);
+    Outcome want = model::convert(in, s);
     Outcome got = engine(in, s, seed % 2 == 0);
     ASSERT_EQ(got.status, want.status) << "seed " << seed;
     ASSERT_EQ(got.out.size(), want.out.size()) << "seed " << seed;
@@ -269,7 +186,7 @@ TEST(Differential, RecordsAcrossBlockBoundaries) {
   s.lineLen = 60;
   for (size_t shift = 0; shift < 40; ++shift) {
     std::string in = ">h\n" + std::string(kBlock - 3 - 20 + shift, 'a') + "\n;c FRAGMENT 1 -> 2\nNM x\nacgt\n>h2\nAC\n";
-    Outcome want = model(in, s);
+    Outcome want = model::convert(in, s);
     Outcome got = engine(in, s, shift % 2 == 0);
     ASSERT_EQ(got.status, want.status) << shift;
     ASSERT_TRUE(got.out == want.out) << "shift " << shift;
