@@ -257,6 +257,17 @@ inline __m128i upperBlock(__m128i v, bool toUpper) {
   return _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8(0x20)));
 }
 
+// One bit per byte of the block: set for the bytes that are kept residues
+// (ASCII letters and "-", without n and N when they are dropped).
+inline unsigned keptMask(__m128i v, bool noN) {
+  __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
+  __m128i t = _mm_sub_epi8(folded, _mm_set1_epi8('a'));
+  __m128i letter = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(25)), t);
+  __m128i kept = _mm_or_si128(letter, _mm_cmpeq_epi8(v, _mm_set1_epi8('-')));
+  if (noN) kept = _mm_andnot_si128(_mm_cmpeq_epi8(folded, _mm_set1_epi8('n')), kept);
+  return static_cast<unsigned>(_mm_movemask_epi8(kept));
+}
+
 unsigned char* Converter::compactBlock16(const unsigned char* p, unsigned char* s) {
   for (int i = 0; i < 16; ++i) {
     unsigned char c = p[i];
@@ -270,18 +281,10 @@ unsigned char* Converter::compactBlock16(const unsigned char* p, unsigned char* 
 // returns the end of what was written. `end` never spans a line end.
 unsigned char* Converter::compact(const unsigned char* p, const unsigned char* end,
                                   unsigned char* s) {
-  const __m128i dash = _mm_set1_epi8('-');
-  const __m128i lowerA = _mm_set1_epi8('a');
-  const __m128i k25 = _mm_set1_epi8(25);
-  const __m128i caseBit = _mm_set1_epi8(0x20);
-  const __m128i letterN = _mm_set1_epi8('n');
   while (end - p >= 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i folded = _mm_or_si128(v, caseBit);
-    __m128i t = _mm_sub_epi8(folded, lowerA);
-    __m128i kept = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(t, k25), t), _mm_cmpeq_epi8(v, dash));
-    if (noN) kept = _mm_andnot_si128(_mm_cmpeq_epi8(folded, letterN), kept);
-    if (_mm_movemask_epi8(kept) == 0xFFFF) {
+    unsigned mask = keptMask(v, noN);
+    if (mask == 0xFFFF) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(s), upperBlock(v, toUpper));
       s += 16;
     } else {
@@ -304,11 +307,6 @@ unsigned char* Converter::compact(const unsigned char* p, const unsigned char* e
 __attribute__((target("ssse3"))) const unsigned char* Converter::compactToMark(
     const unsigned char* p, const unsigned char* end, unsigned char*& s) {
   const unsigned char* start = p;
-  const __m128i dash = _mm_set1_epi8('-');
-  const __m128i lowerA = _mm_set1_epi8('a');
-  const __m128i k25 = _mm_set1_epi8(25);
-  const __m128i caseBit = _mm_set1_epi8(0x20);
-  const __m128i letterN = _mm_set1_epi8('n');
   const __m128i gt = _mm_set1_epi8('>');
   const __m128i semi = _mm_set1_epi8(';');
   unsigned char* w = s;
@@ -324,11 +322,7 @@ __attribute__((target("ssse3"))) const unsigned char* Converter::compactToMark(
       }
       marks &= marks - 1;
     }
-    __m128i folded = _mm_or_si128(v, caseBit);
-    __m128i t = _mm_sub_epi8(folded, lowerA);
-    __m128i kept = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(t, k25), t), _mm_cmpeq_epi8(v, dash));
-    if (noN) kept = _mm_andnot_si128(_mm_cmpeq_epi8(folded, letterN), kept);
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(kept));
+    unsigned mask = keptMask(v, noN);
     __m128i u = upperBlock(v, toUpper);
     if (mask == 0xFFFF) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(w), u);
