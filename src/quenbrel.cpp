@@ -65,7 +65,12 @@ void usage(char* exec) {
 }
 
 int main(int argc, char** argv) {
-  (void)argc;
+  // Started with an empty argument vector there is no operand at all; the
+  // binder must not look past the vector's end.
+  if (argc < 1) {
+    std::fputs("Failed to asign input.\n", stderr);
+    return kBadInput;
+  }
   ARGMAP amap;
   int lineLen = 70;
 
