@@ -23,8 +23,17 @@ int boundedLength(const char* pc, int iMax) {
 // long comment taken as the name line). False when nothing could be read;
 // `sLine` then keeps the line it held.
 bool readWholeLine(char* sLine, int iSize, FILE* F) {
-  if (!fgets(sLine, iSize, F)) return false;
-  if (!strchr(sLine, '\n')) {
+  // Whether the line was cut is told by the buffer's last byte, not by
+  // searching the text for its line end: a null byte inside the line would
+  // hide the line end and the next line would be swallowed. fgets writes
+  // its terminating null there only when it filled the buffer.
+  char cLast = sLine[iSize - 1];
+  sLine[iSize - 1] = '\x01';
+  if (!fgets(sLine, iSize, F)) {
+    sLine[iSize - 1] = cLast;
+    return false;
+  }
+  if (sLine[iSize - 1] == '\0' && sLine[iSize - 2] != '\n') {
     int c;
     while ((c = fgetc(F)) != EOF && c != '\n') {
     }

@@ -205,6 +205,17 @@ TEST(GetNextLocus, LongLinesAreJudgedWhole) {
   }
 }
 
+// A null byte is an ordinary byte of a line; it must not hide the line end
+// and make the walker swallow the next line (found by fuzzing).
+TEST(GetNextLocus, NullBytesDoNotSwallowTheNextLine) {
+  using namespace std::string_literals;
+  EXPECT_EQ(loci(">a\nAC\0GT\n>b\nAC\n"s), (Names{"a", "b"}));
+  EXPECT_EQ(loci(";x\0y\nname\nAC\n"s), (Names{"name"}));
+  EXPECT_EQ(loci(">a\0b\n>c\n"s), (Names{"a", "c"}));
+  // A cut line still has its tail skipped, whatever bytes it holds.
+  EXPECT_EQ(loci(">a\n"s + std::string(1500, '\0') + ">bogus\n>b\n"), (Names{"a", "b"}));
+}
+
 TEST(GetNextLocus, OverlongNameIsCut) {
   std::vector<std::string> names = loci(";\n" + std::string(1500, 'N') + "\nAC\n>" +
                                         std::string(1500, 'M') + "\nAC\n");
