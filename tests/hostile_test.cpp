@@ -269,7 +269,11 @@ TEST(Hostile, OutputToDevFull) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
   std::string big = ">x\n" + std::string(4u * 1024 * 1024, 'A') + "\n";
   for (const std::string& input : {std::string(">x\nAC\n"), big}) {
+    // As the output operand, and as standard output.
     RunResult r = testutil::run({QUENBREL_BIN, "-", "/dev/full"}, input);
+    EXPECT_EQ(r.status, 20) << input.size();
+    EXPECT_EQ(r.err, "Failed to write output.\n") << input.size();
+    r = testutil::run({QUENBREL_BIN, "-"}, input, "", "/dev/full");
     EXPECT_EQ(r.status, 20) << input.size();
     EXPECT_EQ(r.err, "Failed to write output.\n") << input.size();
   }
