@@ -2,7 +2,7 @@
 //
 // Layout of a fuzz input: byte 0 holds the flags (bit 0 -unseq, bit 1 -uc,
 // bit 2 -ol, bit 3 deliver the input in small pieces), byte 1 the line
-// length (5 to 260), byte 2 the seed of the piece sizes; the rest is the
+// length (5 to 254, or one of a few huge lengths), byte 2 the seed of the piece sizes; the rest is the
 // input text.
 //
 // The engine reads in large blocks, so a plain memory stream hands it the
@@ -147,7 +147,10 @@ void fail(const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 3 || size > 60000) return 0;
-  Settings s{5 + data[1], (data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
+  // Mostly short lines, where breaks happen; a few huge lengths as well.
+  static const int kLongLengths[] = {4096, 8192, 65536, 1 << 20, 2147483646, 2147483647};
+  int lineLen = data[1] < 250 ? 5 + data[1] : kLongLengths[data[1] - 250];
+  Settings s{lineLen, (data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
   bool inPieces = (data[0] & 8) != 0;
   uint32_t seed = data[2];
   const uint8_t* text = data + 3;
