@@ -2,8 +2,8 @@
 //
 // Layout of a fuzz input: byte 0 holds the flags (bit 0 -unseq, bit 1 -uc,
 // bit 2 -ol, bit 3 deliver the input in small pieces), byte 1 the line
-// length (5 to 254, or one of a few huge lengths), byte 2 the seed of the piece sizes; the rest is the
-// input text.
+// length (5 to 254, or one of a few huge lengths), byte 2 the seed of the
+// piece sizes; the rest is the input text.
 //
 // The engine reads in large blocks, so a plain memory stream hands it the
 // whole input at once. To reach the code that carries a line across block
