@@ -136,6 +136,24 @@ TEST(Hostile, BinaryGarbageAfterAHeaderLeavesOnlyResidues) {
   EXPECT_EQ(residues, want);
 }
 
+// A writer that dies in the middle of a line, feeding a pipe: what arrived
+// is converted and the output still ends with its line end.
+TEST(Hostile, PipeCutOffInTheMiddleOfALine) {
+  TempDir dir;
+  const std::string writer = dir.file("writer.sh");
+  ASSERT_TRUE(testutil::writeFile(
+      writer, "printf ';c\\nNAME\\nAC'\nsleep 0.2\nprintf 'GT'\nkill -9 $$\n"));
+  // The shell may report the killed writer on its own standard error, so
+  // the tool's messages go to a file of their own.
+  const std::string err = dir.file("err");
+  RunResult r = testutil::run({"/bin/sh", "-c",
+                               "sh '" + writer + "' | '" + std::string(QUENBREL_BIN) + "' - 2>'" +
+                                   err + "'"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, ">NAME\nACGT\n");
+  EXPECT_EQ(testutil::readFile(err), "");
+}
+
 // ---------------------------------------------------------------------------
 // Huge lines
 // ---------------------------------------------------------------------------
