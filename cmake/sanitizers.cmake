@@ -14,7 +14,7 @@ if(QUENBREL_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     message(FATAL_ERROR "QUENBREL_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++")
   endif()
-  set(QUENBREL_SANITIZE ON CACHE BOOL "" FORCE)
+  set(QUENBREL_SANITIZE ON CACHE BOOL "Build with AddressSanitizer and UndefinedBehaviorSanitizer" FORCE)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
