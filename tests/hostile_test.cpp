@@ -332,6 +332,30 @@ TEST(Hostile, ClosedPipeWithSigpipeIgnored) {
   EXPECT_EQ(testutil::readFile(err), "Failed to write output.\n");
 }
 
+// Standard streams closed by the caller: the descriptor may be reused by
+// the other stream's open, yet every failure is reported.
+TEST(Hostile, ClosedStandardStreams) {
+  TempDir dir;
+  const std::string in = dir.file("in.fa"), out = dir.file("out.fa"), err = dir.file("err");
+  ASSERT_TRUE(testutil::writeFile(in, ">x\nAC\n"));
+  const std::string bin = "'" + std::string(QUENBREL_BIN) + "'";
+  struct Case {
+    std::string command;
+    int status;
+    std::string message;
+  } cases[] = {
+      {bin + " '" + in + "' >&-", 20, "Failed to write output.\n"},
+      {bin + " - <&-", 10, "Failed to read input.\n"},
+      {bin + " - '" + out + "' <&-", 10, "Failed to read input.\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult r = testutil::run({"/bin/sh", "-c", c.command + " 2>'" + err + "'"});
+    EXPECT_EQ(r.status, c.status) << c.command;
+    EXPECT_EQ(testutil::readFile(err), c.message) << c.command;
+  }
+  EXPECT_EQ(testutil::readFile(in), ">x\nAC\n");
+}
+
 // The output operand names the input file, directly or through a link, or
 // standard input is redirected from it: the file must stay as it was.
 TEST(Hostile, OutputNamingTheInputFile) {
