@@ -8,11 +8,12 @@
 #include "convert.h"
 
 #include <emmintrin.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
+
+#include "gzsource.h"
 
 namespace {
 
@@ -161,6 +162,7 @@ class Converter {
   void emitResidues(const unsigned char* p, size_t n);
   int finish(int status);
   long readBlock();
+  long startInput(long n);
 
   FILE* FIG;
   FILE* FFASTA;
@@ -176,6 +178,8 @@ class Converter {
   unsigned char firstByte_ = 0;
   bool notFormat_ = false;
   bool writeFailed_ = false;
+  bool atStart_ = true;              // the first block is still to be read
+  std::unique_ptr<GzSource> gz_;     // set when the input is gzip
 
   unsigned char keep_[256];
   unsigned char residue_[256];
@@ -483,20 +487,28 @@ int Converter::finish(int status) {
   return status;
 }
 
-// Reads the next block: straight from the descriptor when the stream has
-// one (a pipe then delivers what it holds without waiting for a full
-// block), else through the stream. -1 on a read error, 0 at end of input.
+// Reads the next block into the block buffer. -1 on a read error, 0 at end
+// of input. Plain input is read straight into the buffer; gzip input is
+// recognised by its first block and decompressed into it from then on.
 long Converter::readBlock() {
-  int fd = fileno(FIG);
-  if (fd < 0) {
-    size_t n = std::fread(in_, 1, kInCap, FIG);
-    return (n == 0 && std::ferror(FIG)) ? -1 : static_cast<long>(n);
+  if (gz_) return gz_->read(in_, kInCap);
+  long n = readRaw(FIG, in_, kInCap);
+  if (atStart_) n = startInput(n);
+  return n;
+}
+
+// Looks at the first block for the gzip magic. A pipe may deliver a single
+// byte first; then one more read decides.
+long Converter::startInput(long n) {
+  atStart_ = false;
+  if (n == 1 && in_[0] == 0x1f) {
+    long more = readRaw(FIG, in_ + 1, kInCap - 1);
+    if (more < 0) return -1;
+    n += more;
   }
-  for (;;) {
-    ssize_t n = ::read(fd, in_, kInCap);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return -1;
-  }
+  if (n < 0 || !hasGzipMagic(in_, static_cast<size_t>(n))) return n;
+  gz_.reset(new GzSource(FIG, in_, static_cast<size_t>(n), kInCap));
+  return gz_->read(in_, kInCap);
 }
 
 int Converter::run() {
