@@ -8,6 +8,7 @@
 #include "convert.h"
 
 #include <emmintrin.h>
+#include <tmmintrin.h>
 
 #include <cstring>
 #include <memory>
@@ -105,6 +106,8 @@ class FragmentScan {
   std::string text_;
 };
 
+const unsigned char* findLineMark(const unsigned char* p, const unsigned char* end);
+
 enum class State {
   kFirstLine,     // phase A: at the start of a line, no content seen yet
   kFirstLineOne,  // phase A: one byte of a line seen, which may be all of it
@@ -128,6 +131,15 @@ class Converter {
       keep_[c] = keep ? 1 : 0;
       residue_[c] = static_cast<unsigned char>(toUpper && c >= 'a' && c <= 'z' ? c - 32 : c);
     }
+    for (int m = 0; m < 256; ++m) {
+      int n = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        if (m & (1 << bit)) pack_[m][n++] = static_cast<unsigned char>(bit);
+      }
+      packCount_[m] = static_cast<unsigned char>(n);
+      while (n < 8) pack_[m][n++] = 0x80;  // a shuffle index that yields zero
+    }
+    haveShuffle_ = __builtin_cpu_supports("ssse3");
   }
 
   int run();
@@ -159,6 +171,8 @@ class Converter {
   void beginComment();
   unsigned char* compact(const unsigned char* p, const unsigned char* end, unsigned char* s);
   unsigned char* compactBlock16(const unsigned char* p, unsigned char* s);
+  const unsigned char* compactToMark(const unsigned char* p, const unsigned char* end,
+                                    unsigned char*& s);
   void emitResidues(const unsigned char* p, size_t n);
   int finish(int status);
   long readBlock();
@@ -183,6 +197,10 @@ class Converter {
 
   unsigned char keep_[256];
   unsigned char residue_[256];
+  // For each 8-bit keep mask: the positions of the kept bytes, and how many.
+  unsigned char pack_[256][8];
+  unsigned char packCount_[256];
+  bool haveShuffle_;
 
   size_t outLen_ = 0;
   unsigned char in_[kInCap];
@@ -243,6 +261,17 @@ inline __m128i upperBlock(__m128i v, bool toUpper) {
   return _mm_sub_epi8(v, _mm_and_si128(lower, _mm_set1_epi8(0x20)));
 }
 
+// One bit per byte of the block: set for the bytes that are kept residues
+// (ASCII letters and "-", without n and N when they are dropped).
+inline unsigned keptMask(__m128i v, bool noN) {
+  __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
+  __m128i t = _mm_sub_epi8(folded, _mm_set1_epi8('a'));
+  __m128i letter = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(25)), t);
+  __m128i kept = _mm_or_si128(letter, _mm_cmpeq_epi8(v, _mm_set1_epi8('-')));
+  if (noN) kept = _mm_andnot_si128(_mm_cmpeq_epi8(folded, _mm_set1_epi8('n')), kept);
+  return static_cast<unsigned>(_mm_movemask_epi8(kept));
+}
+
 unsigned char* Converter::compactBlock16(const unsigned char* p, unsigned char* s) {
   for (int i = 0; i < 16; ++i) {
     unsigned char c = p[i];
@@ -256,18 +285,10 @@ unsigned char* Converter::compactBlock16(const unsigned char* p, unsigned char* 
 // returns the end of what was written. `end` never spans a line end.
 unsigned char* Converter::compact(const unsigned char* p, const unsigned char* end,
                                   unsigned char* s) {
-  const __m128i dash = _mm_set1_epi8('-');
-  const __m128i lowerA = _mm_set1_epi8('a');
-  const __m128i k25 = _mm_set1_epi8(25);
-  const __m128i caseBit = _mm_set1_epi8(0x20);
-  const __m128i letterN = _mm_set1_epi8('n');
   while (end - p >= 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i folded = _mm_or_si128(v, caseBit);
-    __m128i t = _mm_sub_epi8(folded, lowerA);
-    __m128i kept = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(t, k25), t), _mm_cmpeq_epi8(v, dash));
-    if (noN) kept = _mm_andnot_si128(_mm_cmpeq_epi8(folded, letterN), kept);
-    if (_mm_movemask_epi8(kept) == 0xFFFF) {
+    unsigned mask = keptMask(v, noN);
+    if (mask == 0xFFFF) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(s), upperBlock(v, toUpper));
       s += 16;
     } else {
@@ -280,6 +301,53 @@ unsigned char* Converter::compact(const unsigned char* p, const unsigned char* e
     s += keep_[*p];
   }
   return s;
+}
+
+// The same as findLineMark() followed by compact(), in one pass: compacts
+// [p, end) up to the first line-start mark and returns where it stopped.
+// Blocks that hold dropped bytes are packed with a byte shuffle (eight bytes
+// at a time, through a table indexed by the keep mask) instead of byte by
+// byte.
+__attribute__((target("ssse3"))) const unsigned char* Converter::compactToMark(
+    const unsigned char* p, const unsigned char* end, unsigned char*& s) {
+  const unsigned char* start = p;
+  const __m128i gt = _mm_set1_epi8('>');
+  const __m128i semi = _mm_set1_epi8(';');
+  unsigned char* w = s;
+  while (end - p >= 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned marks = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, semi))));
+    while (marks != 0) {
+      const unsigned char* hit = p + __builtin_ctz(marks);
+      if (hit > start && hit[-1] == '\n') {
+        s = compact(p, hit, w);
+        return hit;
+      }
+      marks &= marks - 1;
+    }
+    unsigned mask = keptMask(v, noN);
+    __m128i u = upperBlock(v, toUpper);
+    if (mask == 0xFFFF) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(w), u);
+      w += 16;
+    } else {
+      unsigned lo = mask & 0xFF, hi = mask >> 8;
+      __m128i a = _mm_shuffle_epi8(u, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pack_[lo])));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(w), a);
+      w += packCount_[lo];
+      __m128i b = _mm_shuffle_epi8(_mm_srli_si128(u, 8),
+                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pack_[hi])));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(w), b);
+      w += packCount_[hi];
+    }
+    p += 16;
+  }
+  // The last few bytes: findLineMark only looks at marks after its start,
+  // so start it on the byte before, which the loop above has already seen.
+  const unsigned char* stop = findLineMark(p > start ? p - 1 : p, end);
+  s = compact(p, stop, w);
+  return stop;
 }
 
 // The first header or comment mark that stands at the start of a line in
@@ -314,8 +382,14 @@ const unsigned char* Converter::sequence(const unsigned char* p, const unsigned 
   while (p < end) {
     const unsigned char* windowEnd =
         (end - p > static_cast<long>(kStageWindow)) ? p + kStageWindow : end;
-    const unsigned char* stop = findLineMark(p, windowEnd);
-    unsigned char* s = compact(p, stop, stage_);
+    unsigned char* s = stage_;
+    const unsigned char* stop;
+    if (haveShuffle_) {
+      stop = compactToMark(p, windowEnd, s);
+    } else {
+      stop = findLineMark(p, windowEnd);
+      s = compact(p, stop, stage_);
+    }
     emitResidues(stage_, static_cast<size_t>(s - stage_));
     if (stop < windowEnd || stop[-1] == '\n') {
       // A mark was found, or the window ends with a line end and the next

@@ -85,37 +85,49 @@ std::ofstream* openofs(const char* fname);
 /// True when `pcFName` can be opened for reading. Prints nothing.
 bool exist(char* pcFName);
 
-/// Searches the ":"-separated directory list `pcPathVar` for `pcFName`.
-/// Returns a pointer to a static buffer holding the path found, or null.
-/// Not reentrant: the buffer is overwritten by the next call.
+/// Searches the ":"-separated directory list `pcPathVar` (null or empty: no
+/// directories) for the first "element/pcFName" that opens for reading; an
+/// empty element gives "/pcFName", a trailing ":" adds nothing, and a
+/// candidate longer than 255 characters is skipped. Returns a pointer to a
+/// static buffer holding the path found, or null. Prints nothing.
+/// Not reentrant: every call overwrites the buffer with its candidates.
 char* findInPath(char* pcPathVar, char* pcFName);
 
-/// Copies the text file `fsource` to `fdest`. 0 on success, -1 on failure
-/// (with a message on stderr).
+/// Copies `fsource` to `fdest` byte for byte. 0 on success; -1 on failure,
+/// with "Cannot open file %s for reading/writing\n", "Cannot read file %s\n",
+/// "Cannot write file %s\n" or "Cannot copy file %s onto itself\n" (the same
+/// file through any name or link; nothing is touched) on stderr. A source
+/// that cannot be read at all leaves the destination untouched.
 int fcopy(char* fsource, char* fdest);
 
-/// Copies `fsource` to `fdest`, then removes `fsource`. 0 on success, -1 on
-/// failure; the source is only removed after a complete copy.
+/// Copies `fsource` to `fdest` (as fcopy), then removes `fsource`. 0 on
+/// success, -1 on failure; the source is only removed after a complete copy
+/// ("Could not delete file %s\n" when it cannot be, and both files stay).
 int fmove(char* fsource, char* fdest);
 
-/// Writes `message` to stderr ("%%" comes out as "%") and ends the process
-/// with exit value -1 (status 255).
+/// Writes `message` to stderr as it stands (it is not a format; only "%%"
+/// comes out as "%"), nothing added, and ends the process through exit(-1):
+/// stdio streams are flushed and the parent sees status 255.
 [[noreturn]] void error(const char* message);
 
 // ---------------------------------------------------------------------------
 // Line readers
 // ---------------------------------------------------------------------------
 
-/// Reads up to size-1 characters of a line into `buff`, newline removed.
-/// 0 when text was delivered, 1 when nothing could be read.
+/// Reads up to size-1 characters of a line into `buff`, newline removed;
+/// a longer line arrives in pieces over later calls, and a line of exactly
+/// size-1 characters is followed by an empty text. 0 when text was
+/// delivered, 1 at end of input, on a read error, or for a size below 2.
 int readline(char* buff, unsigned long size, FILE* is);
 
 /// iostream twin: 1 when the stream is failed after the read (end of input,
-/// or a line that did not fit), else 0.
+/// or a line of size or more characters, after which the stream stays failed
+/// until the caller clears it), else 0.
 int readline(char* buff, unsigned long size, std::istream* is);
 
-/// Reads one whole line of any length into `s`, newline removed. 1 for a
-/// line ended by a newline; otherwise the length of `s` (0 at end of input).
+/// Reads one whole line of any length into `s`, newline removed (NUL bytes
+/// kept). 1 for a line ended by a newline; otherwise the length of `s`: a
+/// last line without a newline, or 0 at end of input.
 int getline(FILE* is, std::string& s);
 
 // ---------------------------------------------------------------------------
@@ -151,52 +163,84 @@ std::string& toUpper(std::string& s);
 /// True when `line` holds no graphic character.
 bool isEmpty(char* line);
 
-/// Position just after column num-1 of `line` (columns are words, numbered
-/// from 1); never passes a line end; never null.
+/// Position just after column num-1 of `line` (columns are runs of graphic
+/// characters, numbered from 1): `line` itself for num <= 1, otherwise column
+/// num is the first word at or after it. Never passes a line end; never null.
 const char* getColumn(const char* line, int num);
 
-/// A random integer from 0 to `maxval` drawn from rand(); never seeds.
+/// A random integer from 0 to `maxval` (at most INT_MAX): one draw of rand()
+/// scaled and rounded half up, so 0 and maxval come half as often as the
+/// values between. Never seeds the generator.
 int uirand(unsigned int maxval);
 
 // ---------------------------------------------------------------------------
 // Hit record formats
 // ---------------------------------------------------------------------------
+// A hit pairs a target range with a rep range. Positions are used as given;
+// names travel as single tokens (white space in a name does not survive a
+// write and a read). Widths are minimum widths: nothing is ever cut.
+//
+// The stream twins format through the stream and leave on it every setting
+// they make except the width (adjustment flags, precision, notation); a later
+// call on the same stream inherits them. A null name puts a stream into the
+// bad state; a FILE* writer writes it as an empty name.
 
-/// Writes a co record: score, rep range, target range.
+/// Writes a co record: score, rep range, target range, with the layout
+/// "%-5d %-12s %7ld > %-7ld %12s %7ld > %-7ld\n". The stream twin writes the
+/// same values without the " > " tokens, adding the left flag to the score
+/// and both range ends; on a fresh stream every field is left-justified.
 void print_co(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, int iScore);
 void print_co(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, int iScore);
 
-/// Writes a short ft record.
+/// Writes a short ft record: target range, rep range, direction ("d" when
+/// `isDirect`, else "c"), then dSim, dTranz and dScore in that order. dTranz
+/// below 0.1 is written in scientific notation, otherwise (NaN included) in
+/// fixed notation.
 void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
               double dSim, double dTranz, bool isDirect);
-/// Writes a long ft record (with two percentages).
+/// Writes a long ft record: the short one followed by two tab-separated
+/// percentages.
 void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
               double dSim, double dTranz, bool isDirect, double percent1,
               double percent2);
+/// Stream twin of the short ft record. Leaves the left flag set and the
+/// precision at 0.
 void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
               double dSim, double dTranz, bool isDirect);
+/// Stream twin of the long ft record; the percentages are blank-separated
+/// with 2 decimals. Leaves the stream in fixed notation, right-adjusted, with
+/// precision 2.
 void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
               double dSim, double dTranz, bool isDirect, double percent1,
               double percent2);
 
-/// Reads a co record. Returns the scan count minus one (8 for a whole record).
+/// Reads a co record in the FILE* layout. Returns the scan count minus one:
+/// 8 for a whole record, -2 for a blank line. The two separator tokens may
+/// hold at most 9 characters; a longer one ends the scan before it. Outputs
+/// whose fields were not reached keep their values. The name buffers must
+/// hold the longest token of `pcLine`.
 int read_co(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
             char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore);
 
-/// Reads an ft record (either form). Returns the scan count minus one (9).
+/// Reads an ft record of either form and from either twin; anything after
+/// the score is ignored. Positions may carry fractions and are truncated
+/// toward zero. `isDirect` is true exactly for "d". Returns the scan count
+/// minus one (9 for a whole record); unreached outputs keep their values.
 int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
             char* pcRepName, long& iRepFrom, long& iRepTo, double& dScore,
             double& dSim, double& dTranz, bool& isDirect);
 
-/// Reads an ft record with an integer score; the direction is appended to
-/// `pcRepName` as "@1" (d) or "@2" (c). Returns the scan count minus one, or
-/// 0 for any other direction character.
+/// As above with the score truncated to an int, and the direction appended
+/// to `pcRepName` as "@1" (d) or "@2" (c); `pcRepName` needs two characters
+/// more. Returns the scan count minus one, or 0 for a direction character
+/// other than d or c. A scan that stopped before the direction appends
+/// nothing and returns its count minus one.
 int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
             char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore,
             double& dSim, double& dTranz);
@@ -205,15 +249,22 @@ int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
 // Report helpers
 // ---------------------------------------------------------------------------
 
-/// Writes ";\n" and `pcName` with a line end.
+/// Writes an IG-style entry header: a line holding only ";" and then
+/// `pcName` unchanged on a line of its own.
 void printHeader(FILE* FOUT, const char* pcName);
 
-/// Prints two aligned rows in 70-column blocks with a similarity line.
+/// Prints two aligned rows after a line end, in blocks of 70 columns: a
+/// piece of `pcS1`, a similarity line ("|" where both rows hold the same
+/// ASCII letter, "-" elsewhere), the same columns of `pcS2`, an empty line.
+/// Stops when either row runs out; columns past the end of `pcS2` show "-".
+/// Neither string is changed.
 void print_aln(FILE* FOUT, char* pcS1, char* pcS2);
 
-/// Reads `F` up to the next IG or FASTA entry header and returns the entry's
-/// name, or null at end of input. Not reentrant: points into a static buffer
-/// that the next call overwrites.
+/// Reads `F` up to the next entry header (a ">" line, or ";" lines followed
+/// by a name line) and returns the first word of its name, or null at end of
+/// input. Lines are judged whole; a line keeps its first 1023 characters. A
+/// name line without a word returns the previous name. Not reentrant: points
+/// into a static buffer that the next call overwrites.
 char* getNextLocus(FILE* F);
 
 #endif  // QUENBREL_FUNCTIONS_H

@@ -98,7 +98,12 @@ int answerInfoRequest(const char* request, char* exec) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  (void)argc;
+  // Started with an empty argument vector there is no operand at all; the
+  // binder must not look past the vector's end.
+  if (argc < 1) {
+    std::fputs("Failed to asign input.\n", stderr);
+    return kBadInput;
+  }
   if (const char* request = findInfoRequest(argv)) return answerInfoRequest(request, argv[0]);
 
   ARGMAP amap;

@@ -106,14 +106,18 @@ struct RunResult {
 
 // Runs `argv` (argv[0] is the program path) with `input` on standard input,
 // or with standard input taken from the file `stdinPath` when it is given.
-// Standard output and error are captured through temporary files.
+// Standard output and error are captured through temporary files; when
+// `stdoutPath` is given, standard output goes to that file instead (for
+// example /dev/full) and `out` stays empty: a device such as /dev/full
+// cannot be read back.
 inline RunResult run(const std::vector<std::string>& argv, const std::string& input = "",
-                     const std::string& stdinPath = "") {
+                     const std::string& stdinPath = "", const std::string& stdoutPath = "") {
   RunResult r;
   TempDir tmp;
   std::string inPath = stdinPath.empty() ? tmp.file("stdin") : stdinPath;
   if (stdinPath.empty()) writeFile(inPath, input);
-  std::string outPath = tmp.file("stdout"), errPath = tmp.file("stderr");
+  std::string outPath = stdoutPath.empty() ? tmp.file("stdout") : stdoutPath;
+  std::string errPath = tmp.file("stderr");
   pid_t pid = fork();
   if (pid == 0) {
     int in = open(inPath.c_str(), O_RDONLY);
@@ -132,7 +136,7 @@ inline RunResult run(const std::vector<std::string>& argv, const std::string& in
   int ws = 0;
   waitpid(pid, &ws, 0);
   r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-  r.out = readFile(outPath);
+  if (stdoutPath.empty()) r.out = readFile(outPath);
   r.err = readFile(errPath);
   return r;
 }

@@ -1,0 +1,608 @@
+// The built quenbrel, run as a user runs it: standard output, standard
+// error, output files and exit status, byte for byte.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+const std::string kBin = QUENBREL_BIN;
+
+std::string usageText(const std::string& prog) {
+  return "NAME\n\t" + prog + " - converts IG formated sequences into FASTA format\n" +
+         "\nSYNOPSIS\n\t" + prog + " [ig_input(-)] [fasta_output]\n" + "\t[-n len]\n" +
+         "\nDESCRIPTION\n\tConverts IG formated sequences into FASTA format\n" +
+         "\nOPTIONS\n\t-n # - number of bases per data line in the output.\n" +
+         "\nFLAGS\n\t-ol - onle line per sequence. Each sequence body will be in one line.\n" +
+         "\t-uc - converts sequences to upper case.\n" +
+         "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n" +
+         "\nAUTHOR\n\tquenbrel developers\n";
+}
+
+const std::string kUsage = usageText("quenbrel");
+const std::string kNotFormat = "File is not in IG or FASTA format.\n";
+const std::string kWriteFailed = "Failed to write output.\n";
+
+// `n` residues cycling through ACGT.
+std::string residues(size_t n, const std::string& cycle = "ACGT") {
+  std::string s;
+  s.reserve(n);
+  for (size_t i = 0; i < n; ++i) s.push_back(cycle[i % cycle.size()]);
+  return s;
+}
+
+// The residue lines the converter writes for one sequence body: `width` per
+// line, the last line ended too.
+std::string wrapped(const std::string& body, size_t width) {
+  std::string out;
+  for (size_t i = 0; i < body.size(); i += width) out += body.substr(i, width) + "\n";
+  return out;
+}
+
+// Compares long texts without dumping megabytes: the first difference and
+// its surroundings.
+void expectSameText(const std::string& actual, const std::string& expected) {
+  if (actual.size() + expected.size() < 4000) {
+    EXPECT_EQ(actual, expected);
+    return;
+  }
+  if (actual == expected) return;
+  size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  size_t from = at < 40 ? 0 : at - 40;
+  ADD_FAILURE() << "sizes " << actual.size() << " and " << expected.size()
+                << ", first difference at byte " << at << "\n  actual:   "
+                << testing::PrintToString(actual.substr(from, 80)) << "\n  expected: "
+                << testing::PrintToString(expected.substr(from, 80));
+}
+
+testutil::RunResult quenbrel(std::vector<std::string> args, const std::string& input = "",
+                             const std::string& stdinPath = "",
+                             const std::string& stdoutPath = "") {
+  args.insert(args.begin(), kBin);
+  return testutil::run(args, input, stdinPath, stdoutPath);
+}
+
+// ---------------------------------------------------------------------------
+// Table: arguments, standard input, standard output, standard error, status
+// ---------------------------------------------------------------------------
+
+struct CliCase {
+  std::string name;
+  std::vector<std::string> args;
+  std::string input;
+  std::string out;
+  std::string err;
+  int status;
+};
+
+std::ostream& operator<<(std::ostream& os, const CliCase& c) { return os << c.name; }
+
+const std::string kSeq12 = ">s\nACGTACGTACGT\n";
+const std::string kSeq75 = ">s\n" + residues(75) + "\n";
+const std::string kOut75 = ">s\n" + wrapped(residues(75), 70);
+
+std::vector<CliCase> cliCases() {
+  return {
+      // Exit statuses without output.
+      {"EmptyInput", {"-"}, "", "", "", 4},
+      {"OnlyBlankLines", {"-"}, "\n\n\n", "", "", 4},
+      {"OneCharacterLastLineIsBlank", {"-"}, "\n\nX", "", "", 4},
+      {"LoneMarkAsLastLineIsBlank", {"-"}, "\n>", "", "", 4},
+      {"OneCharacterLineWithLineEndIsContent", {"-"}, "X\n", "", kNotFormat, 3},
+      {"FirstContentLineIsResidues", {"-"}, "ACGT\n>a\nAC\n", "", kNotFormat, 3},
+      {"ResiduesAfterLeadingBlankLines", {"-"}, "\n\nACGT\n", "", kNotFormat, 3},
+      {"BlankLineHoldingASpaceIsContent", {"-"}, " \n;c\nN\nAC\n", "", kNotFormat, 3},
+      {"NoOperands", {}, "", "", "Failed to asign input.\n" + kUsage, 10},
+      {"OnlyFlagsNoOperands", {"-uc", "-ol"}, ">a\nAC\n", "", "Failed to asign input.\n" + kUsage,
+       10},
+
+      // The -n option.
+      {"DefaultLineLength", {"-"}, ">s\n" + residues(150) + "\n",
+       ">s\n" + wrapped(residues(150), 70), "", 0},
+      {"LineLengthGlued", {"-n5", "-"}, kSeq12, ">s\nACGTA\nCGTAC\nGT\n", "", 0},
+      {"LineLengthSpaced", {"-n", "5", "-"}, kSeq12, ">s\nACGTA\nCGTAC\nGT\n", "", 0},
+      {"LineLengthFourMeansSeventy", {"-n", "4", "-"}, kSeq75, kOut75, "", 0},
+      {"LineLengthZeroMeansSeventy", {"-n", "0", "-"}, kSeq75, kOut75, "", 0},
+      {"NegativeLineLengthMeansSeventy", {"-n", "-3", "-"}, kSeq75, kOut75, "", 0},
+      {"LineLengthTrailingTextIgnored", {"-n", "12abc", "-"}, ">s\n" + residues(30) + "\n",
+       ">s\n" + wrapped(residues(30), 12), "", 0},
+      {"LineLengthLeadingBlankAndSign", {"-n", " +7", "-"}, kSeq12, ">s\nACGTACG\nTACGT\n", "",
+       0},
+      {"LastLineLengthWins", {"-n", "5", "-n", "6", "-"}, kSeq12, ">s\nACGTAC\nGTACGT\n", "", 0},
+      {"LineLengthNotAnInteger", {"-n", "x", "-"}, kSeq12, "",
+       "Bad argument 'x' to -n option\n" + kUsage, 10},
+      {"LineLengthGluedEqualsSign", {"-n=5", "-"}, kSeq12, "",
+       "Bad argument '=5' to -n option\n" + kUsage, 10},
+      {"LineLengthEmpty", {"-n", "", "-"}, kSeq12, "", "Bad argument '' to -n option\n" + kUsage,
+       10},
+      {"LineLengthSwallowsTheOperand", {"-n", "-"}, kSeq12, "",
+       "Bad argument '-' to -n option\n" + kUsage, 10},
+      {"LineLengthAboveIntRange", {"-n", "99999999999", "-"}, kSeq12, "",
+       "Bad argument '99999999999' to -n option\n" + kUsage, 10},
+      {"LineLengthJustAboveIntMax", {"-n", "2147483648", "-"}, kSeq12, "",
+       "Bad argument '2147483648' to -n option\n" + kUsage, 10},
+      {"LineLengthJustBelowIntMin", {"-n", "-2147483649", "-"}, kSeq12, "",
+       "Bad argument '-2147483649' to -n option\n" + kUsage, 10},
+      {"LineLengthIntMax", {"-n", "2147483647", "-"}, ">s\n" + residues(300) + "\n",
+       ">s\n" + residues(300) + "\n", "", 0},
+      {"LineLengthIntMinMeansSeventy", {"-n", "-2147483648", "-"}, kSeq75, kOut75, "", 0},
+      {"LineLengthAsLastWord", {"-", "-n"}, kSeq75, kOut75, "Bad argument to -n option\n", 0},
+      {"EarlierLineLengthKeptWhenLastLacksValue", {"-n", "5", "-n"}, kSeq12,
+       ">s\nACGTA\nCGTAC\nGT\n", "Bad argument to -n option\n", 0},
+      {"FlagSwallowedAsLineLength", {"-n", "-uc", "-"}, kSeq12, "",
+       "Bad argument '-uc' to -n option\n" + kUsage, 10},
+      {"LineLengthAloneFiltersStandardStreams", {"-n"}, kSeq75, kOut75,
+       "Bad argument to -n option\n", 0},
+
+      // Options and flags anywhere; unknown words are operands.
+      {"OptionsAfterOperand", {"-", "-uc", "-n", "5"}, ">s\nacgtacgtacgt\n",
+       ">s\nACGTA\nCGTAC\nGT\n", "", 0},
+      {"OptionsAroundOperands", {"-n5", "-", "-uc", "-", "-ol"}, ">s\nacgtacgtacgt\n",
+       ">s\nACGTACGTACGT\n", "", 0},
+      {"UnknownWordSelectsStandardInput", {"-x"}, kSeq12, kSeq12, "", 0},
+      {"DashWordOutputIsStandardOutput", {"-", "-out.fa"}, kSeq12, kSeq12, "", 0},
+
+      // Flags.
+      {"CaseKeptByDefault", {"-"}, ">s\nacgtRy\n", ">s\nacgtRy\n", "", 0},
+      {"UpperCase", {"-uc", "-"}, ">s\nacgtRy\n", ">s\nACGTRY\n", "", 0},
+      {"UpperCaseTwice", {"-uc", "-", "-uc"}, ">s\nacgtRy\n", ">s\nACGTRY\n", "", 0},
+      {"Unsequenced", {"-unseq", "-"}, ">s\nACNNGTn\n", ">s\nACGT\n", "", 0},
+      {"NKeptByDefault", {"-"}, ">s\nACNNGTn\n", ">s\nACNNGTn\n", "", 0},
+      {"UnsequencedUpperCase", {"-uc", "-unseq", "-"}, ">s\nacnNgt\n", ">s\nACGT\n", "", 0},
+      {"UnsequencedEmptiesABody", {"-unseq", "-"}, ">a\nNNnn\n>b\nAC\n", ">a\n>b\nAC\n", "", 0},
+      {"OneLine", {"-ol", "-"}, ">s\n" + residues(500) + "\n", ">s\n" + residues(500) + "\n", "",
+       0},
+      {"OneLineRecordsStillSeparated", {"-ol", "-n", "5", "-"}, ">a\nACGTACGTAC\n>b\nAC\n",
+       ">a\nACGTACGTAC\n>b\nAC\n", "", 0},
+      {"AllFlagsTogether", {"-unseq", "-ol", "-uc", "-n", "5", "-"},
+       ";c\nIGn x\nac nnt\ngg 1\n>f nN\nNa\n", ">IGn\nACTGG\n>f nN\nA\n", "", 0},
+      {"HeadersNeverChanged", {"-uc", "-unseq", "-"},
+       ";c\n; FRAGMENT 1 -> 2 nn note\nseqn x\nacn\n>ab nN cd\nacgtn\n",
+       ">seqn FRAGMENT 1 -> 2 nn note\nAC\n>ab nN cd\nACGT\n", "", 0},
+
+      // Wrapping.
+      {"ExactMultipleHasNoEmptyLine", {"-"}, ">s\n" + residues(140) + "\n",
+       ">s\n" + wrapped(residues(140), 70), "", 0},
+      {"ExactMultipleAcrossInputLines", {"-"},
+       ";c\nS\n" + residues(60) + " 60\n" + residues(60) + " 120\n" + residues(20) + " 1\n",
+       ">S\n" + wrapped(residues(140), 70), "", 0},
+      {"OneOverAMultiple", {"-"}, ">s\n" + residues(141) + "\n",
+       ">s\n" + wrapped(residues(141), 70), "", 0},
+      {"ExactMultipleThenNextRecord", {"-n", "5", "-"}, ">a\nAAAAAAAAAA\n>b\nCC\n",
+       ">a\nAAAAA\nAAAAA\n>b\nCC\n", "", 0},
+      {"ResiduesJoinAcrossLines", {"-n", "5", "-"}, ">s\nACG\nTAC\nGTA\nC\n",
+       ">s\nACGTA\nCGTAC\n", "", 0},
+
+      // The FRAGMENT annotation.
+      {"Fragment", {"-"}, ";c\n; FRAGMENT 100 -> 250\nMYSEQ other words\nAC\n",
+       ">MYSEQ FRAGMENT 100 -> 250\nAC\n", "", 0},
+      {"FragmentWithoutBlanks", {"-"}, ";FRAGMENT 1->2\nN\nA\n", ">N FRAGMENT 1->2\nA\n", "", 0},
+      {"FragmentFromTheWordToTheLineEnd", {"-"}, "; partial FRAGMENT 3 -> 40 of gene\nN\nA\n",
+       ">N FRAGMENT 3 -> 40 of gene\nA\n", "", 0},
+      {"FragmentWordGluedToMore", {"-"}, "; subFRAGMENTS 1 -> 2\nN\nA\n",
+       ">N FRAGMENTS 1 -> 2\nA\n", "", 0},
+      {"FragmentAfterPartialWord", {"-"}, "; FRAGFRAGMENT 1 -> 2\nN\nA\n",
+       ">N FRAGMENT 1 -> 2\nA\n", "", 0},
+      {"FragmentSignedNumbers", {"-"}, "; FRAGMENT -5 -> +7\nN\nA\n", ">N FRAGMENT -5 -> +7\nA\n",
+       "", 0},
+      {"FragmentScanStartsAtFirstWord", {"-"}, "; FRAGMENT x FRAGMENT 1 -> 2\nN\nA\n",
+       ">N\nA\n", "", 0},
+      {"FragmentWithoutArrow", {"-"}, "; FRAGMENT 1 2\nN\nA\n", ">N\nA\n", "", 0},
+      {"FragmentSplitArrow", {"-"}, "; FRAGMENT 1 - > 2\nN\nA\n", ">N\nA\n", "", 0},
+      {"FragmentWordBeforeArrow", {"-"}, "; FRAGMENT x -> 2\nN\nA\n", ">N\nA\n", "", 0},
+      {"FragmentWordAfterArrow", {"-"}, "; FRAGMENT 1 -> x\nN\nA\n", ">N\nA\n", "", 0},
+      {"FragmentLowerCase", {"-"}, "; fragment 1 -> 2\nN\nA\n", ">N\nA\n", "", 0},
+      {"FragmentWordAlone", {"-"}, "; FRAGMENT\nN\nA\n", ">N\nA\n", "", 0},
+      {"ArrowOnlyBeforeFragment", {"-"}, "; 1 -> 2 FRAGMENT 5\nN\nA\n", ">N\nA\n", "", 0},
+      {"ArrowAlsoBeforeFragment", {"-"}, "; a->b FRAGMENT 3 -> 4\nN\nA\n",
+       ">N FRAGMENT 3 -> 4\nA\n", "", 0},
+      {"LastFragmentOfBlockWins", {"-"}, "; FRAGMENT 1 -> 2\n; FRAGMENT 3 -> 4\nN\nA\n",
+       ">N FRAGMENT 3 -> 4\nA\n", "", 0},
+      {"InvalidFragmentKeepsEarlierOne", {"-"}, "; FRAGMENT 1 -> 2\n; FRAGMENT x -> y\nN\nA\n",
+       ">N FRAGMENT 1 -> 2\nA\n", "", 0},
+      {"FragmentDoesNotLeak", {"-"}, "; FRAGMENT 1 -> 2\nN\nA\n;c\nM\nC\n",
+       ">N FRAGMENT 1 -> 2\nA\n>M\nC\n", "", 0},
+      {"FragmentWithEmptyName", {"-"}, ";FRAGMENT 1 -> 2\n\nAC\n", "> FRAGMENT 1 -> 2\nAC\n", "",
+       0},
+      {"FragmentInFastaHeaderIsJustText", {"-"}, ">x FRAGMENT 1 -> 2\nAC\n",
+       ">x FRAGMENT 1 -> 2\nAC\n", "", 0},
+
+      // Records, names and residues.
+      {"MixedIgAndFasta", {"-"},
+       ">f1 desc\nAC GT\n;c\n; FRAGMENT 5 -> 9\nIG1 rest\nacg 1\n>f2\nTT\n",
+       ">f1 desc\nACGT\n>IG1 FRAGMENT 5 -> 9\nacg\n>f2\nTT\n", "", 0},
+      {"TwoIgRecords", {"-n", "5", "-"}, ";a\nS1\nACGTA 5\n;b\n;c\nS2\nCC 2\n",
+       ">S1\nACGTA\n>S2\nCC\n", "", 0},
+      {"FastaHeaderCopiedAsRead", {"-"}, ">id  two\tthree \r\nAC\n", ">id  two\tthree \r\nAC\n", "",
+       0},
+      {"NameLineBeginningWithArrow", {"-"}, ";c\n>x y\nAC\n", ">>x\nAC\n", "", 0},
+      {"IgRecordWithoutCommentIsSequence", {"-"}, ";c\nA1\nAC 1\nB2\nGT 1\n", ">A1\nACBGT\n", "",
+       0},
+      {"HeaderWithoutResiduesAtEnd", {"-"}, ">a\n", ">a\n\n", "", 0},
+      {"IgHeaderWithoutResiduesAtEnd", {"-"}, ";c\nN\n", ">N\n\n", "", 0},
+      {"NameLineIsLastLine", {"-"}, ";c\nNAME", ">NAME\n\n", "", 0},
+      {"LastLineWithoutLineEnd", {"-"}, ">a\nAC\n>b", ">a\nAC\n>b\n", "", 0},
+      {"ResiduesOnLastLineWithoutLineEnd", {"-"}, ">a\nAC", ">a\nAC\n", "", 0},
+      {"OnlyLettersAndGapsSurvive", {"-"}, ">a\n1 AC-G\t*T.\xc3\xa9x 9\r\n@A[Z`a{z~\n",
+       ">a\nAC-GTxAZaz\n", "", 0},
+      {"LeadingBlankLinesSkipped", {"-"}, "\n\n;c\nN\nAC\n", ">N\nAC\n", "", 0},
+      {"LaterBlankLinesContributeNothing", {"-"}, ">a\nAC\n\n\nGT\n", ">a\nACGT\n", "", 0},
+      {"NameIsFirstWord", {"-"}, ";c\n  \tNM\tmore words\nAC\n", ">NM\nAC\n", "", 0},
+      {"EmptyNameLine", {"-"}, ";c\n\nAC\n", ">\nAC\n", "", 0},
+      {"NameLineWithCarriageReturn", {"-"}, ";c\r\nNM\r\nAC\r\n", ">NM\nAC\n", "", 0},
+      {"BlankNameLine", {"-"}, ";c\n \t \nAC\n", ">\nAC\n", "", 0},
+      {"LongName", {"-"}, ";c\n" + std::string(300, 'Q') + " x\nAC\n",
+       ">" + std::string(300, 'Q') + "\nAC\n", "", 0},
+
+      // Input that ends inside a comment block still ends as a text file.
+      {"OnlyACommentBlock", {"-"}, ";c\n", "\n", "", 0},
+      {"CommentBlockWithFragmentAtEnd", {"-"}, ";c\n; FRAGMENT 1 -> 2\n", "\n", "", 0},
+      {"CommentWithoutLineEndAtEnd", {"-"}, ";c\n;FRAGMENT 1 -> 2", "\n", "", 0},
+      {"RecordThenUnfinishedBlock", {"-"}, ">a\nAC\n;c\n; FRAGMENT 1 -> 2\n", ">a\nAC\n", "", 0},
+      {"HeaderThenUnfinishedBlock", {"-"}, ">a\n;c\n", ">a\n\n", "", 0},
+      {"ResiduesThenUnfinishedBlock", {"-"}, ">a\nACGT\n;x", ">a\nACGT\n", "", 0},
+  };
+}
+
+class CliTable : public testing::TestWithParam<CliCase> {};
+
+TEST_P(CliTable, Run) {
+  const CliCase& c = GetParam();
+  testutil::RunResult r = quenbrel(c.args, c.input);
+  expectSameText(r.out, c.out);
+  EXPECT_EQ(r.err, c.err);
+  EXPECT_EQ(r.status, c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, CliTable, testing::ValuesIn(cliCases()),
+                         [](const testing::TestParamInfo<CliCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// Lines of any length
+// ---------------------------------------------------------------------------
+
+TEST(LongLines, HeaderIsCopiedWhole) {
+  std::string header = ">long";
+  while (header.size() < 10000) header += " abc;>-12 n";
+  // Marks right where a fixed-size line buffer would cut.
+  header[3999] = ';';
+  header[4000] = '>';
+  header[7998] = '>';
+  testutil::RunResult r = quenbrel({"-uc", "-unseq", "-"}, header + "\nacgtn\n");
+  expectSameText(r.out, header + "\nACGT\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(LongLines, FragmentFarIntoACommentLine) {
+  std::string comment = ";" + std::string(5000, 'x') + " FRAGMENT 7 -> 9\n";
+  testutil::RunResult r = quenbrel({"-"}, comment + "N\nA\n");
+  EXPECT_EQ(r.out, ">N FRAGMENT 7 -> 9\nA\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(LongLines, FragmentAnnotationItselfLong) {
+  std::string tail = std::string(6000, 'w') + "\n";
+  testutil::RunResult r = quenbrel({"-"}, "; a -> b FRAGMENT 5 -> 6 " + tail + "N\nA\n");
+  expectSameText(r.out, ">N FRAGMENT 5 -> 6 " + tail + "A\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(LongLines, CommentLineGivesNoResidues) {
+  std::string comment = ";" + residues(9000) + "\n";
+  testutil::RunResult r = quenbrel({"-"}, comment + ";" + residues(5000) + "\nN\nA\n");
+  EXPECT_EQ(r.out, ">N\nA\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(LongLines, NameLineConsumedWhole) {
+  testutil::RunResult r = quenbrel({"-"}, ";c\nNAME " + residues(9000) + "\nCC\n");
+  EXPECT_EQ(r.out, ">NAME\nCC\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(LongLines, NameWrittenWhole) {
+  std::string name = residues(10000, "Na_1.|");
+  testutil::RunResult r = quenbrel({"-"}, ";c\n" + name + "\nCC\n");
+  expectSameText(r.out, ">" + name + "\nCC\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(LongLines, MegabyteSequenceLine) {
+  std::string body = residues(1000000, "acgtnACGTN-");
+  std::string input = ">big\n" + body + "\n>next\nAC\n";
+  testutil::RunResult r = quenbrel({"-"}, input);
+  expectSameText(r.out, ">big\n" + wrapped(body, 70) + ">next\nAC\n");
+  EXPECT_EQ(r.status, 0);
+
+  std::string upper;
+  for (char c : body) {
+    if (c != 'n' && c != 'N') upper.push_back(c == '-' ? c : static_cast<char>(c & ~0x20));
+  }
+  r = quenbrel({"-ol", "-uc", "-unseq", "-"}, input);
+  expectSameText(r.out, ">big\n" + upper + "\n>next\nAC\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+// Memory stays flat however long a line is: a 64 MB sequence line and a
+// 16 MB header go through a process that never holds them.
+TEST(LongLines, MemoryDoesNotGrowWithLineLength) {
+  testutil::TempDir dir;
+  std::string path = dir.file("huge.fa");
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::string chunk = residues(1 << 20);
+  std::fputs(">", f);
+  for (int i = 0; i < 16; ++i) std::fputs(chunk.c_str(), f);
+  std::fputs("\n", f);
+  for (int i = 0; i < 64; ++i) std::fputs(chunk.c_str(), f);
+  std::fputs("\n", f);
+  ASSERT_EQ(std::fclose(f), 0);
+  chunk.clear();
+  chunk.shrink_to_fit();
+
+  testutil::RunResult r = quenbrel({"-ol", path}, "", "", "/dev/null");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  struct rusage usage;
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 32 * 1024) << "peak resident size in KiB";
+}
+
+// ---------------------------------------------------------------------------
+// Files and operands
+// ---------------------------------------------------------------------------
+
+const std::string kInput = ";c\n; FRAGMENT 1 -> 8\nSEQ1 x\nacgt acgt 8\n>f\nAC\n";
+const std::string kOutput = ">SEQ1 FRAGMENT 1 -> 8\nacgtacgt\n>f\nAC\n";
+
+class Files : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty());
+    in_ = dir_.file("in.ig");
+    ASSERT_TRUE(testutil::writeFile(in_, kInput));
+  }
+  testutil::TempDir dir_;
+  std::string in_;
+};
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+TEST_F(Files, InputFileToStandardOutput) {
+  testutil::RunResult r = quenbrel({in_});
+  EXPECT_EQ(r.out, kOutput);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Files, OutputFileCreated) {
+  std::string out = dir_.file("out.fa");
+  testutil::RunResult r = quenbrel({in_, out});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testutil::readFile(out), kOutput);
+  EXPECT_EQ(testutil::readFile(in_), kInput);
+}
+
+TEST_F(Files, ExistingOutputFileReplaced) {
+  std::string out = dir_.file("out.fa");
+  ASSERT_TRUE(testutil::writeFile(out, std::string(5000, 'z')));
+  testutil::RunResult r = quenbrel({"-n", "4", in_, "-uc", out});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testutil::readFile(out), ">SEQ1 FRAGMENT 1 -> 8\nACGTACGT\n>f\nAC\n");
+}
+
+TEST_F(Files, WordsAfterOutputIgnored) {
+  std::string out = dir_.file("out.fa");
+  testutil::RunResult r = quenbrel({in_, out, dir_.file("extra"), "more", "-"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testutil::readFile(out), kOutput);
+  EXPECT_FALSE(exists(dir_.file("extra")));
+}
+
+TEST_F(Files, UnknownWordBeforeFileNamesReadsStandardInput) {
+  std::string out = dir_.file("out.fa");
+  testutil::RunResult r = quenbrel({"-x", out}, kInput);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testutil::readFile(out), kOutput);
+}
+
+TEST_F(Files, LineLengthAsLastWordAfterInputFile) {
+  testutil::RunResult r = quenbrel({in_, "-n"});
+  EXPECT_EQ(r.out, kOutput);
+  EXPECT_EQ(r.err, "Bad argument to -n option\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Files, MissingInputFile) {
+  std::string missing = dir_.file("nosuch.ig");
+  std::string out = dir_.file("out.fa");
+  testutil::RunResult r = quenbrel({missing, out});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Bad file name " + missing + "\nFailed to asign input.\n" + kUsage);
+  EXPECT_EQ(r.status, 10);
+  EXPECT_FALSE(exists(out));
+}
+
+TEST_F(Files, UnwritableOutput) {
+  std::string out = dir_.file("nodir/out.fa");
+  testutil::RunResult r = quenbrel({in_, out});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Failed to open " + out + " for writing\nFailed to asign output.\n" + kUsage);
+  EXPECT_EQ(r.status, 20);
+}
+
+// Read failures are reported, never taken for the end of the input.
+TEST_F(Files, DirectoryAsInputOperand) {
+  testutil::RunResult r = quenbrel({dir_.path()});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Failed to read input.\n");
+  EXPECT_EQ(r.status, 10);
+}
+
+TEST_F(Files, StandardInputFromADirectory) {
+  testutil::RunResult r = quenbrel({"-"}, "", dir_.path());
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Failed to read input.\n");
+  EXPECT_EQ(r.status, 10);
+}
+
+// The output operand never destroys the input it names.
+TEST_F(Files, RefusesToOverwriteTheInput) {
+  std::string hard = dir_.file("hard.ig");
+  std::string soft = dir_.file("soft.ig");
+  ASSERT_EQ(link(in_.c_str(), hard.c_str()), 0);
+  ASSERT_EQ(symlink(in_.c_str(), soft.c_str()), 0);
+  struct Way {
+    const char* name;
+    std::vector<std::string> args;
+    std::string stdinPath;
+    std::string operand;
+  };
+  const Way ways[] = {
+      {"SameName", {in_, in_}, "", in_},
+      {"OtherSpelling", {in_, dir_.path() + "/./in.ig"}, "", dir_.path() + "/./in.ig"},
+      {"HardLink", {in_, hard}, "", hard},
+      {"SymbolicLink", {in_, soft}, "", soft},
+      {"InputThroughLink", {soft, in_}, "", in_},
+      {"StandardInputFromTheFile", {"-", in_}, in_, in_},
+      {"OptionsAround", {"-uc", in_, "-n", "5", hard}, "", hard},
+  };
+  for (const Way& w : ways) {
+    SCOPED_TRACE(w.name);
+    testutil::RunResult r = quenbrel(w.args, "", w.stdinPath);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Refusing to overwrite the input file " + w.operand +
+                         "\nFailed to asign output.\n" + kUsage);
+    EXPECT_EQ(r.status, 20);
+    EXPECT_EQ(testutil::readFile(in_), kInput);
+  }
+}
+
+TEST_F(Files, AnotherExistingFileIsOverwritten) {
+  std::string other = dir_.file("other.ig");
+  ASSERT_TRUE(testutil::writeFile(other, kInput));
+  testutil::RunResult r = quenbrel({"-", other}, "", in_);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(testutil::readFile(other), kOutput);
+}
+
+// ---------------------------------------------------------------------------
+// Write failures
+// ---------------------------------------------------------------------------
+
+TEST(WriteErrors, FullDeviceAsOutputOperand) {
+  testutil::RunResult r = quenbrel({"-", "/dev/full"}, kInput);
+  EXPECT_EQ(r.err, kWriteFailed);
+  EXPECT_EQ(r.status, 20);
+}
+
+TEST(WriteErrors, StandardOutputOnFullDevice) {
+  testutil::RunResult r = quenbrel({"-"}, kInput, "", "/dev/full");
+  EXPECT_EQ(r.err, kWriteFailed);
+  EXPECT_EQ(r.status, 20);
+}
+
+TEST(WriteErrors, LargeOutputOnFullDevice) {
+  std::string input = ">big\n" + residues(3000000) + "\n";
+  testutil::RunResult r = quenbrel({"-"}, input, "", "/dev/full");
+  EXPECT_EQ(r.err, kWriteFailed);
+  EXPECT_EQ(r.status, 20);
+  r = quenbrel({"-", "/dev/full"}, input);
+  EXPECT_EQ(r.err, kWriteFailed);
+  EXPECT_EQ(r.status, 20);
+}
+
+TEST(WriteErrors, InputEndingInCommentBlock) {
+  testutil::RunResult r = quenbrel({"-"}, ">a\nAC\n;c\n", "", "/dev/full");
+  EXPECT_EQ(r.err, kWriteFailed);
+  EXPECT_EQ(r.status, 20);
+}
+
+// Statuses that write nothing are not turned into write failures.
+TEST(WriteErrors, NothingWrittenNothingFailed) {
+  testutil::RunResult r = quenbrel({"-"}, "ACGT\n", "", "/dev/full");
+  EXPECT_EQ(r.err, kNotFormat);
+  EXPECT_EQ(r.status, 3);
+  r = quenbrel({"-"}, "\n\n", "", "/dev/full");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 4);
+}
+
+// Runs the tool with standard output on a pipe nobody reads, SIGPIPE ignored, so writes fail with an error instead
+// of killing the process.
+testutil::RunResult runIntoClosedPipe(const std::vector<std::string>& args,
+                                      const std::string& input) {
+  testutil::RunResult r;
+  testutil::TempDir tmp;
+  std::string inPath = tmp.file("stdin"), errPath = tmp.file("stderr");
+  testutil::writeFile(inPath, input);
+  int fds[2];
+  if (pipe(fds) != 0) return r;
+  close(fds[0]);
+  pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGPIPE, SIG_IGN);
+    int in = open(inPath.c_str(), O_RDONLY);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || err < 0) _exit(127);
+    dup2(in, 0);
+    dup2(fds[1], 1);
+    dup2(err, 2);
+    std::vector<char*> argv{const_cast<char*>(kBin.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  int ws = 0;
+  waitpid(pid, &ws, 0);
+  r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  r.err = testutil::readFile(errPath);
+  return r;
+}
+
+TEST(WriteErrors, ClosedPipeWithSigpipeIgnored) {
+  testutil::RunResult r = runIntoClosedPipe({"-"}, kInput);
+  EXPECT_EQ(r.err, kWriteFailed);
+  EXPECT_EQ(r.status, 20);
+}
+
+// ---------------------------------------------------------------------------
+// Program name in the usage text
+// ---------------------------------------------------------------------------
+
+TEST(Usage, ProgramNameWithoutDirectory) {
+  testutil::TempDir dir;
+  ASSERT_EQ(mkdir(dir.file("bin").c_str(), 0755), 0);
+  std::string alias = dir.file("bin/my.converter");
+  ASSERT_EQ(symlink(kBin.c_str(), alias.c_str()), 0);
+  testutil::RunResult r = testutil::run({alias, "-n", "bad", "-"});
+  EXPECT_EQ(r.err, "Bad argument 'bad' to -n option\n" + usageText("my.converter"));
+  EXPECT_EQ(r.status, 10);
+  r = testutil::run({alias});
+  EXPECT_EQ(r.err, "Failed to asign input.\n" + usageText("my.converter"));
+  EXPECT_EQ(r.status, 10);
+}
+
+}  // namespace

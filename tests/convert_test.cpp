@@ -1,0 +1,291 @@
+// The conversion engine driven in-process: its statuses, the stream kinds it
+// reads, and its output held against a plain line-at-a-time statement of the
+// conversion on large, varied inputs, so that lines, words and marks falling
+// across the engine's internal reads are covered.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "convert.h"
+#include "conversion_model.h"
+#include "test_util.h"
+
+namespace {
+
+using model::Settings;
+
+struct Converted {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Converts `input` read through `in` into a fresh file; convert() closes the
+// file itself, so the result is read back by name.
+// One scratch directory for the whole program: the engine runs many times.
+const testutil::TempDir& scratch() {
+  static const testutil::TempDir dir;
+  return dir;
+}
+
+Converted convertFrom(FILE* in, const Settings& s) {
+  Converted c;
+  std::string outPath = scratch().file("out.fa");
+  FILE* out = std::fopen(outPath.c_str(), "w");
+  if (out == nullptr) return c;
+  testutil::StderrCapture err;
+  c.status = convert(in, out, s.lineLen, s.noN, s.toUpper, s.oneLine);
+  c.err = err.text();
+  c.out = testutil::readFile(outPath);
+  return c;
+}
+
+Converted convertText(const std::string& input, const Settings& s = {70, false, false, false}) {
+  std::string inPath = scratch().file("in.ig");
+  testutil::writeFile(inPath, input);
+  FILE* in = std::fopen(inPath.c_str(), "r");
+  if (in == nullptr) return Converted();
+  return convertFrom(in, s);
+}
+
+// What the reference model says, with the engine's message for status 3.
+Converted model(const std::string& input, const Settings& s) {
+  model::Outcome m = model::convert(input, s);
+  Converted c;
+  c.status = m.status;
+  c.out = m.out;
+  if (m.status == 3) c.err = "File is not in IG or FASTA format.\n";
+  return c;
+}
+
+void expectSame(const Converted& actual, const Converted& expected) {
+  EXPECT_EQ(actual.status, expected.status);
+  EXPECT_EQ(actual.err, expected.err);
+  if (actual.out == expected.out) return;
+  size_t at = 0;
+  while (at < actual.out.size() && at < expected.out.size() && actual.out[at] == expected.out[at])
+    ++at;
+  size_t from = at < 40 ? 0 : at - 40;
+  ADD_FAILURE() << "outputs of " << actual.out.size() << " and " << expected.out.size()
+                << " bytes differ at byte " << at << "\n  actual:   "
+                << testing::PrintToString(actual.out.substr(from, 80)) << "\n  expected: "
+                << testing::PrintToString(expected.out.substr(from, 80));
+}
+
+const Settings kSettings[] = {
+    {70, false, false, false},
+    {5, true, true, false},
+    {13, false, true, true},
+    {1000, true, false, false},
+};
+
+// --- generated inputs -------------------------------------------------------
+
+class InputGenerator {
+ public:
+  explicit InputGenerator(unsigned seed) : rng_(seed) {}
+
+  std::string input(size_t target) {
+    std::string text;
+    for (int i = pick(3); i > 0; --i) text += "\n";
+    if (pick(20) == 0) text += sequenceLine();  // refused: not a format
+    while (text.size() < target) text += pick(5) < 2 ? fastaRecord() : igRecord();
+    if (pick(4) == 0) text += comment();  // ends inside a comment block
+    if (pick(3) == 0 && !text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+  }
+
+ private:
+  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+
+  // Mostly short lengths, now and then one far longer than any read.
+  size_t length(size_t usual) {
+    size_t r = pick(100);
+    if (r == 0) return 100000 + pick(250000);
+    if (r < 4) return 4000 + pick(12000);
+    return pick(usual);
+  }
+
+  std::string text(size_t n, const std::string& alphabet) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s.push_back(alphabet[pick(alphabet.size())]);
+    return s;
+  }
+
+  std::string sequenceLine() {
+    static const std::string kSeq =
+        "ACGTACGTacgtacgtNNnn--  0123456789*.\t\r@[`{\xe9\xff>;ACGTRYKMacgt";
+    std::string line = text(length(90), kSeq);
+    // A mark at a line start would change the line's kind.
+    if (!line.empty() && (line[0] == '>' || line[0] == ';')) line[0] = 'a';
+    return line + "\n";
+  }
+
+  std::string comment() {
+    static const std::string kWords = "abc FRAGMENT -> 12 x;>\t";
+    switch (pick(6)) {
+      case 0: return "; FRAGMENT " + std::to_string(pick(999)) + " -> " + std::to_string(pick(999)) + "\n";
+      case 1: return ";" + text(length(40), " ab") + "FRAGMENT " + std::to_string(pick(9)) + "->" +
+                     std::to_string(pick(9)) + text(pick(30), " xy") + "\n";
+      case 2: return "; FRAGMENT " + text(pick(4), "1 x->") + "\n";
+      default: return ";" + text(length(60), kWords) + "\n";
+    }
+  }
+
+  std::string nameLine() {
+    switch (pick(8)) {
+      case 0: return "\n";
+      case 1: return text(pick(4), " \t") + "\n";
+      case 2: return ">" + text(pick(10), "ab1") + " more\n";
+      default:
+        return text(pick(3), " \t") + text(1 + length(20), "ABCxyz_.|19") + text(pick(40), " ab") +
+               "\n";
+    }
+  }
+
+  std::string body() {
+    std::string s;
+    for (size_t i = pick(8); i > 0; --i) s += pick(10) == 0 ? "\n" : sequenceLine();
+    return s;
+  }
+
+  std::string fastaRecord() { return ">" + text(length(60), "id desc ;>-nN\t") + "\n" + body(); }
+
+  std::string igRecord() {
+    std::string s;
+    for (size_t i = 1 + pick(3); i > 0; --i) s += comment();
+    return s + nameLine() + body();
+  }
+
+  std::mt19937 rng_;
+};
+
+// --- tests ------------------------------------------------------------------
+
+TEST(Convert, ReturnsItsStatus) {
+  struct Case {
+    const char* input;
+    int status;
+    const char* out;
+    const char* err;
+  };
+  const Case cases[] = {
+      {"", 4, "", ""},
+      {"\n\nX", 4, "", ""},
+      {"ACGT\n", 3, "", "File is not in IG or FASTA format.\n"},
+      {";c\n", 0, "\n", ""},
+      {";c\nN\nacgt\n", 0, ">N\nacgt\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.input);
+    Converted r = convertText(c.input);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
+TEST(Convert, ReadFailure) {
+  testutil::TempDir dir;
+  FILE* in = std::fopen(dir.path().c_str(), "r");
+  ASSERT_NE(in, nullptr);
+  Converted r = convertFrom(in, {70, false, false, false});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(r.err, "Failed to read input.\n");
+}
+
+TEST(Convert, WriteFailure) {
+  testutil::TempDir dir;
+  std::string inPath = dir.file("in.fa");
+  ASSERT_TRUE(testutil::writeFile(inPath, ">a\nACGT\n"));
+  FILE* in = std::fopen(inPath.c_str(), "r");
+  FILE* out = std::fopen("/dev/full", "w");
+  ASSERT_NE(in, nullptr);
+  ASSERT_NE(out, nullptr);
+  testutil::StderrCapture err;
+  EXPECT_EQ(convert(in, out, 70, false, false, false), 20);
+  EXPECT_EQ(err.text(), "Failed to write output.\n");
+}
+
+// A stream with no descriptor behind it is read like any other.
+TEST(Convert, StreamWithoutDescriptor) {
+  InputGenerator gen(7);
+  std::string input = gen.input(400000);
+  FILE* in = fmemopen(&input[0], input.size(), "r");
+  ASSERT_NE(in, nullptr);
+  expectSame(convertFrom(in, kSettings[1]), model(input, kSettings[1]));
+}
+
+// A pipe delivers the input in arbitrary pieces.
+TEST(Convert, PipeInSmallPieces) {
+  InputGenerator gen(11);
+  std::string input = gen.input(300000);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(fds[0]);
+    size_t at = 0, piece = 1;
+    while (at < input.size()) {
+      size_t n = std::min(piece, input.size() - at);
+      ssize_t w = write(fds[1], input.data() + at, n);
+      if (w <= 0) _exit(1);
+      at += static_cast<size_t>(w);
+      piece = piece * 7 % 1009 + 1;
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  FILE* in = fdopen(fds[0], "r");
+  ASSERT_NE(in, nullptr);
+  Converted r = convertFrom(in, kSettings[0]);
+  int ws = 0;
+  waitpid(pid, &ws, 0);
+  expectSame(r, model(input, kSettings[0]));
+}
+
+TEST(Convert, GeneratedInputs) {
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    InputGenerator gen(seed);
+    std::string input = gen.input(250000 + seed * 40000);
+    for (const Settings& s : kSettings) {
+      SCOPED_TRACE("seed " + std::to_string(seed) + ", line length " + std::to_string(s.lineLen));
+      expectSame(convertText(input, s), model(input, s));
+    }
+  }
+}
+
+// Lines, names, annotations and arrows placed across every offset near the
+// sizes a reader is likely to work in.
+TEST(Convert, MarksAcrossReadBoundaries) {
+  const size_t kEdges[] = {4000, 8192, 65536, 131072, 262144};
+  for (size_t edge : kEdges) {
+    for (size_t k = edge - 12; k <= edge + 2; ++k) {
+      SCOPED_TRACE("offset " + std::to_string(k));
+      const std::string pad(k, 'a');
+      const std::string inputs[] = {
+          ">h\n" + pad.substr(3) + "\n>next\nAC\n",
+          ">h\n" + pad.substr(3) + "\n;c\nNM\nAC\n",
+          ">h\n" + pad.substr(3) + "\n\nC\n",
+          ";" + pad + " FRAGMENT 1 -> 2\nN\nA\n",
+          ";" + pad.substr(0, k - 9) + "FRAGMENT 1 -> 2\nN\nA\n",
+          ";c\n" + pad.substr(3) + " tail\nAC\n",
+          ";c\n" + pad.substr(3) + "\nAC\n",
+          ">" + pad + "\nAC\n",
+      };
+      for (const std::string& input : inputs) {
+        expectSame(convertText(input, kSettings[2]), model(input, kSettings[2]));
+      }
+    }
+  }
+}
+
+}  // namespace
