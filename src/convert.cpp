@@ -192,8 +192,6 @@ class Converter {
   unsigned char firstByte_ = 0;
   bool notFormat_ = false;
   bool writeFailed_ = false;
-  bool atStart_ = true;              // the first block is still to be read
-  std::unique_ptr<GzSource> gz_;     // set when the input is gzip
 
   unsigned char keep_[256];
   unsigned char residue_[256];
@@ -206,6 +204,11 @@ class Converter {
   unsigned char in_[kInCap];
   char out_[kOutCap];
   unsigned char stage_[kStageWindow + 32];
+
+  // Input source; kept after the buffers so that adding it left the layout
+  // of the members the conversion loop works on as it was.
+  bool atStart_ = true;           // the first block is still to be read
+  std::unique_ptr<GzSource> gz_;  // set when the input is gzip
 };
 
 void Converter::put(const void* p, size_t n) {
@@ -564,7 +567,9 @@ int Converter::finish(int status) {
 // Reads the next block into the block buffer. -1 on a read error, 0 at end
 // of input. Plain input is read straight into the buffer; gzip input is
 // recognised by its first block and decompressed into it from then on.
-long Converter::readBlock() {
+// Called once per block; kept out of line so that the input hook does not
+// reshape the conversion loop it would otherwise be inlined into.
+__attribute__((noinline)) long Converter::readBlock() {
   if (gz_) return gz_->read(in_, kInCap);
   long n = readRaw(FIG, in_, kInCap);
   if (atStart_) n = startInput(n);
