@@ -7,13 +7,13 @@
 // line. Output is gathered in a buffer and written in large blocks.
 #include "convert.h"
 
-#include <emmintrin.h>
-#include <tmmintrin.h>
-#include <unistd.h>
+#include <immintrin.h>
 
-#include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
+
+#include "gzsource.h"
 
 namespace {
 
@@ -122,7 +122,8 @@ enum class State {
 
 class Converter {
  public:
-  Converter(FILE* in, FILE* out, int lineLen, bool noN, bool toUpper, bool oneLine)
+  Converter(FILE* in, FILE* out, int lineLen, bool noN, bool toUpper, bool oneLine,
+            ConvertSimd simd)
       : FIG(in), FFASTA(out), lineLen(lineLen), oneLine(oneLine), toUpper(toUpper), noN(noN) {
     for (int c = 0; c < 256; ++c) {
       bool keep = isAsciiLetter(c) || c == '-';
@@ -138,7 +139,12 @@ class Converter {
       packCount_[m] = static_cast<unsigned char>(n);
       while (n < 8) pack_[m][n++] = 0x80;  // a shuffle index that yields zero
     }
-    haveShuffle_ = __builtin_cpu_supports("ssse3");
+    if (simd == kConvertSimdAuto) {
+      simd = __builtin_cpu_supports("avx2")    ? kConvertSimdWide
+             : __builtin_cpu_supports("ssse3") ? kConvertSimdShuffle
+                                               : kConvertSimdBasic;
+    }
+    simd_ = simd;
   }
 
   int run();
@@ -170,11 +176,15 @@ class Converter {
   void beginComment();
   unsigned char* compact(const unsigned char* p, const unsigned char* end, unsigned char* s);
   unsigned char* compactBlock16(const unsigned char* p, unsigned char* s);
-  const unsigned char* compactToMark(const unsigned char* p, const unsigned char* end,
-                                    unsigned char*& s);
+  unsigned char* packBlock(__m128i u, unsigned mask, unsigned char* w);
+  const unsigned char* compactToMark(const unsigned char* start, const unsigned char* p,
+                                    const unsigned char* end, unsigned char*& s);
+  const unsigned char* compactToMarkWide(const unsigned char* p, const unsigned char* end,
+                                        unsigned char*& s);
   void emitResidues(const unsigned char* p, size_t n);
   int finish(int status);
   long readBlock();
+  long startInput(long n);
 
   FILE* FIG;
   FILE* FFASTA;
@@ -196,12 +206,17 @@ class Converter {
   // For each 8-bit keep mask: the positions of the kept bytes, and how many.
   unsigned char pack_[256][8];
   unsigned char packCount_[256];
-  bool haveShuffle_;
+  ConvertSimd simd_;  // which packing loop this processor runs
 
   size_t outLen_ = 0;
   unsigned char in_[kInCap];
-  char out_[kOutCap];
+  unsigned char out_[kOutCap + 16];  // slack for copyRun
   unsigned char stage_[kStageWindow + 32];
+
+  // Input source; kept after the buffers so that adding it left the layout
+  // of the members the conversion loop works on as it was.
+  bool atStart_ = true;           // the first block is still to be read
+  std::unique_ptr<GzSource> gz_;  // set when the input is gzip
 };
 
 void Converter::put(const void* p, size_t n) {
@@ -224,6 +239,17 @@ void Converter::flushOut() {
   outLen_ = 0;
 }
 
+// Copies `n` bytes in 16-byte steps; may write up to 15 bytes past the end
+// (the output buffer has slack for that). Faster than a library call for
+// the short runs of one output line.
+inline unsigned char* copyRun(unsigned char* dst, const unsigned char* src, size_t n) {
+  for (size_t i = 0; i < n; i += 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i)));
+  }
+  return dst + n;
+}
+
 // Writes staged residues, breaking the line only before a further residue
 // that would not fit on the current one.
 void Converter::emitResidues(const unsigned char* p, size_t n) {
@@ -235,18 +261,23 @@ void Converter::emitResidues(const unsigned char* p, size_t n) {
     iCnt = (iCnt + static_cast<long>(n) - 1) % lineLen + 1;
     return;
   }
+  // A window's residues with their breaks (at most one per five residues,
+  // the shortest line) fit the buffer once it has been flushed.
+  if (kOutCap - outLen_ < n + n / 5 + 1) flushOut();
+  unsigned char* w = out_ + outLen_;
   while (n > 0) {
     if (iCnt >= lineLen) {
-      put('\n');
+      *w++ = '\n';
       iCnt = 0;
     }
     size_t k = static_cast<size_t>(lineLen - iCnt);
     if (k > n) k = n;
-    put(p, k);
+    w = copyRun(w, p, k);
     iCnt += static_cast<long>(k);
     p += k;
     n -= k;
   }
+  outLen_ = static_cast<size_t>(w - out_);
 }
 
 // Upper-cases the ASCII lower-case letters of a block when asked to.
@@ -299,14 +330,32 @@ unsigned char* Converter::compact(const unsigned char* p, const unsigned char* e
   return s;
 }
 
-// The same as findLineMark() followed by compact(), in one pass: compacts
-// [p, end) up to the first line-start mark and returns where it stopped.
-// Blocks that hold dropped bytes are packed with a byte shuffle (eight bytes
-// at a time, through a table indexed by the keep mask) instead of byte by
-// byte.
+// Packs the kept residues of one 16-byte block (`u`, already upper-cased
+// when asked; `mask` has a bit per kept byte) at `w`. Blocks with dropped
+// bytes are packed with a byte shuffle, eight bytes at a time, through a
+// table indexed by the keep mask.
+__attribute__((target("ssse3"), always_inline)) inline unsigned char* Converter::packBlock(
+    __m128i u, unsigned mask, unsigned char* w) {
+  if (mask == 0xFFFF) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), u);
+    return w + 16;
+  }
+  unsigned lo = mask & 0xFF, hi = mask >> 8;
+  __m128i a = _mm_shuffle_epi8(u, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pack_[lo])));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(w), a);
+  w += packCount_[lo];
+  __m128i b = _mm_shuffle_epi8(_mm_srli_si128(u, 8),
+                               _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pack_[hi])));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(w), b);
+  return w + packCount_[hi];
+}
+
+// The same as findLineMark() followed by compact(), in one pass: packs
+// [p, end) up to the first line-start mark after `start` and returns where
+// it stopped; `s` is moved past what was written.
 __attribute__((target("ssse3"))) const unsigned char* Converter::compactToMark(
-    const unsigned char* p, const unsigned char* end, unsigned char*& s) {
-  const unsigned char* start = p;
+    const unsigned char* start, const unsigned char* p, const unsigned char* end,
+    unsigned char*& s) {
   const __m128i gt = _mm_set1_epi8('>');
   const __m128i semi = _mm_set1_epi8(';');
   unsigned char* w = s;
@@ -322,28 +371,63 @@ __attribute__((target("ssse3"))) const unsigned char* Converter::compactToMark(
       }
       marks &= marks - 1;
     }
-    unsigned mask = keptMask(v, noN);
-    __m128i u = upperBlock(v, toUpper);
-    if (mask == 0xFFFF) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(w), u);
-      w += 16;
-    } else {
-      unsigned lo = mask & 0xFF, hi = mask >> 8;
-      __m128i a = _mm_shuffle_epi8(u, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pack_[lo])));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(w), a);
-      w += packCount_[lo];
-      __m128i b = _mm_shuffle_epi8(_mm_srli_si128(u, 8),
-                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pack_[hi])));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(w), b);
-      w += packCount_[hi];
-    }
+    w = packBlock(upperBlock(v, toUpper), keptMask(v, noN), w);
     p += 16;
   }
   // The last few bytes: findLineMark only looks at marks after its start,
-  // so start it on the byte before, which the loop above has already seen.
+  // so start it on the byte before, which has already been looked at.
   const unsigned char* stop = findLineMark(p > start ? p - 1 : p, end);
   s = compact(p, stop, w);
   return stop;
+}
+
+// compactToMark() 32 bytes at a time, for processors with 256-bit vectors.
+__attribute__((target("avx2"))) const unsigned char* Converter::compactToMarkWide(
+    const unsigned char* p, const unsigned char* end, unsigned char*& s) {
+  const unsigned char* start = p;
+  const __m256i gt = _mm256_set1_epi8('>');
+  const __m256i semi = _mm256_set1_epi8(';');
+  const __m256i caseBit = _mm256_set1_epi8(0x20);
+  const __m256i lowerA = _mm256_set1_epi8('a');
+  const __m256i k25 = _mm256_set1_epi8(25);
+  const __m256i dash = _mm256_set1_epi8('-');
+  const __m256i letterN = _mm256_set1_epi8('n');
+  unsigned char* w = s;
+  while (end - p >= 32) {
+    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    unsigned marks = static_cast<unsigned>(_mm256_movemask_epi8(
+        _mm256_or_si256(_mm256_cmpeq_epi8(v, gt), _mm256_cmpeq_epi8(v, semi))));
+    while (marks != 0) {
+      const unsigned char* hit = p + __builtin_ctz(marks);
+      if (hit > start && hit[-1] == '\n') {
+        s = compact(p, hit, w);
+        return hit;
+      }
+      marks &= marks - 1;
+    }
+    __m256i folded = _mm256_or_si256(v, caseBit);
+    __m256i t = _mm256_sub_epi8(folded, lowerA);
+    __m256i kept = _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(t, k25), t),
+                                   _mm256_cmpeq_epi8(v, dash));
+    if (noN) kept = _mm256_andnot_si256(_mm256_cmpeq_epi8(folded, letterN), kept);
+    unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(kept));
+    __m256i u = v;
+    if (toUpper) {
+      __m256i l = _mm256_sub_epi8(v, lowerA);
+      __m256i lower = _mm256_cmpeq_epi8(_mm256_min_epu8(l, k25), l);
+      u = _mm256_sub_epi8(v, _mm256_and_si256(lower, caseBit));
+    }
+    if (mask == 0xFFFFFFFFu) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), u);
+      w += 32;
+    } else {
+      w = packBlock(_mm256_castsi256_si128(u), mask & 0xFFFF, w);
+      w = packBlock(_mm256_extracti128_si256(u, 1), mask >> 16, w);
+    }
+    p += 32;
+  }
+  s = w;
+  return compactToMark(start, p, end, s);
 }
 
 // The first header or comment mark that stands at the start of a line in
@@ -380,8 +464,10 @@ const unsigned char* Converter::sequence(const unsigned char* p, const unsigned 
         (end - p > static_cast<long>(kStageWindow)) ? p + kStageWindow : end;
     unsigned char* s = stage_;
     const unsigned char* stop;
-    if (haveShuffle_) {
-      stop = compactToMark(p, windowEnd, s);
+    if (simd_ == kConvertSimdWide) {
+      stop = compactToMarkWide(p, windowEnd, s);
+    } else if (simd_ == kConvertSimdShuffle) {
+      stop = compactToMark(p, p, windowEnd, s);
     } else {
       stop = findLineMark(p, windowEnd);
       s = compact(p, stop, stage_);
@@ -557,20 +643,30 @@ int Converter::finish(int status) {
   return status;
 }
 
-// Reads the next block: straight from the descriptor when the stream has
-// one (a pipe then delivers what it holds without waiting for a full
-// block), else through the stream. -1 on a read error, 0 at end of input.
-long Converter::readBlock() {
-  int fd = fileno(FIG);
-  if (fd < 0) {
-    size_t n = std::fread(in_, 1, kInCap, FIG);
-    return (n == 0 && std::ferror(FIG)) ? -1 : static_cast<long>(n);
+// Reads the next block into the block buffer. -1 on a read error, 0 at end
+// of input. Plain input is read straight into the buffer; gzip input is
+// recognised by its first block and decompressed into it from then on.
+// Called once per block; kept out of line so that the input hook does not
+// reshape the conversion loop it would otherwise be inlined into.
+__attribute__((noinline)) long Converter::readBlock() {
+  if (gz_) return gz_->read(in_, kInCap);
+  long n = readRaw(FIG, in_, kInCap);
+  if (atStart_) n = startInput(n);
+  return n;
+}
+
+// Looks at the first block for the gzip magic. A pipe may deliver a single
+// byte first; then one more read decides.
+long Converter::startInput(long n) {
+  atStart_ = false;
+  if (n == 1 && in_[0] == 0x1f) {
+    long more = readRaw(FIG, in_ + 1, kInCap - 1);
+    if (more < 0) return -1;
+    n += more;
   }
-  for (;;) {
-    ssize_t n = ::read(fd, in_, kInCap);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return -1;
-  }
+  if (n < 0 || !hasGzipMagic(in_, static_cast<size_t>(n))) return n;
+  gz_.reset(new GzSource(FIG, in_, static_cast<size_t>(n), kInCap));
+  return gz_->read(in_, kInCap);
 }
 
 int Converter::run() {
@@ -605,8 +701,13 @@ int Converter::run() {
 }  // namespace
 
 int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine) {
+  return convertWith(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kConvertSimdAuto);
+}
+
+int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
+                ConvertSimd simd) {
   // The buffers are large; keep them off the stack.
-  Converter* converter = new Converter(FIG, FFASTA, lineLen, noN, toUpper, oneLine);
+  Converter* converter = new Converter(FIG, FFASTA, lineLen, noN, toUpper, oneLine, simd);
   int status = converter->run();
   delete converter;
   return status;

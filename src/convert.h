@@ -22,4 +22,18 @@ enum ConvertStatus {
 // (stdout is flushed instead), so the caller must not use them afterwards.
 int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine);
 
+// The packing loops the engine can run. By default it picks the widest the
+// processor has; tests pick each in turn, since all must give the same bytes.
+enum ConvertSimd {
+  kConvertSimdAuto,
+  kConvertSimdBasic,    // 16-byte blocks, byte-by-byte packing
+  kConvertSimdShuffle,  // 16-byte blocks, packing by byte shuffle
+  kConvertSimdWide,     // 32-byte blocks
+};
+
+// convert() with the packing loop chosen by the caller; one the processor
+// lacks must not be asked for.
+int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
+                ConvertSimd simd);
+
 #endif  // QUENBREL_CONVERT_H

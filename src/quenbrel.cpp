@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 
 #include "convert.h"
 #include "functions.h"
@@ -46,23 +47,55 @@ bool namesInputFile(const char* operand, FILE* input) {
   return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }
 
+// The first of the words "--help" and "--version" on the command line, or
+// null. Either one, wherever it stands, answers the run by itself.
+const char* findInfoRequest(char** argv) {
+  for (char** a = argv + 1; *a != nullptr; ++a) {
+    if (std::strcmp(*a, "--help") == 0 || std::strcmp(*a, "--version") == 0) return *a;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
-void usage(char* exec) {
+// Writes the usage text for the program path `exec` to `os`.
+void usage(std::ostream& os, const char* exec) {
   if (exec == nullptr) return;
   const char* slash = std::strrchr(exec, '/');
   const char* name = slash ? slash + 1 : exec;
-  std::cerr << "NAME\n\t" << name << " - converts IG formated sequences into FASTA format\n"
-            << "\nSYNOPSIS\n" << "\t" << name << " [ig_input(-)] [fasta_output]\n"
-            << "\t[-n len]\n"
-            << "\nDESCRIPTION\n" << "\tConverts IG formated sequences into FASTA format\n"
-            << "\nOPTIONS\n" << "\t-n # - number of bases per data line in the output.\n"
-            << "\nFLAGS\n"
-            << "\t-ol - onle line per sequence. Each sequence body will be in one line.\n"
-            << "\t-uc - converts sequences to upper case.\n"
-            << "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n"
-            << "\nAUTHOR\n" << "\tquenbrel developers\n";
+  os << "NAME\n\t" << name << " - converts IG formated sequences into FASTA format\n"
+     << "\nSYNOPSIS\n" << "\t" << name << " [ig_input(-)] [fasta_output]\n"
+     << "\t[-n len]\n"
+     << "\nDESCRIPTION\n" << "\tConverts IG formated sequences into FASTA format\n"
+     << "\nOPTIONS\n" << "\t-n # - number of bases per data line in the output.\n"
+     << "\nFLAGS\n"
+     << "\t-ol - onle line per sequence. Each sequence body will be in one line.\n"
+     << "\t-uc - converts sequences to upper case.\n"
+     << "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n"
+     << "\nAUTHOR\n" << "\tquenbrel developers\n";
 }
+
+void usage(char* exec) { usage(std::cerr, exec); }
+
+namespace {
+
+// Answers --help or --version on standard output; a failed write is
+// reported like any other output failure.
+int answerInfoRequest(const char* request, char* exec) {
+  if (std::strcmp(request, "--help") == 0) {
+    usage(std::cout, exec);
+  } else {
+    std::cout << "quenbrel " << QUENBREL_VERSION << "\n";
+  }
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0) {
+    std::fputs("Failed to write output.\n", stderr);
+    return kBadOutput;
+  }
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Started with an empty argument vector there is no operand at all; the
@@ -71,6 +104,8 @@ int main(int argc, char** argv) {
     std::fputs("Failed to asign input.\n", stderr);
     return kBadInput;
   }
+  if (const char* request = findInfoRequest(argv)) return answerInfoRequest(request, argv[0]);
+
   ARGMAP amap;
   int lineLen = 70;
 

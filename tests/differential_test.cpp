@@ -21,7 +21,16 @@ using model::Settings;
 
 // Runs the engine in-process. `viaDescriptor` picks a tmpfile input (read
 // through its descriptor) or a memory stream (read through stdio).
-Outcome engine(const std::string& in, const Settings& s, bool viaDescriptor) {
+// The packing loops this processor can run; all must give the same bytes.
+std::vector<ConvertSimd> supportedLoops() {
+  std::vector<ConvertSimd> loops = {kConvertSimdBasic};
+  if (__builtin_cpu_supports("ssse3")) loops.push_back(kConvertSimdShuffle);
+  if (__builtin_cpu_supports("avx2")) loops.push_back(kConvertSimdWide);
+  return loops;
+}
+
+Outcome engine(const std::string& in, const Settings& s, bool viaDescriptor,
+               ConvertSimd simd = kConvertSimdAuto) {
   FILE* input = nullptr;
   if (viaDescriptor) {
     input = std::tmpfile();
@@ -36,7 +45,7 @@ Outcome engine(const std::string& in, const Settings& s, bool viaDescriptor) {
   FILE* output = open_memstream(&buf, &len);
   testutil::StderrCapture quiet;
   Outcome r;
-  r.status = convert(input, output, s.lineLen, s.noN, s.toUpper, s.oneLine);
+  r.status = convertWith(input, output, s.lineLen, s.noN, s.toUpper, s.oneLine, simd);
   quiet.text();
   r.out.assign(buf, len);
   std::free(buf);
@@ -166,13 +175,15 @@ class Generator {
 
 TEST(Differential, EngineMatchesModelOnRandomInputs) {
   const int kCases = 3000;
+  const std::vector<ConvertSimd> loops = supportedLoops();
   for (int seed = 1; seed <= kCases; ++seed) {
     Generator gen(static_cast<unsigned>(seed));
     Settings s = gen.settings();
     std::string in = gen.input();
     Outcome want = model::convert(in, s);
-    Outcome got = engine(in, s, seed % 2 == 0);
-    ASSERT_EQ(got.status, want.status) << "seed " << seed;
+    ConvertSimd loop = loops[static_cast<size_t>(seed) % loops.size()];
+    Outcome got = engine(in, s, seed % 2 == 0, loop);
+    ASSERT_EQ(got.status, want.status) << "seed " << seed << ", loop " << loop;
     ASSERT_EQ(got.out.size(), want.out.size()) << "seed " << seed;
     ASSERT_TRUE(got.out == want.out) << "seed " << seed;
   }

@@ -1,0 +1,227 @@
+// Compressed input: gzip input, from a file or standard input, converts to
+// the same bytes as the plain input; damaged streams are read failures.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "convert.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::RunResult;
+using testutil::TempDir;
+
+const std::string kBin = QUENBREL_BIN;
+const std::string kReadFailed = "Failed to read input.\n";
+
+// One gzip member holding `data`. `named` adds a file name, a comment and a
+// header check, as some compressors write them.
+std::string gzipMember(const std::string& data, bool named = false) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  gz_header head{};
+  char name[] = "seqs.ig";
+  char comment[] = "test data";
+  if (named) {
+    head.name = reinterpret_cast<Bytef*>(name);
+    head.comment = reinterpret_cast<Bytef*>(comment);
+    head.hcrc = 1;
+    EXPECT_EQ(deflateSetHeader(&z, &head), Z_OK);
+  }
+  std::string out(deflateBound(&z, data.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// IG and FASTA records of pseudo-random residues, large enough that both
+// the compressed and the plain bytes span several read blocks.
+std::string bigInput() {
+  std::string s;
+  unsigned state = 12345;
+  for (int r = 0; r < 60; ++r) {
+    if (r % 2 == 0) {
+      s += ";\n; FRAGMENT " + std::to_string(r) + " -> " + std::to_string(r + 900) + "\nSEQ" +
+           std::to_string(r) + " description\n";
+    } else {
+      s += ">fasta" + std::to_string(r) + " some header text\n";
+    }
+    for (int line = 0; line < 300; ++line) {
+      for (int k = 0; k < 60; ++k) {
+        state = state * 1103515245u + 12345u;
+        s += "ACGTacgtNn"[(state >> 16) % 10];
+        if (k % 10 == 9) s += ' ';
+      }
+      s += std::to_string(line * 60) + "\n";
+    }
+  }
+  return s;
+}
+
+std::string sample() { return testutil::readFile(QUENBREL_SOURCE_DIR "/examples/sample.ig"); }
+
+void expectSameRun(const RunResult& got, const RunResult& want) {
+  EXPECT_EQ(got.status, want.status);
+  EXPECT_EQ(got.err, want.err);
+  EXPECT_TRUE(got.out == want.out) << "stdout differs (" << got.out.size() << " against "
+                                   << want.out.size() << " bytes)";
+}
+
+struct SameAsPlain {
+  const char* name;
+  std::string plain;
+  std::string compressed;
+  std::vector<std::string> options;
+};
+
+// A .gz file and a gzip stream on standard input give exactly what the plain
+// file gives: output, messages and status.
+TEST(GzipInput, ConvertsLikeThePlainInput) {
+  std::string big = bigInput();
+  std::string s = sample();
+  const SameAsPlain cases[] = {
+      {"sample", s, gzipMember(s), {}},
+      {"sample, options", s, gzipMember(s), {"-n", "7", "-uc", "-unseq"}},
+      {"named header", s, gzipMember(s, true), {"-ol"}},
+      {"large", big, gzipMember(big), {"-n", "61"}},
+      {"multi-member", big,
+       gzipMember(big.substr(0, 100000)) + gzipMember(big.substr(100000, 3)) +
+           gzipMember("") + gzipMember(big.substr(100003)),
+       {}},
+      {"not the format", "xyz\n>a\nAC\n", gzipMember("xyz\n>a\nAC\n"), {}},
+      {"no content", "\n\n", gzipMember("\n\n"), {}},
+      {"empty", "", gzipMember(""), {}},
+  };
+  for (const SameAsPlain& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    std::string plainPath = tmp.file("in.ig"), gzPath = tmp.file("in.ig.gz");
+    ASSERT_TRUE(testutil::writeFile(plainPath, c.plain));
+    ASSERT_TRUE(testutil::writeFile(gzPath, c.compressed));
+    std::vector<std::string> plainArgs{kBin, plainPath}, fileArgs{kBin, gzPath},
+        stdinArgs{kBin, "-"};
+    for (const std::string& o : c.options) {
+      plainArgs.push_back(o);
+      fileArgs.push_back(o);
+      stdinArgs.push_back(o);
+    }
+    RunResult want = testutil::run(plainArgs);
+    {
+      SCOPED_TRACE("named file");
+      expectSameRun(testutil::run(fileArgs), want);
+    }
+    {
+      SCOPED_TRACE("standard input");
+      expectSameRun(testutil::run(stdinArgs, c.compressed), want);
+    }
+  }
+}
+
+TEST(GzipInput, WritesTheNamedOutputFile) {
+  TempDir tmp;
+  std::string gz = tmp.file("in.gz"), out = tmp.file("out.fa");
+  ASSERT_TRUE(testutil::writeFile(gz, gzipMember(sample())));
+  RunResult want = testutil::run({kBin, "-"}, sample());
+  RunResult r = testutil::run({kBin, gz, out});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(testutil::readFile(out), want.out);
+}
+
+struct Damaged {
+  const char* name;
+  std::string bytes;
+};
+
+// Damage anywhere in a compressed stream ends the run as a read failure,
+// without the usage text.
+TEST(GzipInput, DamagedStreamsAreReadFailures) {
+  std::string good = gzipMember(sample());
+  std::string badCrc = good;
+  badCrc[good.size() - 8] ^= 0x01;  // the check value opens the trailer
+  std::string badLength = good;
+  badLength[good.size() - 1] ^= 0x01;
+  std::string badData = good;
+  badData[good.size() / 2] ^= 0x55;
+  std::string badMethod = good;
+  badMethod[2] = 7;  // only deflate exists
+  const Damaged cases[] = {
+      {"wrong check value", badCrc},
+      {"wrong length", badLength},
+      {"corrupt data", badData},
+      {"unknown method", badMethod},
+      {"cut in the data", good.substr(0, good.size() / 2)},
+      {"cut in the trailer", good.substr(0, good.size() - 3)},
+      {"cut in the header", good.substr(0, 5)},
+      {"magic only", std::string("\x1f\x8b", 2)},
+      {"magic, then text", std::string("\x1f\x8b") + ";\nNAME\nACGT\n"},
+      {"trailing garbage", good + "garbage\n"},
+      {"trailing zeros", good + std::string(4, '\0')},
+      {"half of a further magic", good + "\x1f"},
+      {"further member cut short", good + good.substr(0, 12)},
+  };
+  for (const Damaged& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    std::string path = tmp.file("in.gz");
+    ASSERT_TRUE(testutil::writeFile(path, c.bytes));
+    RunResult named = testutil::run({kBin, path});
+    EXPECT_EQ(named.status, 10);
+    EXPECT_EQ(named.err, kReadFailed);
+    RunResult piped = testutil::run({kBin, "-"}, c.bytes);
+    EXPECT_EQ(piped.status, 10);
+    EXPECT_EQ(piped.err, kReadFailed);
+  }
+}
+
+// Only the two bytes 1f 8b select decompression; a lone 1f is plain input.
+TEST(GzipInput, HalfAMagicIsPlainInput) {
+  RunResult r = testutil::run({kBin, "-"}, std::string("\x1f;\n>a\nAC\n"));
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, "File is not in IG or FASTA format.\n");
+  RunResult one = testutil::run({kBin, "-"}, std::string("\x1f"));
+  EXPECT_EQ(one.status, 4);
+  EXPECT_EQ(one.err, "");
+}
+
+// A pipe that delivers the first byte on its own, then the rest: the magic
+// is still recognised across the two reads.
+TEST(GzipInput, MagicSplitAcrossPipeReads) {
+  std::string data = gzipMember(sample());
+  RunResult want = testutil::run({kBin, "-"}, sample());
+  TempDir tmp;
+  std::string outPath = tmp.file("out.fa");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    close(fds[0]);
+    bool ok = write(fds[1], data.data(), 1) == 1;
+    usleep(200 * 1000);  // let the reader take the single byte first
+    ok = ok && write(fds[1], data.data() + 1, data.size() - 1) ==
+                   static_cast<ssize_t>(data.size() - 1);
+    _exit(ok ? 0 : 1);
+  }
+  close(fds[1]);
+  FILE* in = fdopen(fds[0], "r");
+  FILE* out = std::fopen(outPath.c_str(), "w");
+  ASSERT_NE(in, nullptr);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(convert(in, out, 70, false, false, false), 0);
+  int ws = 0;
+  waitpid(writer, &ws, 0);
+  EXPECT_EQ(testutil::readFile(outPath), want.out);
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// --help and --version: answered on standard output, wherever they stand;
+// every other word keeps its meaning.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+using testutil::RunResult;
+using testutil::TempDir;
+
+const std::string kBin = QUENBREL_BIN;
+const std::string kVersion = std::string("quenbrel ") + QUENBREL_VERSION + "\n";
+
+std::string usageFor(const std::string& name) {
+  return "NAME\n\t" + name + " - converts IG formated sequences into FASTA format\n" +
+         "\nSYNOPSIS\n\t" + name + " [ig_input(-)] [fasta_output]\n\t[-n len]\n" +
+         "\nDESCRIPTION\n\tConverts IG formated sequences into FASTA format\n" +
+         "\nOPTIONS\n\t-n # - number of bases per data line in the output.\n" +
+         "\nFLAGS\n\t-ol - onle line per sequence. Each sequence body will be in one line.\n" +
+         "\t-uc - converts sequences to upper case.\n" +
+         "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n" +
+         "\nAUTHOR\n\tquenbrel developers\n";
+}
+
+struct Answered {
+  std::vector<std::string> words;  // after the program name
+  bool help;                       // else the version
+};
+
+// Either word anywhere answers the run by itself, the first one deciding;
+// nothing is read or written besides the answer.
+TEST(InfoRequest, AnsweredOnStandardOutputWherever) {
+  const Answered cases[] = {
+      {{"--help"}, true},
+      {{"--version"}, false},
+      {{"IN", "OUT", "--help"}, true},
+      {{"-uc", "--version", "IN", "OUT"}, false},
+      {{"-n", "--help"}, true},
+      {{"-n", "x", "--version"}, false},
+      {{"--help", "--version"}, true},
+      {{"--version", "--help"}, false},
+      {{"-", "OUT", "-ol", "--version"}, false},
+  };
+  for (const Answered& c : cases) {
+    TempDir tmp;
+    std::vector<std::string> argv{kBin};
+    std::string trace;
+    for (const std::string& w : c.words) {
+      argv.push_back(w == "IN" ? QUENBREL_SOURCE_DIR "/examples/sample.ig"
+                               : w == "OUT" ? tmp.file("out.fa") : w);
+      trace += " " + w;
+    }
+    SCOPED_TRACE(trace);
+    RunResult r = testutil::run(argv, ";\nNAME\nACGT\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, c.help ? usageFor("quenbrel") : kVersion);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(access(tmp.file("out.fa").c_str(), F_OK), 0) << "an output file was created";
+  }
+}
+
+TEST(InfoRequest, HelpNamesTheProgramWithoutItsDirectory) {
+  TempDir tmp;
+  std::string link = tmp.file("fasta-tool");
+  ASSERT_EQ(symlink(kBin.c_str(), link.c_str()), 0);
+  RunResult r = testutil::run({link, "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, usageFor("fasta-tool"));
+}
+
+struct Kept {
+  const char* word;
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Near misses are ordinary words: a word beginning with "-" standing as an
+// operand selects standard input (or output), and a glued -n value stays
+// the -n value.
+TEST(InfoRequest, OtherWordsKeepTheirMeaning) {
+  const std::string converted = ">NAME\nACGT\n";
+  const Kept cases[] = {
+      {"--HELP", 0, converted, ""},
+      {"--help=1", 0, converted, ""},
+      {"-help", 0, converted, ""},
+      {"--versions", 0, converted, ""},
+      {"-version", 0, converted, ""},
+      {"-n--help", 10, "", "Bad argument '--help' to -n option\n" + usageFor("quenbrel")},
+  };
+  for (const Kept& c : cases) {
+    SCOPED_TRACE(c.word);
+    RunResult r = testutil::run({kBin, c.word}, ";\nNAME\nACGT\n");
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+}
+
+// The usage text of a bad command line still goes to standard error.
+TEST(InfoRequest, FailurePathsKeepUsageOnStandardError) {
+  RunResult r = testutil::run({kBin});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Failed to asign input.\n" + usageFor("quenbrel"));
+}
+
+TEST(InfoRequest, FailedWriteIsReported) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  for (const char* word : {"--help", "--version"}) {
+    SCOPED_TRACE(word);
+    TempDir tmp;
+    std::string cmd = "'" + kBin + "' " + word + " >/dev/full 2>'" + tmp.file("err") + "'";
+    int ws = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(ws));
+    EXPECT_EQ(WEXITSTATUS(ws), 20);
+    EXPECT_EQ(testutil::readFile(tmp.file("err")), "Failed to write output.\n");
+  }
+}
+
+}  // namespace

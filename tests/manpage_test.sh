@@ -1,0 +1,21 @@
+#!/bin/sh
+# The man page renders without a single groff warning, and names the
+# project's version. Skipped (status 77) where groff is not installed.
+#
+#   manpage_test.sh MAN_PAGE VERSION
+set -eu
+PAGE=$1 VERSION=$2
+
+if ! command -v groff >/dev/null 2>&1; then
+  echo "groff not found: skipped"
+  exit 77
+fi
+warnings=$(groff -man -ww -Tutf8 "$PAGE" 2>&1 >/dev/null)
+if [ -n "$warnings" ]; then
+  echo "FAIL: groff warns about $PAGE:" >&2
+  echo "$warnings" >&2
+  exit 1
+fi
+grep -q "^\.TH QUENBREL 1 .* \"quenbrel $VERSION\"" "$PAGE" ||
+  { echo "FAIL: the .TH line of $PAGE does not name quenbrel $VERSION" >&2; exit 1; }
+echo "man page clean"
