@@ -1,7 +1,8 @@
 // Fuzzes the conversion engine on arbitrary input bytes and settings.
 //
 // Layout of a fuzz input: byte 0 holds the flags (bit 0 -unseq, bit 1 -uc,
-// bit 2 -ol, bit 3 deliver the input in small pieces), byte 1 the line
+// bit 2 -ol, bit 3 deliver the input in small pieces, bits 4 and 5 the
+// packing loop, as far as the processor has it), byte 1 the line
 // length (5 to 254, or one of a few huge lengths), byte 2 the seed of the
 // piece sizes; the rest is the input text.
 //
@@ -12,7 +13,11 @@
 //
 // The oracle is a straightforward line-by-line model of the conversion,
 // written for clarity rather than speed; the engine must agree with it on
-// the status, the output bytes and the messages.
+// the status, the output bytes and the messages. Input that begins with the
+// gzip magic is first decompressed for the model, member after member; when
+// the data is damaged the engine must report a read error (or the wrong
+// format, if it saw that first), having written no more than the model
+// writes for the part that could be decompressed.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +29,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <zlib.h>
 
 #include "convert.h"
 
@@ -120,6 +127,38 @@ int model(std::string_view in, const Settings& s, std::string& out) {
   return kConvertOk;
 }
 
+// Decompresses gzip members one after another into `out`, as far as they
+// go. False when the data is damaged: a bad member, a member cut short, or
+// bytes after the last member that do not form a further member.
+bool gunzip(const uint8_t* data, size_t size, std::string& out) {
+  z_stream z{};
+  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) std::abort();
+  z.next_in = const_cast<uint8_t*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  bool inMember = false, ok = true;
+  unsigned char buf[65536];
+  while (z.avail_in > 0 || inMember) {
+    if (z.avail_in == 0) {
+      ok = false;  // cut short inside a member
+      break;
+    }
+    inMember = true;
+    z.next_out = buf;
+    z.avail_out = sizeof buf;
+    int rc = inflate(&z, Z_NO_FLUSH);
+    out.append(reinterpret_cast<char*>(buf), sizeof buf - z.avail_out);
+    if (rc == Z_STREAM_END) {
+      inMember = false;
+      inflateReset(&z);
+    } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
+      ok = false;
+      break;
+    }
+  }
+  inflateEnd(&z);
+  return ok;
+}
+
 // A stream that delivers `data` in packets of pseudo-random sizes. The
 // number of packets is bounded so that they all fit the socket's buffer.
 FILE* openInPieces(const uint8_t* data, size_t size, uint32_t seed) {
@@ -152,6 +191,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int lineLen = data[1] < 250 ? 5 + data[1] : kLongLengths[data[1] - 250];
   Settings s{lineLen, (data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
   bool inPieces = (data[0] & 8) != 0;
+  static const ConvertSimd kLoops[] = {kConvertSimdAuto, kConvertSimdBasic, kConvertSimdShuffle,
+                                       kConvertSimdWide};
+  ConvertSimd loop = kLoops[(data[0] >> 4) & 3];
+  if ((loop == kConvertSimdShuffle && !__builtin_cpu_supports("ssse3")) ||
+      (loop == kConvertSimdWide && !__builtin_cpu_supports("avx2")))
+    loop = kConvertSimdAuto;
   uint32_t seed = data[2];
   const uint8_t* text = data + 3;
   size_t textSize = size - 3;
@@ -170,22 +215,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FILE* savedStderr = stderr;
   stderr = err;
-  int status = convert(in, out, s.lineLen, s.noN, s.toUpper, s.oneLine);
+  int status = convertWith(in, out, s.lineLen, s.noN, s.toUpper, s.oneLine, loop);
   stderr = savedStderr;
   std::fclose(err);
   std::string got(outBuf, outLen), messages(errBuf, errLen);
   std::free(outBuf);
   std::free(errBuf);
 
+  std::string_view plain(reinterpret_cast<const char*>(text), textSize);
+  std::string unpacked;
+  bool damaged = false;
+  if (textSize >= 2 && text[0] == 0x1f && text[1] == 0x8b) {
+    damaged = !gunzip(text, textSize, unpacked);
+    plain = unpacked;
+  }
+  std::string want;
+  int wantStatus = model(plain, s, want);
+
+  if (damaged && status == kConvertReadFailed) {
+    if (messages != "Failed to read input.\n") fail("unexpected message on damaged input");
+    if (want.compare(0, got.size(), got) != 0) fail("output beyond what could be read");
+    return 0;
+  }
+  if (damaged && wantStatus != kConvertNotFormat) fail("damaged input not reported");
   if (status != kConvertOk && status != kConvertNotFormat && status != kConvertNoContent)
     fail("unexpected status");
   if (status != kConvertOk && !got.empty()) fail("output on a failed run");
   if (status == kConvertOk && (got.empty() || got.back() != '\n')) fail("output lacks its line end");
   const char* expectedMessage = status == kConvertNotFormat ? "File is not in IG or FASTA format.\n" : "";
   if (messages != expectedMessage) fail("unexpected message");
-
-  std::string want;
-  int wantStatus = model(std::string_view(reinterpret_cast<const char*>(text), textSize), s, want);
   if (status != wantStatus) fail("status differs from the model");
   if (got != want) fail("output differs from the model");
   return 0;
