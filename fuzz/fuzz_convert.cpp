@@ -192,10 +192,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Settings s{lineLen, (data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
   bool inPieces = (data[0] & 8) != 0;
   static const ConvertSimd kLoops[] = {kConvertSimdAuto, kConvertSimdBasic, kConvertSimdShuffle,
-                                       kConvertSimdWide};
-  ConvertSimd loop = kLoops[(data[0] >> 4) & 3];
+                                       kConvertSimdWide, kConvertSimdCompress};
+  ConvertSimd loop = kLoops[((data[0] >> 4) & 7) % 5];
   if ((loop == kConvertSimdShuffle && !__builtin_cpu_supports("ssse3")) ||
-      (loop == kConvertSimdWide && !__builtin_cpu_supports("avx2")))
+      (loop == kConvertSimdWide && !__builtin_cpu_supports("avx2")) ||
+      (loop == kConvertSimdCompress &&
+       !(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vbmi2"))))
     loop = kConvertSimdAuto;
   uint32_t seed = data[2];
   const uint8_t* text = data + 3;

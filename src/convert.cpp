@@ -30,6 +30,13 @@ bool isScanSpace(unsigned char c) {
 
 bool isAsciiLetter(unsigned char c) { return static_cast<unsigned>((c | 0x20) - 'a') < 26u; }
 
+// Whether the processor (and the system, which has to save the wider
+// registers) can run the 64-byte packing loop.
+bool hasCompress() {
+  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vbmi2");
+}
+
 // Parses what "%d" would: optional blanks, an optional sign, at least one
 // digit. Advances `p` past it; false when no integer is there.
 bool scanInt(const char*& p) {
@@ -140,7 +147,8 @@ class Converter {
       while (n < 8) pack_[m][n++] = 0x80;  // a shuffle index that yields zero
     }
     if (simd == kConvertSimdAuto) {
-      simd = __builtin_cpu_supports("avx2")    ? kConvertSimdWide
+      simd = hasCompress()                     ? kConvertSimdCompress
+             : __builtin_cpu_supports("avx2")  ? kConvertSimdWide
              : __builtin_cpu_supports("ssse3") ? kConvertSimdShuffle
                                                : kConvertSimdBasic;
     }
@@ -179,8 +187,16 @@ class Converter {
   unsigned char* packBlock(__m128i u, unsigned mask, unsigned char* w);
   const unsigned char* compactToMark(const unsigned char* start, const unsigned char* p,
                                     const unsigned char* end, unsigned char*& s);
+  template <bool kNoN, bool kUpper>
   const unsigned char* compactToMarkWide(const unsigned char* p, const unsigned char* end,
                                         unsigned char*& s);
+  const unsigned char* compactWide(const unsigned char* p, const unsigned char* end,
+                                   unsigned char*& s);
+  template <bool kNoN, bool kUpper>
+  const unsigned char* compactToMarkCompress(const unsigned char* p, const unsigned char* end,
+                                            unsigned char*& s);
+  const unsigned char* compactCompress(const unsigned char* p, const unsigned char* end,
+                                       unsigned char*& s);
   void emitResidues(const unsigned char* p, size_t n);
   int finish(int status);
   long readBlock();
@@ -382,6 +398,9 @@ __attribute__((target("ssse3"))) const unsigned char* Converter::compactToMark(
 }
 
 // compactToMark() 32 bytes at a time, for processors with 256-bit vectors.
+// The settings are template arguments so that each combination gets a loop
+// of its own, with nothing in it that the settings do not need.
+template <bool kNoN, bool kUpper>
 __attribute__((target("avx2"))) const unsigned char* Converter::compactToMarkWide(
     const unsigned char* p, const unsigned char* end, unsigned char*& s) {
   const unsigned char* start = p;
@@ -407,16 +426,13 @@ __attribute__((target("avx2"))) const unsigned char* Converter::compactToMarkWid
     }
     __m256i folded = _mm256_or_si256(v, caseBit);
     __m256i t = _mm256_sub_epi8(folded, lowerA);
-    __m256i kept = _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(t, k25), t),
-                                   _mm256_cmpeq_epi8(v, dash));
-    if (noN) kept = _mm256_andnot_si256(_mm256_cmpeq_epi8(folded, letterN), kept);
+    __m256i letter = _mm256_cmpeq_epi8(_mm256_min_epu8(t, k25), t);
+    __m256i kept = _mm256_or_si256(letter, _mm256_cmpeq_epi8(v, dash));
+    if (kNoN) kept = _mm256_andnot_si256(_mm256_cmpeq_epi8(folded, letterN), kept);
     unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(kept));
-    __m256i u = v;
-    if (toUpper) {
-      __m256i l = _mm256_sub_epi8(v, lowerA);
-      __m256i lower = _mm256_cmpeq_epi8(_mm256_min_epu8(l, k25), l);
-      u = _mm256_sub_epi8(v, _mm256_and_si256(lower, caseBit));
-    }
+    // Clearing the case bit of every letter upper-cases the lower-case ones
+    // and leaves the rest as they are.
+    __m256i u = kUpper ? _mm256_andnot_si256(_mm256_and_si256(letter, caseBit), v) : v;
     if (mask == 0xFFFFFFFFu) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), u);
       w += 32;
@@ -428,6 +444,77 @@ __attribute__((target("avx2"))) const unsigned char* Converter::compactToMarkWid
   }
   s = w;
   return compactToMark(start, p, end, s);
+}
+
+const unsigned char* Converter::compactWide(const unsigned char* p, const unsigned char* end,
+                                            unsigned char*& s) {
+  if (noN) {
+    return toUpper ? compactToMarkWide<true, true>(p, end, s)
+                   : compactToMarkWide<true, false>(p, end, s);
+  }
+  return toUpper ? compactToMarkWide<false, true>(p, end, s)
+                 : compactToMarkWide<false, false>(p, end, s);
+}
+
+// compactToMark() 64 bytes at a time, packing each block with one byte
+// compression instead of table shuffles.
+template <bool kNoN, bool kUpper>
+__attribute__((target("avx512f,avx512bw,avx512vbmi2,popcnt")))
+const unsigned char* Converter::compactToMarkCompress(const unsigned char* p,
+                                                      const unsigned char* end,
+                                                      unsigned char*& s) {
+  const unsigned char* start = p;
+  const __m512i gt = _mm512_set1_epi8('>');
+  const __m512i semi = _mm512_set1_epi8(';');
+  const __m512i caseBit = _mm512_set1_epi8(0x20);
+  const __m512i lowerA = _mm512_set1_epi8('a');
+  const __m512i k25 = _mm512_set1_epi8(25);
+  const __m512i dash = _mm512_set1_epi8('-');
+  const __m512i letterN = _mm512_set1_epi8('n');
+  unsigned char* w = s;
+  while (end - p >= 64) {
+    __m512i v = _mm512_loadu_si512(p);
+    __mmask64 marks = _mm512_cmpeq_epi8_mask(v, gt) | _mm512_cmpeq_epi8_mask(v, semi);
+    while (marks != 0) {
+      const unsigned char* hit = p + __builtin_ctzll(marks);
+      if (hit > start && hit[-1] == '\n') {
+        s = compact(p, hit, w);
+        return hit;
+      }
+      marks &= marks - 1;
+    }
+    __m512i folded = _mm512_or_si512(v, caseBit);
+    __mmask64 letter = _mm512_cmple_epu8_mask(_mm512_sub_epi8(folded, lowerA), k25);
+    __mmask64 kept = letter | _mm512_cmpeq_epi8_mask(v, dash);
+    if (kNoN) kept &= ~_mm512_cmpeq_epi8_mask(folded, letterN);
+    // The lower-case letters are the letters with the case bit set.
+    __m512i u = kUpper ? _mm512_mask_sub_epi8(v, _mm512_mask_test_epi8_mask(letter, v, caseBit),
+                                              v, caseBit)
+                       : v;
+    if (kept == ~__mmask64{0}) {
+      _mm512_storeu_si512(w, u);
+      w += 64;
+    } else {
+      // Compressing into a register and storing all of it is much faster
+      // than the compressing store; the bytes past the kept ones are
+      // overwritten by the next block or never looked at.
+      _mm512_storeu_si512(w, _mm512_maskz_compress_epi8(kept, u));
+      w += __builtin_popcountll(kept);
+    }
+    p += 64;
+  }
+  s = w;
+  return compactToMark(start, p, end, s);
+}
+
+const unsigned char* Converter::compactCompress(const unsigned char* p,
+                                                const unsigned char* end, unsigned char*& s) {
+  if (noN) {
+    return toUpper ? compactToMarkCompress<true, true>(p, end, s)
+                   : compactToMarkCompress<true, false>(p, end, s);
+  }
+  return toUpper ? compactToMarkCompress<false, true>(p, end, s)
+                 : compactToMarkCompress<false, false>(p, end, s);
 }
 
 // The first header or comment mark that stands at the start of a line in
@@ -464,8 +551,10 @@ const unsigned char* Converter::sequence(const unsigned char* p, const unsigned 
         (end - p > static_cast<long>(kStageWindow)) ? p + kStageWindow : end;
     unsigned char* s = stage_;
     const unsigned char* stop;
-    if (simd_ == kConvertSimdWide) {
-      stop = compactToMarkWide(p, windowEnd, s);
+    if (simd_ == kConvertSimdCompress) {
+      stop = compactCompress(p, windowEnd, s);
+    } else if (simd_ == kConvertSimdWide) {
+      stop = compactWide(p, windowEnd, s);
     } else if (simd_ == kConvertSimdShuffle) {
       stop = compactToMark(p, p, windowEnd, s);
     } else {

@@ -29,6 +29,7 @@ enum ConvertSimd {
   kConvertSimdBasic,    // 16-byte blocks, byte-by-byte packing
   kConvertSimdShuffle,  // 16-byte blocks, packing by byte shuffle
   kConvertSimdWide,     // 32-byte blocks
+  kConvertSimdCompress, // 64-byte blocks, packing by byte compression (AVX-512 VBMI2)
 };
 
 // convert() with the packing loop chosen by the caller; one the processor
