@@ -9,9 +9,11 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "gzsource.h"
 
@@ -190,13 +192,11 @@ class Converter {
   template <bool kNoN, bool kUpper>
   const unsigned char* compactToMarkWide(const unsigned char* p, const unsigned char* end,
                                         unsigned char*& s);
-  const unsigned char* compactWide(const unsigned char* p, const unsigned char* end,
-                                   unsigned char*& s);
   template <bool kNoN, bool kUpper>
   const unsigned char* compactToMarkCompress(const unsigned char* p, const unsigned char* end,
                                             unsigned char*& s);
-  const unsigned char* compactCompress(const unsigned char* p, const unsigned char* end,
-                                       unsigned char*& s);
+  template <typename Loop>
+  const unsigned char* withSettings(Loop&& loop);
   void emitResidues(const unsigned char* p, size_t n);
   int finish(int status);
   long readBlock();
@@ -253,6 +253,18 @@ void Converter::flushOut() {
     writeFailed_ = true;
   }
   outLen_ = 0;
+}
+
+// Of the ">" and ";" marks in the block at `block` (one bit per byte in
+// `marks`), the first that starts a line, or null. A mark at `start` itself
+// does not count: the state machine has already classified that line start.
+inline const unsigned char* lineStartMark(uint64_t marks, const unsigned char* block,
+                                          const unsigned char* start) {
+  for (; marks != 0; marks &= marks - 1) {
+    const unsigned char* hit = block + __builtin_ctzll(marks);
+    if (hit > start && hit[-1] == '\n') return hit;
+  }
+  return nullptr;
 }
 
 // Copies `n` bytes in 16-byte steps; may write up to 15 bytes past the end
@@ -379,13 +391,9 @@ __attribute__((target("ssse3"))) const unsigned char* Converter::compactToMark(
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     unsigned marks = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, semi))));
-    while (marks != 0) {
-      const unsigned char* hit = p + __builtin_ctz(marks);
-      if (hit > start && hit[-1] == '\n') {
-        s = compact(p, hit, w);
-        return hit;
-      }
-      marks &= marks - 1;
+    if (const unsigned char* hit = lineStartMark(marks, p, start)) {
+      s = compact(p, hit, w);
+      return hit;
     }
     w = packBlock(upperBlock(v, toUpper), keptMask(v, noN), w);
     p += 16;
@@ -416,13 +424,9 @@ __attribute__((target("avx2"))) const unsigned char* Converter::compactToMarkWid
     __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     unsigned marks = static_cast<unsigned>(_mm256_movemask_epi8(
         _mm256_or_si256(_mm256_cmpeq_epi8(v, gt), _mm256_cmpeq_epi8(v, semi))));
-    while (marks != 0) {
-      const unsigned char* hit = p + __builtin_ctz(marks);
-      if (hit > start && hit[-1] == '\n') {
-        s = compact(p, hit, w);
-        return hit;
-      }
-      marks &= marks - 1;
+    if (const unsigned char* hit = lineStartMark(marks, p, start)) {
+      s = compact(p, hit, w);
+      return hit;
     }
     __m256i folded = _mm256_or_si256(v, caseBit);
     __m256i t = _mm256_sub_epi8(folded, lowerA);
@@ -446,16 +450,6 @@ __attribute__((target("avx2"))) const unsigned char* Converter::compactToMarkWid
   return compactToMark(start, p, end, s);
 }
 
-const unsigned char* Converter::compactWide(const unsigned char* p, const unsigned char* end,
-                                            unsigned char*& s) {
-  if (noN) {
-    return toUpper ? compactToMarkWide<true, true>(p, end, s)
-                   : compactToMarkWide<true, false>(p, end, s);
-  }
-  return toUpper ? compactToMarkWide<false, true>(p, end, s)
-                 : compactToMarkWide<false, false>(p, end, s);
-}
-
 // compactToMark() 64 bytes at a time, packing each block with one byte
 // compression instead of table shuffles.
 template <bool kNoN, bool kUpper>
@@ -475,13 +469,9 @@ const unsigned char* Converter::compactToMarkCompress(const unsigned char* p,
   while (end - p >= 64) {
     __m512i v = _mm512_loadu_si512(p);
     __mmask64 marks = _mm512_cmpeq_epi8_mask(v, gt) | _mm512_cmpeq_epi8_mask(v, semi);
-    while (marks != 0) {
-      const unsigned char* hit = p + __builtin_ctzll(marks);
-      if (hit > start && hit[-1] == '\n') {
-        s = compact(p, hit, w);
-        return hit;
-      }
-      marks &= marks - 1;
+    if (const unsigned char* hit = lineStartMark(marks, p, start)) {
+      s = compact(p, hit, w);
+      return hit;
     }
     __m512i folded = _mm512_or_si512(v, caseBit);
     __mmask64 letter = _mm512_cmple_epu8_mask(_mm512_sub_epi8(folded, lowerA), k25);
@@ -507,16 +497,6 @@ const unsigned char* Converter::compactToMarkCompress(const unsigned char* p,
   return compactToMark(start, p, end, s);
 }
 
-const unsigned char* Converter::compactCompress(const unsigned char* p,
-                                                const unsigned char* end, unsigned char*& s) {
-  if (noN) {
-    return toUpper ? compactToMarkCompress<true, true>(p, end, s)
-                   : compactToMarkCompress<true, false>(p, end, s);
-  }
-  return toUpper ? compactToMarkCompress<false, true>(p, end, s)
-                 : compactToMarkCompress<false, false>(p, end, s);
-}
-
 // The first header or comment mark that stands at the start of a line in
 // [p, end): a ">" or ";" right after a line end. `p` itself is never a line
 // start here (the state machine classifies line starts), so only marks
@@ -529,17 +509,23 @@ const unsigned char* findLineMark(const unsigned char* p, const unsigned char* e
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
     unsigned m = static_cast<unsigned>(
         _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, semi))));
-    while (m != 0) {
-      const unsigned char* hit = x + __builtin_ctz(m);
-      if (hit > p && hit[-1] == '\n') return hit;
-      m &= m - 1;
-    }
+    if (const unsigned char* hit = lineStartMark(m, x, p)) return hit;
     x += 16;
   }
   for (; x < end; ++x) {
     if ((*x == '>' || *x == ';') && x > p && x[-1] == '\n') return x;
   }
   return end;
+}
+
+// Calls `loop` with the -unseq and -uc settings as compile-time constants,
+// so that the packing loops are instantiated once per combination.
+template <typename Loop>
+const unsigned char* Converter::withSettings(Loop&& loop) {
+  using Yes = std::true_type;
+  using No = std::false_type;
+  if (noN) return toUpper ? loop(Yes{}, Yes{}) : loop(Yes{}, No{});
+  return toUpper ? loop(No{}, Yes{}) : loop(No{}, No{});
 }
 
 // Inside sequence lines, line ends are dropped like any other non-residue:
@@ -552,9 +538,14 @@ const unsigned char* Converter::sequence(const unsigned char* p, const unsigned 
     unsigned char* s = stage_;
     const unsigned char* stop;
     if (simd_ == kConvertSimdCompress) {
-      stop = compactCompress(p, windowEnd, s);
+      stop = withSettings([&](auto dropN, auto upper) {
+        return compactToMarkCompress<decltype(dropN)::value, decltype(upper)::value>(p, windowEnd,
+                                                                                   s);
+      });
     } else if (simd_ == kConvertSimdWide) {
-      stop = compactWide(p, windowEnd, s);
+      stop = withSettings([&](auto dropN, auto upper) {
+        return compactToMarkWide<decltype(dropN)::value, decltype(upper)::value>(p, windowEnd, s);
+      });
     } else if (simd_ == kConvertSimdShuffle) {
       stop = compactToMark(p, p, windowEnd, s);
     } else {
