@@ -194,12 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const ConvertSimd kLoops[] = {kConvertSimdAuto, kConvertSimdBasic, kConvertSimdShuffle,
                                        kConvertSimdWide, kConvertSimdCompress};
   ConvertSimd loop = kLoops[((data[0] >> 4) & 7) % 5];
-  if ((loop == kConvertSimdShuffle && !__builtin_cpu_supports("ssse3")) ||
-      (loop == kConvertSimdWide && !__builtin_cpu_supports("avx2")) ||
-      (loop == kConvertSimdCompress &&
-       !(__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vbmi2"))))
-    loop = kConvertSimdAuto;
+  if (!convertSimdSupported(loop)) loop = kConvertSimdAuto;
   uint32_t seed = data[2];
   const uint8_t* text = data + 3;
   size_t textSize = size - 3;

@@ -32,13 +32,6 @@ bool isScanSpace(unsigned char c) {
 
 bool isAsciiLetter(unsigned char c) { return static_cast<unsigned>((c | 0x20) - 'a') < 26u; }
 
-// Whether the processor (and the system, which has to save the wider
-// registers) can run the 64-byte packing loop.
-bool hasCompress() {
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vbmi2");
-}
-
 // Parses what "%d" would: optional blanks, an optional sign, at least one
 // digit. Advances `p` past it; false when no integer is there.
 bool scanInt(const char*& p) {
@@ -149,10 +142,14 @@ class Converter {
       while (n < 8) pack_[m][n++] = 0x80;  // a shuffle index that yields zero
     }
     if (simd == kConvertSimdAuto) {
-      simd = hasCompress()                     ? kConvertSimdCompress
-             : __builtin_cpu_supports("avx2")  ? kConvertSimdWide
-             : __builtin_cpu_supports("ssse3") ? kConvertSimdShuffle
-                                               : kConvertSimdBasic;
+      // The widest loop first.
+      for (ConvertSimd wider : {kConvertSimdCompress, kConvertSimdWide, kConvertSimdShuffle,
+                                kConvertSimdBasic}) {
+        if (convertSimdSupported(wider)) {
+          simd = wider;
+          break;
+        }
+      }
     }
     simd_ = simd;
   }
@@ -782,6 +779,24 @@ int Converter::run() {
 
 int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine) {
   return convertWith(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kConvertSimdAuto);
+}
+
+bool convertSimdSupported(ConvertSimd simd) {
+  switch (simd) {
+    case kConvertSimdAuto:
+    case kConvertSimdBasic:
+      return true;
+    case kConvertSimdShuffle:
+      return __builtin_cpu_supports("ssse3");
+    case kConvertSimdWide:
+      return __builtin_cpu_supports("avx2");
+    case kConvertSimdCompress:
+      // The system has to save the wider registers too, which the check
+      // includes.
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vbmi2");
+  }
+  return false;
 }
 
 int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,

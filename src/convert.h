@@ -32,6 +32,9 @@ enum ConvertSimd {
   kConvertSimdCompress, // 64-byte blocks, packing by byte compression (AVX-512 VBMI2)
 };
 
+// Whether this processor (and system) can run the packing loop `simd`.
+bool convertSimdSupported(ConvertSimd simd);
+
 // convert() with the packing loop chosen by the caller; one the processor
 // lacks must not be asked for.
 int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,

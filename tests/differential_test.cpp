@@ -23,12 +23,11 @@ using model::Settings;
 // through its descriptor) or a memory stream (read through stdio).
 // The packing loops this processor can run; all must give the same bytes.
 std::vector<ConvertSimd> supportedLoops() {
-  std::vector<ConvertSimd> loops = {kConvertSimdBasic};
-  if (__builtin_cpu_supports("ssse3")) loops.push_back(kConvertSimdShuffle);
-  if (__builtin_cpu_supports("avx2")) loops.push_back(kConvertSimdWide);
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vbmi2"))
-    loops.push_back(kConvertSimdCompress);
+  std::vector<ConvertSimd> loops;
+  for (ConvertSimd loop : {kConvertSimdBasic, kConvertSimdShuffle, kConvertSimdWide,
+                           kConvertSimdCompress}) {
+    if (convertSimdSupported(loop)) loops.push_back(loop);
+  }
   return loops;
 }
 
