@@ -191,10 +191,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int lineLen = data[1] < 250 ? 5 + data[1] : kLongLengths[data[1] - 250];
   Settings s{lineLen, (data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
   bool inPieces = (data[0] & 8) != 0;
-  static const ConvertSimd kLoops[] = {kConvertSimdAuto, kConvertSimdBasic, kConvertSimdShuffle,
-                                       kConvertSimdWide, kConvertSimdCompress};
-  ConvertSimd loop = kLoops[((data[0] >> 4) & 7) % 5];
-  if (!convertSimdSupported(loop)) loop = kConvertSimdAuto;
+  static const ConvertKernel kLoops[] = {kKernelAuto, kKernelPortable, kKernelSsse3,
+                                         kKernelAvx2, kKernelAvx512, kKernelNeon};
+  ConvertKernel loop = kLoops[((data[0] >> 4) & 7) % 6];
+  if (!convertKernelSupported(loop)) loop = kKernelPortable;
   uint32_t seed = data[2];
   const uint8_t* text = data + 3;
   size_t textSize = size - 3;

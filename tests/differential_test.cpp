@@ -21,18 +21,19 @@ using model::Settings;
 
 // Runs the engine in-process. `viaDescriptor` picks a tmpfile input (read
 // through its descriptor) or a memory stream (read through stdio).
-// The packing loops this processor can run; all must give the same bytes.
-std::vector<ConvertSimd> supportedLoops() {
-  std::vector<ConvertSimd> loops;
-  for (ConvertSimd loop : {kConvertSimdBasic, kConvertSimdShuffle, kConvertSimdWide,
-                           kConvertSimdCompress}) {
-    if (convertSimdSupported(loop)) loops.push_back(loop);
+// The packing kernels this processor can run, the portable one included;
+// all must give the same bytes.
+std::vector<ConvertKernel> supportedLoops() {
+  std::vector<ConvertKernel> loops;
+  for (ConvertKernel loop :
+       {kKernelPortable, kKernelSsse3, kKernelAvx2, kKernelAvx512, kKernelNeon}) {
+    if (convertKernelSupported(loop)) loops.push_back(loop);
   }
   return loops;
 }
 
 Outcome engine(const std::string& in, const Settings& s, bool viaDescriptor,
-               ConvertSimd simd = kConvertSimdAuto) {
+               ConvertKernel simd = kKernelAuto) {
   FILE* input = nullptr;
   if (viaDescriptor) {
     input = std::tmpfile();
@@ -177,16 +178,16 @@ class Generator {
 
 TEST(Differential, EngineMatchesModelOnRandomInputs) {
   const int kCases = 3000;
-  const std::vector<ConvertSimd> loops = supportedLoops();
+  const std::vector<ConvertKernel> loops = supportedLoops();
   for (int seed = 1; seed <= kCases; ++seed) {
     Generator gen(static_cast<unsigned>(seed));
     Settings s = gen.settings();
     std::string in = gen.input();
     Outcome want = model::convert(in, s);
     // Halved so that every loop meets both kinds of input stream.
-    ConvertSimd loop = loops[static_cast<size_t>(seed / 2) % loops.size()];
+    ConvertKernel loop = loops[static_cast<size_t>(seed / 2) % loops.size()];
     Outcome got = engine(in, s, seed % 2 == 0, loop);
-    ASSERT_EQ(got.status, want.status) << "seed " << seed << ", loop " << loop;
+    ASSERT_EQ(got.status, want.status) << "seed " << seed << ", kernel " << convertKernelName(loop);
     ASSERT_EQ(got.out.size(), want.out.size()) << "seed " << seed;
     ASSERT_TRUE(got.out == want.out) << "seed " << seed;
   }

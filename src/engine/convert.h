@@ -22,22 +22,29 @@ enum ConvertStatus {
 // (stdout is flushed instead), so the caller must not use them afterwards.
 int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine);
 
-// The packing loops the engine can run. By default it picks the widest the
-// processor has; tests pick each in turn, since all must give the same bytes.
-enum ConvertSimd {
-  kConvertSimdAuto,
-  kConvertSimdBasic,    // 16-byte blocks, byte-by-byte packing
-  kConvertSimdShuffle,  // 16-byte blocks, packing by byte shuffle
-  kConvertSimdWide,     // 32-byte blocks
-  kConvertSimdCompress, // 64-byte blocks, packing by byte compression (AVX-512 VBMI2)
+// The residue packing kernels. By default the engine runs the widest this
+// processor has; tests, fuzzers and benchmarks pick each in turn, since all
+// must give the same bytes.
+enum ConvertKernel {
+  kKernelAuto,
+  kKernelPortable,  // plain C++, 8 bytes at a time; every processor
+  kKernelSsse3,     // x86-64: 16-byte blocks, packing by byte shuffle
+  kKernelAvx2,      // x86-64: 32-byte blocks
+  kKernelAvx512,    // x86-64: 64-byte blocks, packing by byte compression (VBMI2)
+  kKernelNeon,      // 64-bit ARM: 16-byte blocks, packing by table lookup
 };
 
-// Whether this processor (and system) can run the packing loop `simd`.
-bool convertSimdSupported(ConvertSimd simd);
+// Whether this processor (and system) can run `kernel`.
+bool convertKernelSupported(ConvertKernel kernel);
 
-// convert() with the packing loop chosen by the caller; one the processor
-// lacks must not be asked for.
+// A short name of `kernel` ("portable", "ssse3", ...), and the kernel of
+// that name (false when there is none).
+const char* convertKernelName(ConvertKernel kernel);
+bool convertKernelByName(const char* name, ConvertKernel* kernel);
+
+// convert() with the kernel chosen by the caller; one the processor lacks
+// must not be asked for.
 int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
-                ConvertSimd simd);
+                ConvertKernel kernel);
 
 #endif  // QUENBREL_CONVERT_H

@@ -1,0 +1,79 @@
+// The portable kernel: plain C++, eight bytes at a time in a 64-bit word.
+// It builds with any compiler for any processor, and is the fallback where
+// no vector kernel exists.
+#include <cstdint>
+#include <cstring>
+
+#include "generic.h"
+#include "portable.h"
+
+namespace kernels {
+namespace {
+
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHigh = 0x8080808080808080ull;
+constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+
+// The high bit of each byte that is zero, exactly (no carries between bytes).
+inline uint64_t zeroBytes(uint64_t x) { return ~(((x & kLow7) + kLow7) | x | kLow7); }
+
+inline uint64_t equalBytes(uint64_t v, unsigned char c) { return zeroBytes(v ^ (kOnes * c)); }
+
+// The high bit of each byte that is an ASCII letter. Folding the case bit in
+// maps both cases onto a..z; the sums cannot carry out of a byte since the
+// operands are 7-bit.
+inline uint64_t letterBytes(uint64_t v) {
+  uint64_t folded = (v | (kOnes * 0x20)) & kLow7;
+  uint64_t atLeastA = folded + kOnes * (0x80 - 'a');
+  uint64_t pastZ = folded + kOnes * (0x80 - 'z' - 1);
+  return atLeastA & ~pastZ & ~v & kHigh;
+}
+
+template <bool kNoN, bool kUpper>
+struct Portable {
+  static const unsigned char* pack(const unsigned char* p, const unsigned char* end,
+                                   unsigned char*& out, bool crEnds) {
+    const unsigned char* start = p;
+    const auto& t = kResidues<kNoN, kUpper>;
+    unsigned char* w = out;
+    while (end - p >= 8) {
+      uint64_t v;
+      std::memcpy(&v, p, 8);  // no alignment assumed
+      if (equalBytes(v, '>') | equalBytes(v, ';')) {
+        // A mark, though not necessarily at a line start: look closer.
+        const unsigned char* stop = packBytes<kNoN, kUpper>(start, p, p + 8, w, crEnds);
+        if (stop < p + 8) {
+          out = w;
+          return stop;
+        }
+        p += 8;
+        continue;
+      }
+      uint64_t letters = letterBytes(v);
+      uint64_t kept = letters | equalBytes(v, '-');
+      if (kNoN) kept &= ~equalBytes(v | (kOnes * 0x20), 'n');
+      if (kept == kHigh) {
+        // Clearing the case bit of every letter upper-cases the lower-case
+        // ones and leaves the rest as they are.
+        if (kUpper) v &= ~(letters >> 2);
+        std::memcpy(w, &v, 8);
+        w += 8;
+      } else {
+        for (int i = 0; i < 8; ++i) {
+          *w = t.out[p[i]];
+          w += t.keep[p[i]];
+        }
+      }
+      p += 8;
+    }
+    const unsigned char* stop = packBytes<kNoN, kUpper>(start, p, end, w, crEnds);
+    out = w;
+    return stop;
+  }
+};
+
+}  // namespace
+
+PackFn portablePack(bool noN, bool toUpper) { return instantiate<Portable>(noN, toUpper); }
+
+}  // namespace kernels

@@ -1,0 +1,13 @@
+// The portable kernel, available everywhere.
+#ifndef QUENBREL_KERNELS_PORTABLE_H
+#define QUENBREL_KERNELS_PORTABLE_H
+
+#include "kernel.h"
+
+namespace kernels {
+
+PackFn portablePack(bool noN, bool toUpper);
+
+}  // namespace kernels
+
+#endif  // QUENBREL_KERNELS_PORTABLE_H

@@ -1,0 +1,30 @@
+// The engine's output buffer.
+#include "output.h"
+
+void Output::put(const void* p, size_t n) {
+  const unsigned char* src = static_cast<const unsigned char*>(p);
+  while (n > 0) {
+    if (len_ == kCap) flush();
+    size_t k = kCap - len_;
+    if (k > n) k = n;
+    std::memcpy(buf_ + len_, src, k);
+    len_ += k;
+    src += k;
+    n -= k;
+  }
+}
+
+void Output::flush() {
+  if (len_ > 0 && !failed_ && std::fwrite(buf_, 1, len_, F_) != len_) failed_ = true;
+  len_ = 0;
+}
+
+bool Output::close() {
+  flush();
+  if (F_ == stdout) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) failed_ = true;
+  } else if (std::fclose(F_) != 0) {
+    failed_ = true;
+  }
+  return !failed_;
+}
