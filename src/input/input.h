@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "source.h"
 
@@ -20,6 +21,14 @@ class Input {
   // delivered, 0 at the clean end of input, -1 on a read error or damaged
   // compressed data (and on every call after one).
   long read(unsigned char* buf, size_t cap);
+
+  // The message to report once read() has returned -1: what went wrong
+  // when the decoder knows ("built without ..."), else the plain one.
+  std::string message() const;
+
+  // Stops all reading of the stream, so that it may be closed. A decoding
+  // thread ends here (it may first finish the read it is waiting for).
+  void stop();
 
  private:
   long start(unsigned char* buf, size_t cap, long n);

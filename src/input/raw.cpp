@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "source.h"
 
@@ -16,4 +17,9 @@ long readRaw(FILE* F, unsigned char* buf, size_t cap) {
     if (n >= 0) return static_cast<long>(n);
     if (errno != EINTR) return -1;
   }
+}
+
+CompressedBytes::CompressedBytes(FILE* F, const unsigned char* head, size_t n, size_t cap)
+    : F_(F), cap_(cap < n ? n : cap), head_(n), buf_(new unsigned char[cap_]) {
+  std::memcpy(buf_.get(), head, n);
 }

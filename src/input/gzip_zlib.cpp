@@ -1,36 +1,30 @@
 // gzip decoding through zlib.
-#include "gzip.h"
-
 #include <zlib.h>
 
 #include <cstring>
 
-bool hasGzipMagic(const unsigned char* p, size_t n) {
-  return n >= 2 && p[0] == 0x1f && p[1] == 0x8b;
-}
+#include "decoders.h"
 
 namespace {
 
 // zlib takes its sizes as uInt; blocks are far smaller, but say so.
 uInt asUInt(size_t n) { return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uInt>(n); }
 
-class GzipSource : public InputSource {
+class ZlibSource : public InputSource {
  public:
-  GzipSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : F_(F), cap_(cap < n ? n : cap), in_(new unsigned char[cap_]) {
-    std::memcpy(in_.get(), head, n);
+  ZlibSource(FILE* F, const unsigned char* head, size_t n, size_t cap) : in_(F, head, n, cap) {
     std::memset(&z_, 0, sizeof z_);
     // 16 + 15: a gzip wrapper only (anything else is damage), the full window.
     ready_ = inflateInit2(&z_, 16 + MAX_WBITS) == Z_OK;
-    z_.next_in = in_.get();
-    z_.avail_in = asUInt(n);
+    z_.next_in = in_.data();
+    z_.avail_in = asUInt(in_.headSize());
     failed_ = !ready_;
   }
-  ~GzipSource() override {
+  ~ZlibSource() override {
     if (ready_) inflateEnd(&z_);
   }
-  GzipSource(const GzipSource&) = delete;
-  GzipSource& operator=(const GzipSource&) = delete;
+  ZlibSource(const ZlibSource&) = delete;
+  ZlibSource& operator=(const ZlibSource&) = delete;
 
   long read(unsigned char* buf, size_t cap) override;
 
@@ -40,9 +34,7 @@ class GzipSource : public InputSource {
     return -1;
   }
 
-  FILE* F_;
-  size_t cap_;
-  std::unique_ptr<unsigned char[]> in_;
+  CompressedBytes in_;
   z_stream z_;
   bool ready_ = false;
   bool inMember_ = true;  // a member has begun and not yet ended
@@ -50,7 +42,7 @@ class GzipSource : public InputSource {
   bool ended_ = false;
 };
 
-long GzipSource::read(unsigned char* buf, size_t cap) {
+long ZlibSource::read(unsigned char* buf, size_t cap) {
   if (failed_) return -1;
   if (ended_) return 0;
   z_.next_out = buf;
@@ -59,14 +51,20 @@ long GzipSource::read(unsigned char* buf, size_t cap) {
     if (z_.avail_in == 0) {
       // Deliver what is there before waiting for more input.
       if (z_.avail_out < cap) break;
-      long n = readRaw(F_, in_.get(), cap_);
-      if (n < 0) return fail();
+      long n = in_.refill();
+      if (n < 0) {
+        fail();
+        break;
+      }
       if (n == 0) {
-        if (inMember_) return fail();  // the stream stops inside a member
+        if (inMember_) {  // the input stops inside a member
+          fail();
+          break;
+        }
         ended_ = true;
         break;
       }
-      z_.next_in = in_.get();
+      z_.next_in = in_.data();
       z_.avail_in = static_cast<uInt>(n);
     }
     inMember_ = true;
@@ -75,16 +73,26 @@ long GzipSource::read(unsigned char* buf, size_t cap) {
       // A member ended, its check value and length verified; whatever
       // follows must be a further member.
       inMember_ = false;
-      if (inflateReset(&z_) != Z_OK) return fail();
+      if (inflateReset(&z_) != Z_OK) {
+        fail();
+        break;
+      }
       continue;
     }
-    if (rc != Z_OK && rc != Z_BUF_ERROR) return fail();
+    if (rc != Z_OK && rc != Z_BUF_ERROR) {
+      fail();
+      break;
+    }
   }
-  return static_cast<long>(cap - z_.avail_out);
+  // Output decoded before a failure is delivered first; the failure
+  // answers the next call.
+  long got = static_cast<long>(cap - z_.avail_out);
+  return (got == 0 && failed_) ? -1 : got;
 }
 
 }  // namespace
 
-std::unique_ptr<InputSource> openGzip(FILE* F, const unsigned char* head, size_t n, size_t cap) {
-  return std::unique_ptr<InputSource>(new GzipSource(F, head, n, cap));
+std::unique_ptr<InputSource> openGzipZlib(FILE* F, const unsigned char* head, size_t n,
+                                          size_t cap) {
+  return std::unique_ptr<InputSource>(new ZlibSource(F, head, n, cap));
 }

@@ -1,0 +1,50 @@
+// The decoders of the compressed formats, one file each. Every one reads
+// the format's units (members, frames, streams) one after another, so that
+// concatenated files are read whole, and treats any damage as a read error:
+// a bad header, corrupt data, a wrong check value or length, data that ends
+// inside a unit, or bytes after the last unit that do not form a further
+// one.
+//
+// Each takes the stream `F`, the `n` bytes `head` already read from it (the
+// magic and what came with it; they are copied) and `cap`, the size of its
+// compressed-input buffer.
+#ifndef QUENBREL_INPUT_DECODERS_H
+#define QUENBREL_INPUT_DECODERS_H
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+
+#include "source.h"
+
+using DecoderOpener = std::unique_ptr<InputSource> (*)(FILE* F, const unsigned char* head,
+                                                       size_t n, size_t cap);
+
+// gzip through zlib (always built) and through ISA-L (when built in).
+std::unique_ptr<InputSource> openGzipZlib(FILE* F, const unsigned char* head, size_t n,
+                                          size_t cap);
+std::unique_ptr<InputSource> openGzipIsal(FILE* F, const unsigned char* head, size_t n,
+                                          size_t cap);
+// zstd frames; skippable frames are skipped. The window is limited to the
+// library's default (128 MiB).
+std::unique_ptr<InputSource> openZstd(FILE* F, const unsigned char* head, size_t n, size_t cap);
+// xz streams with their padding, decoded in at most kXzMemoryLimit bytes.
+std::unique_ptr<InputSource> openXz(FILE* F, const unsigned char* head, size_t n, size_t cap);
+// bzip2 streams.
+std::unique_ptr<InputSource> openBzip2(FILE* F, const unsigned char* head, size_t n, size_t cap);
+
+// Every standard xz preset (the largest, -9, needs 65 MiB) fits; a stream
+// that asks for more is refused rather than trusted with the memory.
+constexpr unsigned long long kXzMemoryLimit = 256ull << 20;
+
+// A source that fails at once with `message`: the input's format was
+// recognised, but its decoder was not built in.
+std::unique_ptr<InputSource> openMissing(const char* message);
+
+// Runs `inner` on a thread of its own, `blocks` blocks of `cap` bytes
+// ahead of the reader, so that decoding overlaps the conversion. Data,
+// the end and errors reach the reader in the order `inner` gave them.
+std::unique_ptr<InputSource> runAhead(std::unique_ptr<InputSource> inner, size_t cap,
+                                      int blocks);
+
+#endif  // QUENBREL_INPUT_DECODERS_H
