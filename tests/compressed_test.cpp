@@ -1,0 +1,348 @@
+// Compressed input beyond gzip: zstd, xz and bzip2, one table of formats run
+// through the same cases. Each converts, from a file or standard input, to
+// exactly what the plain input converts to; damage is a read failure; a
+// format whose decoder was not built in is refused by name.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifdef QUENBREL_HAVE_ZSTD
+#include <zstd.h>
+#endif
+#ifdef QUENBREL_HAVE_XZ
+#include <lzma.h>
+#endif
+#ifdef QUENBREL_HAVE_BZIP2
+#include <bzlib.h>
+#endif
+
+#include "convert.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::RunResult;
+using testutil::TempDir;
+
+const std::string kBin = QUENBREL_BIN;
+const std::string kReadFailed = "Failed to read input.\n";
+
+struct Damaged {
+  std::string name;
+  std::string bytes;
+  std::string message;  // on standard error
+  // Whether all output is genuine: true when the data is cut or extended,
+  // false when it is corrupt, since decoders deliver a block before its
+  // check value can say it was wrong.
+  bool genuine = true;
+};
+
+struct Format {
+  const char* name;
+  bool built;
+  // One unit (frame or stream) holding `data`; null when not built.
+  std::string (*compress)(const std::string& data);
+  // Bytes that may stand between units and after the last (skippable
+  // frames, stream padding), or nothing; and those that may open the input.
+  std::string filler;
+  std::string lead;
+  // The shortest input that selects the format, and the message given when
+  // its decoder was not built in.
+  std::string magic;
+  std::string missing;
+  // Damage only this format can have.
+  std::vector<Damaged> (*special)();
+};
+
+#ifdef QUENBREL_HAVE_ZSTD
+// With the content checksum, as the command-line tool writes it.
+std::string zstdFrame(const std::string& data) {
+  ZSTD_CCtx* c = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, 3);
+  ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
+  std::string out(ZSTD_compressBound(data.size()), '\0');
+  size_t n = ZSTD_compress2(c, &out[0], out.size(), data.data(), data.size());
+  ZSTD_freeCCtx(c);
+  EXPECT_FALSE(ZSTD_isError(n));
+  out.resize(ZSTD_isError(n) ? 0 : n);
+  return out;
+}
+#endif
+
+#ifdef QUENBREL_HAVE_XZ
+std::string xzStream(const std::string& data) {
+  std::string out(lzma_stream_buffer_bound(data.size()), '\0');
+  size_t n = 0;
+  EXPECT_EQ(lzma_easy_buffer_encode(1, LZMA_CHECK_CRC64, nullptr,
+                                    reinterpret_cast<const uint8_t*>(data.data()), data.size(),
+                                    reinterpret_cast<uint8_t*>(&out[0]), &n, out.size()),
+            LZMA_OK);
+  out.resize(n);
+  return out;
+}
+
+// A stream whose only block asks for a 1 GiB dictionary: refused before
+// any data is needed.
+std::vector<Damaged> xzSpecial() {
+  uint8_t buf[LZMA_STREAM_HEADER_SIZE + LZMA_BLOCK_HEADER_SIZE_MAX];
+  lzma_stream_flags flags{};
+  flags.version = 0;
+  flags.check = LZMA_CHECK_CRC64;
+  EXPECT_EQ(lzma_stream_header_encode(&flags, buf), LZMA_OK);
+  lzma_options_lzma options{};
+  EXPECT_FALSE(lzma_lzma_preset(&options, 6));
+  options.dict_size = 1u << 30;
+  lzma_filter filters[] = {{LZMA_FILTER_LZMA2, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+  lzma_block block{};
+  block.version = 0;
+  block.check = LZMA_CHECK_CRC64;
+  block.filters = filters;
+  block.compressed_size = LZMA_VLI_UNKNOWN;
+  block.uncompressed_size = LZMA_VLI_UNKNOWN;
+  EXPECT_EQ(lzma_block_header_size(&block), LZMA_OK);
+  EXPECT_EQ(lzma_block_header_encode(&block, buf + LZMA_STREAM_HEADER_SIZE), LZMA_OK);
+  std::string huge(reinterpret_cast<char*>(buf), LZMA_STREAM_HEADER_SIZE + block.header_size);
+  std::string good = xzStream(";\nNAME\nACGT\n");
+  return {
+      {"dictionary beyond the memory limit", huge + std::string(64, '\0'),
+       "The xz input needs 1025 MiB of memory to decompress, more than the 256 MiB limit.\n", false},
+      {"padding not a multiple of four", good + std::string(3, '\0'), kReadFailed, false},
+  };
+}
+#endif
+
+#ifdef QUENBREL_HAVE_BZIP2
+std::string bzip2Stream(const std::string& data) {
+  std::string out(data.size() + data.size() / 100 + 700, '\0');
+  unsigned n = static_cast<unsigned>(out.size());
+  EXPECT_EQ(BZ2_bzBuffToBuffCompress(&out[0], &n, const_cast<char*>(data.data()),
+                                     static_cast<unsigned>(data.size()), 9, 0, 0),
+            BZ_OK);
+  out.resize(n);
+  return out;
+}
+#endif
+
+// A frame header that asks for a 2 GiB window, beyond the decoder's limit:
+// no checksum, no size, window byte 10 + 21 = 31, then an empty last block.
+std::vector<Damaged> zstdSpecial() {
+  return {{"window beyond the limit", std::string("\x28\xb5\x2f\xfd\x00\xa8\x01\x00\x00", 9),
+           "The zstd input needs a window larger than the 128 MiB limit.\n"}};
+}
+
+std::vector<Damaged> nothingSpecial() { return {}; }
+
+// A skippable frame: its magic, a little-endian length and that many bytes.
+const std::string kSkippable("\x5a\x2a\x4d\x18\x03\x00\x00\x00" "abc", 11);
+
+const Format kFormats[] = {
+    {"zstd",
+#ifdef QUENBREL_HAVE_ZSTD
+     true, zstdFrame,
+#else
+     false, nullptr,
+#endif
+     kSkippable, kSkippable, std::string("\x28\xb5\x2f\xfd", 4),
+     "Input is zstd-compressed, but quenbrel was built without zstd support (libzstd).\n",
+     zstdSpecial},
+    {"xz",
+#ifdef QUENBREL_HAVE_XZ
+     true, xzStream, std::string(8, '\0'), "",
+#else
+     false, nullptr, "", "",
+#endif
+     std::string("\xfd" "7zXZ\0", 6),
+     "Input is xz-compressed, but quenbrel was built without xz support (liblzma).\n",
+#ifdef QUENBREL_HAVE_XZ
+     xzSpecial},
+#else
+     nothingSpecial},
+#endif
+    {"bzip2",
+#ifdef QUENBREL_HAVE_BZIP2
+     true, bzip2Stream,
+#else
+     false, nullptr,
+#endif
+     "", "", "BZh9",
+     "Input is bzip2-compressed, but quenbrel was built without bzip2 support (libbz2).\n",
+     nothingSpecial},
+};
+
+// IG and FASTA records of pseudo-random residues, large enough that both
+// the compressed and the plain bytes span several read blocks.
+std::string bigInput() {
+  std::string s;
+  unsigned state = 12345;
+  for (int r = 0; r < 60; ++r) {
+    if (r % 2 == 0) {
+      s += ";\n; FRAGMENT " + std::to_string(r) + " -> " + std::to_string(r + 900) + "\nSEQ" +
+           std::to_string(r) + " description\n";
+    } else {
+      s += ">fasta" + std::to_string(r) + " some header text\n";
+    }
+    for (int line = 0; line < 300; ++line) {
+      for (int k = 0; k < 60; ++k) {
+        state = state * 1103515245u + 12345u;
+        s += "ACGTacgtNn"[(state >> 16) % 10];
+        if (k % 10 == 9) s += ' ';
+      }
+      s += std::to_string(line * 60) + "\n";
+    }
+  }
+  return s;
+}
+
+std::string sample() { return testutil::readFile(QUENBREL_SOURCE_DIR "/examples/sample.ig"); }
+
+// Runs the tool on `bytes` as a named file and on standard input.
+std::vector<RunResult> runBoth(const std::string& bytes, const std::vector<std::string>& options) {
+  TempDir tmp;
+  std::string path = tmp.file("in.compressed");
+  EXPECT_TRUE(testutil::writeFile(path, bytes));
+  std::vector<std::string> named{kBin, path}, piped{kBin, "-"};
+  named.insert(named.end(), options.begin(), options.end());
+  piped.insert(piped.end(), options.begin(), options.end());
+  return {testutil::run(named), testutil::run(piped, bytes)};
+}
+
+RunResult runPlain(const std::string& plain, const std::vector<std::string>& options) {
+  std::vector<std::string> args{kBin, "-"};
+  args.insert(args.end(), options.begin(), options.end());
+  return testutil::run(args, plain);
+}
+
+class CompressedInput : public ::testing::TestWithParam<Format> {};
+
+// Single and concatenated units, with what may stand between them, convert
+// exactly as the plain bytes do: output, messages and status.
+TEST_P(CompressedInput, ConvertsLikeThePlainInput) {
+  const Format& f = GetParam();
+  if (!f.built) GTEST_SKIP() << f.name << " not built in";
+  std::string big = bigInput(), s = sample();
+  struct Case {
+    const char* name;
+    std::string plain;
+    std::string compressed;
+    std::vector<std::string> options;
+  };
+  const Case cases[] = {
+      {"sample", s, f.compress(s), {}},
+      {"sample, options", s, f.compress(s), {"-n", "7", "-uc", "-unseq", "-ol"}},
+      {"large", big, f.compress(big), {"-n", "61"}},
+      {"concatenated", big,
+       f.lead + f.compress(big.substr(0, 100000)) + f.filler +
+           f.compress(big.substr(100000, 3)) + f.compress("") + f.filler +
+           f.compress(big.substr(100003)) + f.filler,
+       {}},
+      {"not the format", "xyz\n>a\nAC\n", f.compress("xyz\n>a\nAC\n"), {}},
+      {"empty", "", f.compress(""), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunResult want = runPlain(c.plain, c.options);
+    for (const RunResult& got : runBoth(c.compressed, c.options)) {
+      EXPECT_EQ(got.status, want.status);
+      EXPECT_EQ(got.err, want.err);
+      EXPECT_TRUE(got.out == want.out) << got.out.size() << " bytes against " << want.out.size();
+    }
+  }
+}
+
+// Damage anywhere ends the run with a read failure, after no more output
+// than the undamaged part gives.
+TEST_P(CompressedInput, DamagedStreamsAreReadFailures) {
+  const Format& f = GetParam();
+  if (!f.built) GTEST_SKIP() << f.name << " not built in";
+  std::string big = bigInput();
+  std::string good = f.compress(big);
+  // Past the first record, so that its first line was read right.
+  std::string middle = good;
+  middle[good.size() / 4 * 3] ^= 0x55;
+  std::vector<Damaged> cases = {
+      {"cut in the data", good.substr(0, good.size() / 2), kReadFailed},
+      {"cut at the end", good.substr(0, good.size() - 1), kReadFailed},
+      {"magic only", f.magic, kReadFailed},
+      {"damaged in the middle", middle, kReadFailed, false},
+      {"trailing garbage", good + "garbage\n", kReadFailed},
+      {"half of a further magic", good + f.magic.substr(0, 1), kReadFailed},
+      {"further unit cut short", good + good.substr(0, 40), kReadFailed},
+  };
+  for (const Damaged& d : f.special()) cases.push_back(d);
+  std::string full = runPlain(big, {}).out;
+  for (const Damaged& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const RunResult& got : runBoth(c.bytes, {})) {
+      EXPECT_EQ(got.status, 10);
+      EXPECT_EQ(got.err, c.message);
+      if (c.genuine) {
+        EXPECT_EQ(full.compare(0, got.out.size(), got.out), 0) << "made-up output";
+      }
+    }
+  }
+}
+
+// A format recognised by its magic but not built in is refused by name,
+// never taken for text in the wrong format.
+TEST_P(CompressedInput, MissingDecoderIsNamed) {
+  const Format& f = GetParam();
+  if (f.built) GTEST_SKIP() << f.name << " built in";
+  for (const RunResult& got : runBoth(f.magic + "rest of the data\n", {})) {
+    EXPECT_EQ(got.status, 10);
+    EXPECT_EQ(got.err, f.missing);
+    EXPECT_EQ(got.out, "");
+  }
+}
+
+// A pipe that delivers the first bytes of the magic on their own, then the
+// rest: the magic is still recognised across the reads.
+TEST_P(CompressedInput, MagicSplitAcrossPipeReads) {
+  const Format& f = GetParam();
+  std::string data = f.built ? f.compress(sample()) : f.magic + "x";
+  for (size_t split : {size_t{1}, f.magic.size() - 1}) {
+    SCOPED_TRACE("split after " + std::to_string(split));
+    TempDir tmp;
+    std::string outPath = tmp.file("out.fa"), errPath = tmp.file("err");
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      close(fds[0]);
+      bool ok = write(fds[1], data.data(), split) == static_cast<ssize_t>(split);
+      usleep(200 * 1000);  // let the reader take the first bytes on their own
+      ok = ok && write(fds[1], data.data() + split, data.size() - split) ==
+                     static_cast<ssize_t>(data.size() - split);
+      _exit(ok ? 0 : 1);
+    }
+    close(fds[1]);
+    FILE* in = fdopen(fds[0], "r");
+    FILE* out = std::fopen(outPath.c_str(), "w");
+    ASSERT_NE(in, nullptr);
+    ASSERT_NE(out, nullptr);
+    testing::internal::CaptureStderr();
+    int status = convert(in, out, 70, false, false, false);
+    std::string err = testing::internal::GetCapturedStderr();
+    int ws = 0;
+    waitpid(writer, &ws, 0);
+    if (f.built) {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(err, "");
+      EXPECT_EQ(testutil::readFile(outPath), runPlain(sample(), {}).out);
+    } else {
+      EXPECT_EQ(status, 10);
+      EXPECT_EQ(err, f.missing);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, CompressedInput, ::testing::ValuesIn(kFormats),
+                         [](const ::testing::TestParamInfo<Format>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
