@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,9 @@ const Format kFormats[] = {
      "Input is bzip2-compressed, but quenbrel was built without bzip2 support (libbz2).\n",
      nothingSpecial},
 };
+
+// Test names and messages show the format by its name.
+void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
 
 // IG and FASTA records of pseudo-random residues, large enough that both
 // the compressed and the plain bytes span several read blocks.
