@@ -13,6 +13,12 @@ namespace {
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHigh = 0x8080808080808080ull;
 constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+// The gap-closing shift below needs the first byte in the low bits.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kLittleEndian = true;
+#else
+constexpr bool kLittleEndian = false;
+#endif
 
 // The high bit of each byte that is zero, exactly (no carries between bytes).
 inline uint64_t zeroBytes(uint64_t x) { return ~(((x & kLow7) + kLow7) | x | kLow7); }
@@ -58,6 +64,15 @@ struct Portable {
         if (kUpper) v &= ~(letters >> 2);
         std::memcpy(w, &v, 8);
         w += 8;
+      } else if (kLittleEndian && ((kept ^ kHigh) & ((kept ^ kHigh) - 1)) == 0) {
+        // One byte dropped, typically the line end of a wrapped sequence:
+        // close the gap with two shifts instead of a byte loop.
+        int at = lowestBit(kept ^ kHigh) - 7;  // bit offset of the dropped byte
+        uint64_t below = (uint64_t{1} << at) - 1;
+        if (kUpper) v &= ~(letters >> 2);
+        uint64_t packed = (v & below) | ((v >> 8) & ~below);
+        std::memcpy(w, &packed, 8);
+        w += 7;
       } else {
         for (int i = 0; i < 8; ++i) {
           *w = t.out[p[i]];
