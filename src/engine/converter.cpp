@@ -438,26 +438,6 @@ int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool o
   return convertWith(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kKernelAuto);
 }
 
-bool convertKernelSupported(ConvertKernel kernel) { return kernelSupported(kernel); }
-
-namespace {
-const char* const kKernelNames[] = {"auto", "portable", "ssse3", "avx2", "avx512", "neon"};
-}
-
-const char* convertKernelName(ConvertKernel kernel) {
-  return kKernelNames[static_cast<int>(kernel)];
-}
-
-bool convertKernelByName(const char* name, ConvertKernel* kernel) {
-  for (int k = 0; k < static_cast<int>(sizeof kKernelNames / sizeof *kKernelNames); ++k) {
-    if (std::strcmp(name, kKernelNames[k]) == 0) {
-      *kernel = static_cast<ConvertKernel>(k);
-      return true;
-    }
-  }
-  return false;
-}
-
 int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
                 ConvertKernel kernel) {
   // The buffers are large; keep them off the stack.
