@@ -23,10 +23,10 @@
 
 namespace {
 
-constexpr size_t kInCap = 128 * 1024;
+constexpr size_t kInCap = size_t{128} * 1024;
 // Residues are packed into a small staging area before being wrapped, so
 // that the staging stays in the first-level cache.
-constexpr size_t kStageWindow = 8 * 1024;
+constexpr size_t kStageWindow = size_t{8} * 1024;
 
 // The line-end convention, settled by the first line break.
 enum class Breaks {
