@@ -110,7 +110,8 @@ std::vector<Damaged> xzSpecial() {
   std::string good = xzStream(";\nNAME\nACGT\n");
   return {
       {"dictionary beyond the memory limit", huge + std::string(64, '\0'),
-       "The xz input needs 1025 MiB of memory to decompress, more than the 256 MiB limit.\n", false},
+       "The xz input needs 1025 MiB of memory to decompress, more than the 256 MiB limit.\n",
+       false},
       {"padding not a multiple of four", good + std::string(3, '\0'), kReadFailed, false},
   };
 }
@@ -138,7 +139,10 @@ std::vector<Damaged> zstdSpecial() {
 std::vector<Damaged> nothingSpecial() { return {}; }
 
 // A skippable frame: its magic, a little-endian length and that many bytes.
-const std::string kSkippable("\x5a\x2a\x4d\x18\x03\x00\x00\x00" "abc", 11);
+const std::string kSkippable(
+    "\x5a\x2a\x4d\x18\x03\x00\x00\x00"
+    "abc",
+    11);
 
 const Format kFormats[] = {
     {"zstd",
@@ -156,7 +160,9 @@ const Format kFormats[] = {
 #else
      false, nullptr, "", "",
 #endif
-     std::string("\xfd" "7zXZ\0", 6),
+     std::string("\xfd"
+                 "7zXZ\0",
+                 6),
      "Input is xz-compressed, but quenbrel was built without xz support (liblzma).\n",
 #ifdef QUENBREL_HAVE_XZ
      xzSpecial},
@@ -238,10 +244,10 @@ TEST_P(CompressedInput, ConvertsLikeThePlainInput) {
       {"sample", s, f.compress(s), {}},
       {"sample, options", s, f.compress(s), {"-n", "7", "-uc", "-unseq", "-ol"}},
       {"large", big, f.compress(big), {"-n", "61"}},
-      {"concatenated", big,
-       f.lead + f.compress(big.substr(0, 100000)) + f.filler +
-           f.compress(big.substr(100000, 3)) + f.compress("") + f.filler +
-           f.compress(big.substr(100003)) + f.filler,
+      {"concatenated",
+       big,
+       f.lead + f.compress(big.substr(0, 100000)) + f.filler + f.compress(big.substr(100000, 3)) +
+           f.compress("") + f.filler + f.compress(big.substr(100003)) + f.filler,
        {}},
       {"not the format", "xyz\n>a\nAC\n", f.compress("xyz\n>a\nAC\n"), {}},
       {"empty", "", f.compress(""), {}},

@@ -111,7 +111,6 @@ long Bzip2Source::read(unsigned char* buf, size_t cap) {
 
 }  // namespace
 
-std::unique_ptr<InputSource> openBzip2(FILE* F, const unsigned char* head, size_t n,
-                                       size_t cap) {
+std::unique_ptr<InputSource> openBzip2(FILE* F, const unsigned char* head, size_t n, size_t cap) {
   return std::unique_ptr<InputSource>(new Bzip2Source(F, head, n, cap));
 }

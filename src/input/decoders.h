@@ -17,14 +17,12 @@
 
 #include "source.h"
 
-using DecoderOpener = std::unique_ptr<InputSource> (*)(FILE* F, const unsigned char* head,
-                                                       size_t n, size_t cap);
+using DecoderOpener = std::unique_ptr<InputSource> (*)(FILE* F, const unsigned char* head, size_t n,
+                                                       size_t cap);
 
 // gzip through zlib (always built) and through ISA-L (when built in).
-std::unique_ptr<InputSource> openGzipZlib(FILE* F, const unsigned char* head, size_t n,
-                                          size_t cap);
-std::unique_ptr<InputSource> openGzipIsal(FILE* F, const unsigned char* head, size_t n,
-                                          size_t cap);
+std::unique_ptr<InputSource> openGzipZlib(FILE* F, const unsigned char* head, size_t n, size_t cap);
+std::unique_ptr<InputSource> openGzipIsal(FILE* F, const unsigned char* head, size_t n, size_t cap);
 // zstd frames; skippable frames are skipped. The window is limited to the
 // library's default (128 MiB).
 std::unique_ptr<InputSource> openZstd(FILE* F, const unsigned char* head, size_t n, size_t cap);
@@ -44,7 +42,6 @@ std::unique_ptr<InputSource> openMissing(const char* message);
 // Runs `inner` on a thread of its own, `blocks` blocks of `cap` bytes
 // ahead of the reader, so that decoding overlaps the conversion. Data,
 // the end and errors reach the reader in the order `inner` gave them.
-std::unique_ptr<InputSource> runAhead(std::unique_ptr<InputSource> inner, size_t cap,
-                                      int blocks);
+std::unique_ptr<InputSource> runAhead(std::unique_ptr<InputSource> inner, size_t cap, int blocks);
 
 #endif  // QUENBREL_INPUT_DECODERS_H

@@ -31,8 +31,8 @@ class IsalSource : public InputSource {
 
   CompressedBytes in_;
   std::unique_ptr<inflate_state> s_;  // some 40 KiB of tables and buffers
-  bool inMember_ = true;    // a member has begun and not yet ended
-  bool needInput_ = false;  // the last inflate stopped for want of input
+  bool inMember_ = true;              // a member has begun and not yet ended
+  bool needInput_ = false;            // the last inflate stopped for want of input
   bool failed_ = false;
   bool ended_ = false;
 };

@@ -14,8 +14,8 @@ struct Magic {
   size_t n;
   unsigned char lo[kMagicMax];
   unsigned char hi[kMagicMax];
-  DecoderOpener open;        // null when the decoder was not built in
-  const char* missing;       // then the message
+  DecoderOpener open;   // null when the decoder was not built in
+  const char* missing;  // then the message
 };
 
 #ifdef QUENBREL_HAVE_ISAL
@@ -43,14 +43,26 @@ constexpr DecoderOpener kBzip2 = nullptr;
 // nothing from plain input.
 const Magic kMagics[] = {
     {2, {0x1f, 0x8b}, {0x1f, 0x8b}, kGzip, nullptr},
-    {4, {0x28, 0xb5, 0x2f, 0xfd}, {0x28, 0xb5, 0x2f, 0xfd}, kZstd,
+    {4,
+     {0x28, 0xb5, 0x2f, 0xfd},
+     {0x28, 0xb5, 0x2f, 0xfd},
+     kZstd,
      "Input is zstd-compressed, but quenbrel was built without zstd support (libzstd).\n"},
     // A zstd stream may open with a skippable frame.
-    {4, {0x50, 0x2a, 0x4d, 0x18}, {0x5f, 0x2a, 0x4d, 0x18}, kZstd,
+    {4,
+     {0x50, 0x2a, 0x4d, 0x18},
+     {0x5f, 0x2a, 0x4d, 0x18},
+     kZstd,
      "Input is zstd-compressed, but quenbrel was built without zstd support (libzstd).\n"},
-    {6, {0xfd, '7', 'z', 'X', 'Z', 0}, {0xfd, '7', 'z', 'X', 'Z', 0}, kXz,
+    {6,
+     {0xfd, '7', 'z', 'X', 'Z', 0},
+     {0xfd, '7', 'z', 'X', 'Z', 0},
+     kXz,
      "Input is xz-compressed, but quenbrel was built without xz support (liblzma).\n"},
-    {4, {'B', 'Z', 'h', '1'}, {'B', 'Z', 'h', '9'}, kBzip2,
+    {4,
+     {'B', 'Z', 'h', '1'},
+     {'B', 'Z', 'h', '9'},
+     kBzip2,
      "Input is bzip2-compressed, but quenbrel was built without bzip2 support (libbz2).\n"},
 };
 

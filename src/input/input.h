@@ -34,7 +34,7 @@ class Input {
   long start(unsigned char* buf, size_t cap, long n);
 
   FILE* F_;
-  bool atStart_ = true;                  // nothing has been read yet
+  bool atStart_ = true;                   // nothing has been read yet
   std::unique_ptr<InputSource> decoder_;  // set when the input is compressed
 };
 

@@ -55,7 +55,7 @@ class AheadSource : public InputSource {
   std::vector<Block> blocks_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  size_t filled_ = 0;     // blocks filled and not yet read out (guarded)
+  size_t filled_ = 0;      // blocks filled and not yet read out (guarded)
   bool stopping_ = false;  // the reader wants no more (guarded)
   // The reader's side: the next block to read and how much of it is gone.
   size_t head_ = 0;
@@ -127,7 +127,6 @@ std::unique_ptr<InputSource> openMissing(const char* message) {
   return std::unique_ptr<InputSource>(new MissingSource(message));
 }
 
-std::unique_ptr<InputSource> runAhead(std::unique_ptr<InputSource> inner, size_t cap,
-                                      int blocks) {
+std::unique_ptr<InputSource> runAhead(std::unique_ptr<InputSource> inner, size_t cap, int blocks) {
   return std::unique_ptr<InputSource>(new AheadSource(std::move(inner), cap, blocks));
 }
