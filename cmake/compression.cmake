@@ -14,10 +14,9 @@
 # decoder sources to build), quenbrel_input_libraries (what they link) and
 # quenbrel_input_definitions (QUENBREL_HAVE_<NAME> for each one built).
 find_package(ZLIB REQUIRED)
-find_package(Threads REQUIRED)
 
 set(quenbrel_input_sources src/input/gzip_zlib.cpp)
-set(quenbrel_input_libraries ZLIB::ZLIB Threads::Threads)
+set(quenbrel_input_libraries ZLIB::ZLIB)
 set(quenbrel_input_definitions)
 
 # Declares QUENBREL_WITH_<NAME> and sets quenbrel_choice to its value.

@@ -366,7 +366,6 @@ const unsigned char* Converter::step(const unsigned char* p, const unsigned char
 // way out into the write status.
 int Converter::finish(int status) {
   bool writeFailed = !out_.close();
-  input_.stop();  // a decoding thread must be done with FIG before it closes
   if (FIG != stdin) std::fclose(FIG);
   if (writeFailed && status != kConvertNotFormat && status != kConvertNoContent) {
     std::fputs("Failed to write output.\n", stderr);

@@ -35,13 +35,4 @@ std::unique_ptr<InputSource> openBzip2(FILE* F, const unsigned char* head, size_
 // that asks for more is refused rather than trusted with the memory.
 constexpr unsigned long long kXzMemoryLimit = 256ull << 20;
 
-// A source that fails at once with `message`: the input's format was
-// recognised, but its decoder was not built in.
-std::unique_ptr<InputSource> openMissing(const char* message);
-
-// Runs `inner` on a thread of its own, `blocks` blocks of `cap` bytes
-// ahead of the reader, so that decoding overlaps the conversion. Data,
-// the end and errors reach the reader in the order `inner` gave them.
-std::unique_ptr<InputSource> runAhead(std::unique_ptr<InputSource> inner, size_t cap, int blocks);
-
 #endif  // QUENBREL_INPUT_DECODERS_H

@@ -6,8 +6,6 @@
 namespace {
 
 constexpr size_t kMagicMax = 6;
-// Blocks the decoding thread may run ahead of the conversion.
-constexpr int kBlocksAhead = 4;
 
 // A format's magic: byte k lies in lo[k]..hi[k].
 struct Magic {
@@ -89,6 +87,18 @@ const Magic* findMagic(const unsigned char* p, size_t n) {
   return nullptr;
 }
 
+// A source that fails at once with its message: the input's format was
+// recognised, but its decoder was not built in.
+class MissingSource : public InputSource {
+ public:
+  explicit MissingSource(const char* message) : message_(message) {}
+  long read(unsigned char*, size_t) override { return -1; }
+  std::string message() const override { return message_; }
+
+ private:
+  const char* message_;
+};
+
 }  // namespace
 
 long Input::read(unsigned char* buf, size_t cap) {
@@ -100,10 +110,6 @@ long Input::read(unsigned char* buf, size_t cap) {
 
 std::string Input::message() const {
   return decoder_ ? decoder_->message() : std::string(kReadFailedMessage);
-}
-
-void Input::stop() {
-  if (decoder_) decoder_->stop();
 }
 
 // Looks at the first block for a magic. A pipe may deliver the first bytes
@@ -122,9 +128,9 @@ long Input::start(unsigned char* buf, size_t cap, long n) {
   const Magic* m = findMagic(buf, static_cast<size_t>(n));
   if (m == nullptr) return n;
   if (m->open == nullptr) {
-    decoder_ = openMissing(m->missing);
+    decoder_.reset(new MissingSource(m->missing));
   } else {
-    decoder_ = runAhead(m->open(F_, buf, static_cast<size_t>(n), cap), cap, kBlocksAhead);
+    decoder_ = m->open(F_, buf, static_cast<size_t>(n), cap);
   }
   return decoder_->read(buf, cap);
 }

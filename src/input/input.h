@@ -26,10 +26,6 @@ class Input {
   // when the decoder knows ("built without ..."), else the plain one.
   std::string message() const;
 
-  // Stops all reading of the stream, so that it may be closed. A decoding
-  // thread ends here (it may first finish the read it is waiting for).
-  void stop();
-
  private:
   long start(unsigned char* buf, size_t cap, long n);
 

@@ -30,9 +30,6 @@ class InputSource {
 
   // The message to report once read() has returned -1.
   virtual std::string message() const { return kReadFailedMessage; }
-
-  // Stops reading the stream for good; it may be closed afterwards.
-  virtual void stop() {}
 };
 
 // The compressed bytes of a decoder: first those the format was recognised
