@@ -40,12 +40,12 @@ for pattern in '/usr/bin/quenbrel$' '/usr/share/man/man1/quenbrel\.1\.gz$' \
 done
 
 # Control fields: the version, and a dependency on the package of every
-# library the tool links.
+# library the tool links (but its own, which the package holds).
 [ "$(dpkg-deb -f "$deb" Version)" = "$VERSION" ] || fail "Version is not $VERSION"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for soname in $(objdump -p "$QUENBREL" | awk '$1 == "NEEDED" {print $2}'); do
+for soname in $(objdump -p "$QUENBREL" | awk '$1 == "NEEDED" && $2 !~ /^libquenbrel/ {print $2}'); do
   owner=$(dpkg -S "*/$multiarch/$soname" 2>/dev/null | head -n 1 | cut -d: -f1)
   [ -n "$owner" ] || fail "no installed package holds $multiarch/$soname"
   echo "$depends" | grep -q "\(^\|, \)$owner\( \|,\|$\)" ||
