@@ -3,7 +3,7 @@
 #   cpack -G DEB --config build/CPackConfig.cmake
 #
 # as quenbrel_<version>_<arch>.deb for the prefix /usr. Its Depends field is
-# worked out by dpkg-shlibdeps (Debian package dpkg-dev) from the libraries
+# worked out by dpkg-shlibdeps (Debian package dpkg-dev, with file) from the libraries
 # the tool links, so it names zlib and every other library the build chose.
 # Included from the top-level CMakeLists.txt with the install rules.
 
@@ -31,6 +31,13 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUENBREL_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(BUILD_SHARED_LIBS)
+  # The shared library: a shlibs file for the packages built on it, and the
+  # loader cache refreshed through dpkg's trigger.
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+endif()
 
 # Debian wants the manual page compressed and a copyright file and changelog
 # in /usr/share/doc/quenbrel; a plain `cmake --install` has no use for them,

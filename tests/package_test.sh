@@ -2,15 +2,16 @@
 # Builds the Debian package with CPack, checks its name, contents and
 # Depends field, extracts it and converts the example with the tool from it;
 # where lintian is installed, the package must draw no error from it.
-# Skipped (status 77) without dpkg-deb and dpkg-shlibdeps.
+# Skipped (status 77) without dpkg-deb, dpkg-shlibdeps and file.
 #
 #   package_test.sh CPACK BUILD_DIR SOURCE_DIR VERSION QUENBREL
 set -eu
 CPACK=$1 BUILD=$2 SRC=$3 VERSION=$4 QUENBREL=$5
 
-for tool in dpkg-deb dpkg-shlibdeps; do
+# CPack needs file to find the binaries whose libraries make the Depends field.
+for tool in dpkg-deb dpkg-shlibdeps file; do
   if ! command -v $tool >/dev/null 2>&1; then
-    echo "$tool not found (Debian packages dpkg, dpkg-dev): skipped"
+    echo "$tool not found (Debian packages dpkg, dpkg-dev, file): skipped"
     exit 77
   fi
 done
@@ -25,7 +26,7 @@ deb=$TMP/out/quenbrel_${VERSION}_$(dpkg --print-architecture).deb
 [ -f "$deb" ] || fail "no $(basename "$deb"); made: $(ls "$TMP/out")"
 
 # Contents: everything under /usr, and each part of the install present.
-dpkg-deb -c "$deb" | awk '{print $NF}' >"$TMP/contents"
+dpkg-deb -c "$deb" | awk '{print $6}' >"$TMP/contents"
 echo "contents of $(basename "$deb"):"
 cat "$TMP/contents"
 stray=$(grep -v '^\./usr/' "$TMP/contents" || true)
