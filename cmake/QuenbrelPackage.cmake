@@ -3,8 +3,9 @@
 #   cpack -G DEB --config build/CPackConfig.cmake
 #
 # as quenbrel_<version>_<arch>.deb for the prefix /usr. Its Depends field is
-# worked out by dpkg-shlibdeps (Debian package dpkg-dev, with file) from the libraries
-# the tool links, so it names zlib and every other library the build chose.
+# worked out by dpkg-shlibdeps (Debian package dpkg-dev, which CPack runs
+# with the help of file) from the libraries the tool links, so it names zlib
+# and every other library the build chose.
 # Included from the top-level CMakeLists.txt with the install rules.
 
 set(QUENBREL_DEB_MAINTAINER "quenbrel developers <quenbrel@example.org>" CACHE STRING
