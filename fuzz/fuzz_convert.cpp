@@ -11,9 +11,10 @@
 // boundaries, the input can instead come through a sequenced-packet socket:
 // every read of it returns one packet, so the packets are the blocks.
 //
-// The oracle is a straightforward line-by-line model of the conversion,
-// written for clarity rather than speed; the engine must agree with it on
-// the status, the output bytes and the messages. Input that begins with the
+// The oracle is a straightforward line-by-line model of the conversion
+// (of the text made LF text first: byte-order mark dropped, classic Mac line
+// ends made LF), written for clarity rather than speed; the engine must
+// agree with it on the status, the output bytes and the messages. Input that begins with the
 // gzip magic is first decompressed for the model, member after member; when
 // the data is damaged the engine must report a read error (or the wrong
 // format, if it saw that first), having written no more than the model
@@ -79,7 +80,28 @@ std::string firstWord(std::string_view line) {
   return std::string(p, q);
 }
 
-int model(std::string_view in, const Settings& s, std::string& out) {
+// The input as LF text: without a byte-order mark at the very start, and,
+// when the first line break is a lone CR, with every CR, LF and CRLF made
+// one LF.
+std::string lfText(std::string_view in) {
+  if (in.substr(0, 3) == "\xEF\xBB\xBF") in.remove_prefix(3);
+  size_t at = in.find_first_of("\r\n");
+  if (at == std::string_view::npos || in[at] == '\n' || in.substr(at, 2) == "\r\n")
+    return std::string(in);
+  std::string text;
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] != '\r') {
+      text += in[i];
+    } else {
+      text += '\n';
+      if (in.substr(i + 1, 1) == "\n") ++i;
+    }
+  }
+  return text;
+}
+
+int model(std::string_view raw, const Settings& s, std::string& out) {
+  const std::string in = lfText(raw);
   std::vector<std::string_view> lines = splitLines(in);
   size_t i = 0;
   while (i < lines.size() && lines[i].size() <= 1) ++i;

@@ -71,6 +71,7 @@ void takeFlag(char** argv, ARGMAP& argmap, const char* name) {
 
 }  // namespace
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): the option names come as C variadic arguments by design.
 int getoptions(char** argv, ARGMAP& argmap, int argc, ...) {
   va_list ap;
   va_start(ap, argc);
@@ -82,6 +83,7 @@ int getoptions(char** argv, ARGMAP& argmap, int argc, ...) {
   return static_cast<int>(argmap.size());
 }
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): the flag names come as C variadic arguments by design.
 int getflags(char** argv, ARGMAP& argmap, int argc, ...) {
   va_list ap;
   va_start(ap, argc);

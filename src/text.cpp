@@ -128,7 +128,8 @@ const char* getColumn(const char* line, int num) {
 
 int uirand(unsigned int maxval) {
   // rand() yields 0 to 2147483647 here; scale onto 0..maxval, product first.
+  // NOLINTNEXTLINE(cert-msc30-c,cert-msc50-cpp): one draw of rand() is the specified source.
   double x = static_cast<double>(std::rand()) * maxval / 2147483647.0;
   long long t = static_cast<long long>(x);
-  return static_cast<int>(x - t >= 0.5 ? t + 1 : t);
+  return static_cast<int>(x - static_cast<double>(t) >= 0.5 ? t + 1 : t);
 }

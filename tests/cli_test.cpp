@@ -251,6 +251,26 @@ std::vector<CliCase> cliCases() {
       {"RecordThenUnfinishedBlock", {"-"}, ">a\nAC\n;c\n; FRAGMENT 1 -> 2\n", ">a\nAC\n", "", 0},
       {"HeaderThenUnfinishedBlock", {"-"}, ">a\n;c\n", ">a\n\n", "", 0},
       {"ResiduesThenUnfinishedBlock", {"-"}, ">a\nACGT\n;x", ">a\nACGT\n", "", 0},
+
+      // A byte-order mark at the very start is skipped; anywhere else it is
+      // ordinary bytes.
+      {"ByteOrderMarkSkipped", {"-"}, "\xEF\xBB\xBF>s1 d\nACGT\n", ">s1 d\nACGT\n", "", 0},
+      {"ByteOrderMarkAlone", {"-"}, "\xEF\xBB\xBF", "", "", 4},
+      {"ByteOrderMarkAfterBlankLine", {"-"}, "\n\xEF\xBB\xBF>s\nAC\n", "", kNotFormat, 3},
+      {"SecondByteOrderMarkKept", {"-"}, "\xEF\xBB\xBF\xEF\xBB\xBF>s\nAC\n", "", kNotFormat, 3},
+
+      // The first line break decides: a lone CR makes CR, LF and CRLF all
+      // line ends; LF or CRLF first leaves CRs as the bytes they are.
+      {"MacLineEnds", {"-", "-n", "5"}, ">s1 d\rACGT\rACGT\r\r>s2\rGG\r",
+       ">s1 d\nACGTA\nCGT\n>s2\nGG\n", "", 0},
+      {"MacFirstThenAnyLineEnd", {"-"}, ">a\rAC\nGT\r\n>b\nTT", ">a\nACGT\n>b\nTT\n", "", 0},
+      {"CrlfFirstKeepsCarriageReturns", {"-"}, ">a\r\nAC\rGT\n>b\rc\nTT\n",
+       ">a\r\nACGT\n>b\rc\nTT\n", "", 0},
+      {"MacHeaderAlone", {"-"}, ">a\r", ">a\n\n", "", 0},
+      {"MacIgRecord", {"-"}, "; comment\r; FRAGMENT 1 -> 20\rSEQ1 x\rACGTACGTAC GTACGTACGT 1\r",
+       ">SEQ1 FRAGMENT 1 -> 20\nACGTACGTACGTACGTACGT\n", "", 0},
+      {"MacBlankLinesFirst", {"-"}, "\r\r\n\r;c\r\nNM\r\nAC\r", ">NM\nAC\n", "", 0},
+      {"CrlfBlankLineFirstIsContent", {"-"}, "\r\n>a\nAC\n", "", kNotFormat, 3},
   };
 }
 

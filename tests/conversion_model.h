@@ -22,6 +22,26 @@ struct Outcome {
   std::string out;
 };
 
+// Text from any system, brought to LF text: a byte-order mark at the very
+// start is dropped; when the first line break is a lone CR, every CR, LF and
+// CRLF becomes one LF. Other text is left exactly as it is.
+inline std::string lfText(std::string in) {
+  if (in.compare(0, 3, "\xEF\xBB\xBF") == 0) in.erase(0, 3);
+  size_t at = in.find_first_of("\r\n");
+  if (at == std::string::npos || in[at] == '\n' || (at + 1 < in.size() && in[at + 1] == '\n'))
+    return in;
+  std::string out;
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] != '\r') {
+      out += in[i];
+      continue;
+    }
+    out += '\n';
+    if (i + 1 < in.size() && in[i + 1] == '\n') ++i;
+  }
+  return out;
+}
+
 inline std::vector<std::string> physicalLines(const std::string& in) {
   std::vector<std::string> lines;
   size_t start = 0;
@@ -52,7 +72,7 @@ inline std::string modelName(const std::string& line) {
 }
 
 inline Outcome convert(const std::string& in, const Settings& s) {
-  std::vector<std::string> lines = physicalLines(in);
+  std::vector<std::string> lines = physicalLines(lfText(in));
   size_t i = 0;
   while (i < lines.size() && lines[i].size() <= 1) ++i;
   if (i == lines.size()) return {4, ""};

@@ -280,6 +280,11 @@ TEST(Convert, MarksAcrossReadBoundaries) {
           ";c\n" + pad.substr(3) + " tail\nAC\n",
           ";c\n" + pad.substr(3) + "\nAC\n",
           ">" + pad + "\nAC\n",
+          // A CR near the block edge, before the convention is settled.
+          ">" + pad + "\r\nAC\n",
+          ">" + pad + "\rAC\r\n;c\r\nNM\r\nGT\r",
+          ";" + pad + " FRAGMENT 1 -> 2\r\nN\rA\r",
+          ";" + pad + " FRAGMENT 1 -> 2\rN\r\nA\r",
       };
       for (const std::string& input : inputs) {
         expectSame(convertText(input, kSettings[2]), model(input, kSettings[2]));

@@ -73,7 +73,12 @@ class Generator {
   }
 
   std::string input() {
+    // Some inputs are classic Mac text: their first line break is a lone CR,
+    // and LF and CRLF turn up among the later ones.
+    mac_ = chance(15);
+    firstBreak_ = true;
     std::string in;
+    if (chance(5)) in += chance(10) ? "\xEF\xBB\xBF\xEF\xBB\xBF" : "\xEF\xBB\xBF";
     bool big = chance(10);
     int records = uniform(0, big ? 12 : 8);
     if (chance(30)) in += blankLines();
@@ -85,12 +90,20 @@ class Generator {
   }
 
  private:
-  std::string eol() { return chance(10) ? "\r\n" : "\n"; }
+  std::string eol() {
+    if (!mac_) return chance(10) ? "\r\n" : "\n";
+    if (firstBreak_) {
+      firstBreak_ = false;
+      return "\r";
+    }
+    int pick = uniform(0, 9);
+    return pick < 7 ? "\r" : (pick < 9 ? "\n" : "\r\n");
+  }
 
   std::string blankLines() {
     std::string s;
     int n = uniform(1, 3);
-    for (int i = 0; i < n; ++i) s += chance(80) ? "\n" : "\r\n";
+    for (int i = 0; i < n; ++i) s += mac_ ? eol() : (chance(80) ? "\n" : "\r\n");
     return s;
   }
 
@@ -174,6 +187,8 @@ class Generator {
   }
 
   std::mt19937 rng_;
+  bool mac_ = false;
+  bool firstBreak_ = true;
 };
 
 TEST(Differential, EngineMatchesModelOnRandomInputs) {

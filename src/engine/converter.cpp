@@ -6,6 +6,12 @@
 // "FRAGMENT" is kept (from that word on), since it has to wait for its name
 // line. Residues are packed by the kernel chosen for this processor, then
 // wrapped into the output buffer.
+//
+// Text from any system: a UTF-8 byte-order mark at the very start is
+// skipped, and the first line break decides the line-end convention. When
+// it is a lone CR (classic Mac text), every CR, LF or CRLF ends a line from
+// then on and headers are written with LF; otherwise only LF ends a line and
+// a CR is an ordinary byte, as it always was.
 #include <cstring>
 #include <string>
 
@@ -17,10 +23,17 @@
 
 namespace {
 
-constexpr size_t kInCap = 128 * 1024;
+constexpr size_t kInCap = size_t{128} * 1024;
 // Residues are packed into a small staging area before being wrapped, so
 // that the staging stays in the first-level cache.
-constexpr size_t kStageWindow = 8 * 1024;
+constexpr size_t kStageWindow = size_t{8} * 1024;
+
+// The line-end convention, settled by the first line break.
+enum class Breaks {
+  kUndecided,  // no line break seen yet
+  kLf,         // LF ends a line (CRLF too, its CR being part of the line)
+  kCr,         // CR, LF and CRLF each end a line
+};
 
 enum class State {
   kFirstLine,     // phase A: at the start of a line, no content seen yet
@@ -56,11 +69,15 @@ class Converter {
   const unsigned char* header(const unsigned char* p, const unsigned char* end);
   const unsigned char* comment(const unsigned char* p, const unsigned char* end);
   const unsigned char* afterComment(const unsigned char* p);
-  const unsigned char* nameSpace(const unsigned char* p);
+  const unsigned char* nameSpace(const unsigned char* p, const unsigned char* end);
   const unsigned char* nameWord(const unsigned char* p, const unsigned char* end);
   const unsigned char* skipLine(const unsigned char* p, const unsigned char* end);
   const unsigned char* sequence(const unsigned char* p, const unsigned char* end);
 
+  const unsigned char* findBreak(const unsigned char* p, const unsigned char* end);
+  const unsigned char* pastBreak(const unsigned char* q, const unsigned char* end);
+  bool isBreak(unsigned char c) const { return c == '\n' || (breaks_ == Breaks::kCr && c == '\r'); }
+  long readFirst();
   void startHeader();
   void endNameHeader();
   void beginComment();
@@ -76,6 +93,8 @@ class Converter {
   std::string sFrag;  // annotation waiting for the next IG name line
   FragmentScan scan_;
   State state_ = State::kFirstLine;
+  Breaks breaks_ = Breaks::kUndecided;
+  bool skipLf_ = false;  // a CR ended the last line; an LF right after it belongs to it
   unsigned char firstByte_ = 0;
   bool notFormat_ = false;
 
@@ -122,9 +141,9 @@ const unsigned char* Converter::sequence(const unsigned char* p, const unsigned 
     const unsigned char* windowEnd =
         (end - p > static_cast<long>(kStageWindow)) ? p + kStageWindow : end;
     unsigned char* s = stage_;
-    const unsigned char* stop = pack_(p, windowEnd, s, false);
+    const unsigned char* stop = pack_(p, windowEnd, s, breaks_ == Breaks::kCr);
     emitResidues(stage_, static_cast<size_t>(s - stage_));
-    if (stop < windowEnd || stop[-1] == '\n') {
+    if (stop < windowEnd || isBreak(stop[-1])) {
       // A mark was found, or the window ends with a line end and the next
       // byte starts a line that must be classified.
       state_ = State::kLineStart;
@@ -140,12 +159,51 @@ void Converter::startHeader() {
   iCnt = 0;
 }
 
+// The first line break in [p, end), or null. While the convention is
+// undecided, the first break found settles it: a CR followed by an LF is
+// LF text, whose break is that LF. The byte after a CR is always at hand
+// here (run() holds back a CR that ends a block until then).
+const unsigned char* Converter::findBreak(const unsigned char* p, const unsigned char* end) {
+  size_t n = static_cast<size_t>(end - p);
+  const void* lf = std::memchr(p, '\n', n);
+  if (breaks_ == Breaks::kLf) return static_cast<const unsigned char*>(lf);
+  size_t before = lf ? static_cast<size_t>(static_cast<const unsigned char*>(lf) - p) : n;
+  const unsigned char* q = static_cast<const unsigned char*>(std::memchr(p, '\r', before));
+  if (!q) q = static_cast<const unsigned char*>(lf);
+  if (!q || breaks_ == Breaks::kCr) return q;
+  if (*q == '\r' && (q + 1 == end || q[1] != '\n')) {
+    breaks_ = Breaks::kCr;
+    return q;
+  }
+  breaks_ = Breaks::kLf;
+  return static_cast<const unsigned char*>(lf);
+}
+
+// Where the line after the break at `q` begins. A CRLF is one break, also
+// when its LF comes in the next block.
+const unsigned char* Converter::pastBreak(const unsigned char* q, const unsigned char* end) {
+  if (*q != '\r') return q + 1;
+  if (q + 1 == end) {
+    skipLf_ = true;
+    return q + 1;
+  }
+  return q[1] == '\n' ? q + 2 : q + 1;
+}
+
 const unsigned char* Converter::header(const unsigned char* p, const unsigned char* end) {
-  const unsigned char* nl = static_cast<const unsigned char*>(std::memchr(p, '\n', end - p));
-  const unsigned char* stop = nl ? nl + 1 : end;
-  out_.put(p, static_cast<size_t>(stop - p));
-  if (nl) state_ = State::kLineStart;
-  return stop;
+  const unsigned char* q = findBreak(p, end);
+  if (!q) {
+    out_.put(p, static_cast<size_t>(end - p));
+    return end;
+  }
+  state_ = State::kLineStart;
+  if (breaks_ == Breaks::kLf) {
+    out_.put(p, static_cast<size_t>(q + 1 - p));
+    return q + 1;
+  }
+  out_.put(p, static_cast<size_t>(q - p));
+  out_.put('\n');
+  return pastBreak(q, end);
 }
 
 void Converter::beginComment() {
@@ -153,16 +211,28 @@ void Converter::beginComment() {
   state_ = State::kComment;
 }
 
+// The annotation keeps the line end, which ends the header it goes into;
+// a CR line end becomes an LF like every line end written.
 const unsigned char* Converter::comment(const unsigned char* p, const unsigned char* end) {
-  const unsigned char* nl = static_cast<const unsigned char*>(std::memchr(p, '\n', end - p));
-  const unsigned char* stop = nl ? nl + 1 : end;
-  scan_.feed(p, static_cast<size_t>(stop - p));
-  if (nl) {
-    std::string found;
-    if (scan_.take(found)) sFrag.swap(found);
-    state_ = State::kAfterComment;
+  const unsigned char* q = findBreak(p, end);
+  if (!q) {
+    scan_.feed(p, static_cast<size_t>(end - p));
+    return end;
   }
-  return stop;
+  const unsigned char* next;
+  if (breaks_ == Breaks::kLf) {
+    scan_.feed(p, static_cast<size_t>(q + 1 - p));
+    next = q + 1;
+  } else {
+    static const unsigned char kLf = '\n';
+    scan_.feed(p, static_cast<size_t>(q - p));
+    scan_.feed(&kLf, 1);
+    next = pastBreak(q, end);
+  }
+  std::string found;
+  if (scan_.take(found)) sFrag.swap(found);
+  state_ = State::kAfterComment;
+  return next;
 }
 
 const unsigned char* Converter::afterComment(const unsigned char* p) {
@@ -188,12 +258,12 @@ void Converter::endNameHeader() {
   iCnt = 0;
 }
 
-const unsigned char* Converter::nameSpace(const unsigned char* p) {
+const unsigned char* Converter::nameSpace(const unsigned char* p, const unsigned char* end) {
   unsigned char c = *p;
-  if (c == '\n') {  // no name on the line
+  if (isBreak(c)) {  // no name on the line
     endNameHeader();
     state_ = State::kLineStart;
-    return p + 1;
+    return pastBreak(p, end);
   }
   if (c == '\0') {  // the name text ends here
     endNameHeader();
@@ -210,15 +280,19 @@ const unsigned char* Converter::nameWord(const unsigned char* p, const unsigned 
   out_.put(p, static_cast<size_t>(q - p));
   if (q == end) return q;
   endNameHeader();
-  state_ = (*q == '\n') ? State::kLineStart : State::kSkipLine;
+  if (isBreak(*q)) {
+    state_ = State::kLineStart;
+    return pastBreak(q, end);
+  }
+  state_ = State::kSkipLine;
   return q + 1;
 }
 
 const unsigned char* Converter::skipLine(const unsigned char* p, const unsigned char* end) {
-  const unsigned char* nl = static_cast<const unsigned char*>(std::memchr(p, '\n', end - p));
-  if (!nl) return end;
+  const unsigned char* q = findBreak(p, end);
+  if (!q) return end;
   state_ = State::kLineStart;
-  return nl + 1;
+  return pastBreak(q, end);
 }
 
 const unsigned char* Converter::lineStart(const unsigned char* p) {
@@ -236,9 +310,18 @@ const unsigned char* Converter::lineStart(const unsigned char* p) {
 }
 
 // Phase A: lines of one character or less are skipped; the first longer
-// line must be a comment or a header.
+// line must be a comment or a header. A CR that turns out to end a blank
+// line makes the text classic Mac text; one followed by an LF makes the
+// line "\r\n" a line of two characters, as in LF text.
 const unsigned char* Converter::firstLine(const unsigned char* p, const unsigned char* end) {
-  while (p < end && *p == '\n') ++p;
+  for (; p < end; ++p) {
+    if (*p == '\n') {
+      if (breaks_ == Breaks::kUndecided) breaks_ = Breaks::kLf;
+      continue;
+    }
+    if (*p != '\r' || breaks_ == Breaks::kLf) break;
+    if (breaks_ == Breaks::kUndecided && findBreak(p, end) != p) break;
+  }
   if (p == end) return p;
   firstByte_ = *p;
   state_ = State::kFirstLineOne;
@@ -260,6 +343,10 @@ const unsigned char* Converter::firstLineOne(const unsigned char* p) {
 }
 
 const unsigned char* Converter::step(const unsigned char* p, const unsigned char* end) {
+  if (skipLf_) {
+    skipLf_ = false;
+    if (*p == '\n') return p + 1;
+  }
   switch (state_) {
     case State::kFirstLine: return firstLine(p, end);
     case State::kFirstLineOne: return firstLineOne(p);
@@ -268,7 +355,7 @@ const unsigned char* Converter::step(const unsigned char* p, const unsigned char
     case State::kHeader: return header(p, end);
     case State::kComment: return comment(p, end);
     case State::kAfterComment: return afterComment(p);
-    case State::kNameSpace: return nameSpace(p);
+    case State::kNameSpace: return nameSpace(p, end);
     case State::kNameWord: return nameWord(p, end);
     case State::kSkipLine: return skipLine(p, end);
   }
@@ -289,18 +376,45 @@ int Converter::finish(int status) {
   return status;
 }
 
-int Converter::run() {
+// Reads the first block: enough of it to tell whether it begins with a
+// byte-order mark, which a pipe may deliver in pieces.
+long Converter::readFirst() {
+  static const unsigned char kMark[3] = {0xEF, 0xBB, 0xBF};
+  long n = 0;
   for (;;) {
-    long n = input_.read(in_, kInCap);
+    long more = input_.read(in_ + n, kInCap - static_cast<size_t>(n));
+    if (more < 0) return -1;
+    n += more;
+    if (more == 0 || n >= 3 || std::memcmp(in_, kMark, static_cast<size_t>(n)) != 0) return n;
+  }
+}
+
+int Converter::run() {
+  long n = readFirst();
+  const unsigned char* p = in_;
+  if (n >= 3 && std::memcmp(in_, "\xEF\xBB\xBF", 3) == 0) p += 3;
+  size_t held = 0;  // a CR held back from the last block
+  bool ended = false;
+  while (!ended) {
     if (n < 0) return finish(kConvertReadFailed);
-    if (n == 0) break;
-    const unsigned char* p = in_;
-    const unsigned char* end = in_ + n;
+    ended = (n == 0);
+    const unsigned char* end = in_ + held + n;
+    held = 0;
+    // While the convention is undecided, a CR that ends the block waits for
+    // the byte after it, which settles what it is.
+    if (!ended && breaks_ == Breaks::kUndecided && end[-1] == '\r') {
+      --end;
+      held = 1;
+    }
     while (p < end) {
       p = step(p, end);
       if (notFormat_) return finish(kConvertNotFormat);
     }
     if (out_.failed()) return finish(kConvertWriteFailed);
+    if (ended) break;
+    if (held) in_[0] = '\r';
+    n = input_.read(in_ + held, kInCap - held);
+    p = in_;
   }
   switch (state_) {
     case State::kFirstLine:
@@ -322,26 +436,6 @@ int Converter::run() {
 
 int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine) {
   return convertWith(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kKernelAuto);
-}
-
-bool convertKernelSupported(ConvertKernel kernel) { return kernelSupported(kernel); }
-
-namespace {
-const char* const kKernelNames[] = {"auto", "portable", "ssse3", "avx2", "avx512", "neon"};
-}
-
-const char* convertKernelName(ConvertKernel kernel) {
-  return kKernelNames[static_cast<int>(kernel)];
-}
-
-bool convertKernelByName(const char* name, ConvertKernel* kernel) {
-  for (int k = 0; k < static_cast<int>(sizeof kKernelNames / sizeof *kKernelNames); ++k) {
-    if (std::strcmp(name, kKernelNames[k]) == 0) {
-      *kernel = static_cast<ConvertKernel>(k);
-      return true;
-    }
-  }
-  return false;
 }
 
 int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,

@@ -1,6 +1,7 @@
 // The one place where a packing kernel is chosen: each processor family says
 // which of its kernels the processor runs; the widest wins, and the portable
 // kernel is always there.
+#include <cstring>
 #include <initializer_list>
 
 #include "kernel.h"
@@ -48,4 +49,26 @@ PackFn selectPack(ConvertKernel kernel, bool noN, bool toUpper) {
   if (!fn) fn = kernels::armPack(kernel, noN, toUpper);
 #endif
   return fn ? fn : kernels::portablePack(noN, toUpper);
+}
+
+// What the engine's callers see of the choice (convert.h).
+
+bool convertKernelSupported(ConvertKernel kernel) { return kernelSupported(kernel); }
+
+namespace {
+const char* const kKernelNames[] = {"auto", "portable", "ssse3", "avx2", "avx512", "neon"};
+}
+
+const char* convertKernelName(ConvertKernel kernel) {
+  return kKernelNames[static_cast<int>(kernel)];
+}
+
+bool convertKernelByName(const char* name, ConvertKernel* kernel) {
+  for (int k = 0; k < static_cast<int>(sizeof kKernelNames / sizeof *kKernelNames); ++k) {
+    if (std::strcmp(name, kKernelNames[k]) == 0) {
+      *kernel = static_cast<ConvertKernel>(k);
+      return true;
+    }
+  }
+  return false;
 }

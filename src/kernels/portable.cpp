@@ -13,6 +13,12 @@ namespace {
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 constexpr uint64_t kHigh = 0x8080808080808080ull;
 constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+// The gap-closing shift below needs the first byte in the low bits.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+constexpr bool kLittleEndian = true;
+#else
+constexpr bool kLittleEndian = false;
+#endif
 
 // The high bit of each byte that is zero, exactly (no carries between bytes).
 inline uint64_t zeroBytes(uint64_t x) { return ~(((x & kLow7) + kLow7) | x | kLow7); }
@@ -37,27 +43,64 @@ struct Portable {
     const auto& t = kResidues<kNoN, kUpper>;
     unsigned char* w = out;
     while (end - p >= 8) {
+      // Two words of residues only, the usual case inside long sequence
+      // lines, go in one step.
+      while (end - p >= 16) {
+        uint64_t v0, v1;
+        std::memcpy(&v0, p, 8);
+        std::memcpy(&v1, p + 8, 8);
+        uint64_t l0 = letterBytes(v0), l1 = letterBytes(v1);
+        uint64_t k0 = l0, k1 = l1;
+        if (kNoN) {
+          k0 &= ~equalBytes(v0 | (kOnes * 0x20), 'n');
+          k1 &= ~equalBytes(v1 | (kOnes * 0x20), 'n');
+        }
+        if ((k0 & k1) != kHigh) break;
+        if (kUpper) {
+          v0 &= ~(l0 >> 2);
+          v1 &= ~(l1 >> 2);
+        }
+        std::memcpy(w, &v0, 8);
+        std::memcpy(w + 8, &v1, 8);
+        w += 16;
+        p += 16;
+      }
+      if (end - p < 8) break;
       uint64_t v;
       std::memcpy(&v, p, 8);  // no alignment assumed
-      if (equalBytes(v, '>') | equalBytes(v, ';')) {
-        // A mark, though not necessarily at a line start: look closer.
-        const unsigned char* stop = packBytes<kNoN, kUpper>(start, p, p + 8, w, crEnds);
-        if (stop < p + 8) {
-          out = w;
-          return stop;
-        }
-        p += 8;
-        continue;
-      }
       uint64_t letters = letterBytes(v);
-      uint64_t kept = letters | equalBytes(v, '-');
+      uint64_t kept = letters;
       if (kNoN) kept &= ~equalBytes(v | (kOnes * 0x20), 'n');
-      if (kept == kHigh) {
-        // Clearing the case bit of every letter upper-cases the lower-case
-        // ones and leaves the rest as they are.
-        if (kUpper) v &= ~(letters >> 2);
+      // Marks are neither letters nor "-", so a word of residues only is
+      // stored as it is, with no further test.
+      if (kept != kHigh) {
+        if (equalBytes(v, '>') | equalBytes(v, ';')) {
+          // A mark, though not necessarily at a line start: look closer.
+          const unsigned char* stop = packBytes<kNoN, kUpper>(start, p, p + 8, w, crEnds);
+          if (stop < p + 8) {
+            out = w;
+            return stop;
+          }
+          p += 8;
+          continue;
+        }
+        kept |= equalBytes(v, '-');
+      }
+      // Clearing the case bit of every letter upper-cases the lower-case
+      // ones and leaves the rest as they are.
+      if (kUpper) v &= ~(letters >> 2);
+      uint64_t dropped = kept ^ kHigh;
+      if (dropped == 0) {
         std::memcpy(w, &v, 8);
         w += 8;
+      } else if (kLittleEndian && (dropped & (dropped - 1)) == 0) {
+        // One byte dropped, typically the line end of a wrapped sequence:
+        // close the gap with two shifts instead of a byte loop.
+        int at = lowestBit(dropped) - 7;  // bit offset of the dropped byte
+        uint64_t below = (uint64_t{1} << at) - 1;
+        uint64_t packed = (v & below) | ((v >> 8) & ~below);
+        std::memcpy(w, &packed, 8);
+        w += 7;
       } else {
         for (int i = 0; i < 8; ++i) {
           *w = t.out[p[i]];

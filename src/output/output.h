@@ -9,7 +9,7 @@
 
 class Output {
  public:
-  static constexpr size_t kCap = 128 * 1024;
+  static constexpr size_t kCap = size_t{128} * 1024;
   // Bytes writable past what reserve() promised, for copies in whole steps.
   static constexpr size_t kSlack = 16;
 

@@ -10,6 +10,7 @@
 #include "../generic.h"
 
 namespace kernels {
+// NOLINTNEXTLINE(cert-dcl59-cpp): each including file needs its own copies, see above.
 namespace {
 
 // Upper-cases the ASCII lower-case letters of a block.
