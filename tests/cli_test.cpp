@@ -1,13 +1,10 @@
 // The built quenbrel, run as a user runs it: standard output, standard
 // error, output files and exit status, byte for byte.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <string>
 #include <vector>
 
@@ -579,25 +576,15 @@ testutil::RunResult runIntoClosedPipe(const std::vector<std::string>& args,
   int fds[2];
   if (pipe(fds) != 0) return r;
   close(fds[0]);
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGPIPE, SIG_IGN);
-    int in = open(inPath.c_str(), O_RDONLY);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(fds[1], 1);
-    dup2(err, 2);
-    std::vector<char*> argv{const_cast<char*>(kBin.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  testutil::Stdio io;
+  io.in = inPath;
+  io.outFd = fds[1];
+  io.err = errPath;
+  io.ignoreSigpipe = true;
+  std::vector<std::string> argv{kBin};
+  argv.insert(argv.end(), args.begin(), args.end());
+  r.status = testutil::spawnAndWait(argv, io);
   close(fds[1]);
-  int ws = 0;
-  waitpid(pid, &ws, 0);
-  r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
   r.err = testutil::readFile(errPath);
   return r;
 }

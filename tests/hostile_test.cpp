@@ -3,7 +3,6 @@
 // output, files cut off in the middle. Each must end with its documented
 // status and message, and never with a crash or a half-done silent success.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -315,20 +314,13 @@ TEST(Hostile, ClosedPipeWithSigpipeIgnored) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   close(fds[0]);
-  pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGPIPE, SIG_IGN);
-    int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(fds[1], 1);
-    dup2(e, 2);
-    execl(QUENBREL_BIN, QUENBREL_BIN, in.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  testutil::Stdio io;
+  io.outFd = fds[1];
+  io.err = err;
+  io.ignoreSigpipe = true;
+  int status = testutil::spawnAndWait({QUENBREL_BIN, in}, io);
   close(fds[1]);
-  int ws = 0;
-  waitpid(pid, &ws, 0);
-  ASSERT_TRUE(WIFEXITED(ws));
-  EXPECT_EQ(WEXITSTATUS(ws), 20);
+  EXPECT_EQ(status, 20);
   EXPECT_EQ(testutil::readFile(err), "Failed to write output.\n");
 }
 

@@ -4,9 +4,12 @@
 #define QUENBREL_TEST_UTIL_H
 
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -104,6 +107,58 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + signal number
 };
 
+// Where a started program's standard streams go: the files named (opened
+// for it; an empty name leaves the stream as the test program has it), or,
+// for standard output, `outFd` when it is set. With `ignoreSigpipe` the
+// program starts with SIGPIPE ignored, so a write into a closed pipe fails
+// with an error instead of killing it.
+struct Stdio {
+  std::string in, out, err;
+  int outFd = -1;
+  bool ignoreSigpipe = false;
+};
+
+// Starts argv[0] (a path) with the arguments `argv` and the streams `io`,
+// and waits for it. Returns its exit status, 128 + the signal number that
+// ended it, or 127 when it could not be started.
+//
+// Spawned rather than forked: the redirections are file actions, and the
+// child runs none of the test program's code before the exec.
+inline int spawnAndWait(const std::vector<std::string>& argv, const Stdio& io) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!io.in.empty()) posix_spawn_file_actions_addopen(&actions, 0, io.in.c_str(), O_RDONLY, 0);
+  if (io.outFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, io.outFd, 1);
+    if (io.outFd != 1) posix_spawn_file_actions_addclose(&actions, io.outFd);
+  } else if (!io.out.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, io.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  }
+  if (!io.err.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 2, io.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  // An ignored signal stays ignored across exec, so the child inherits it
+  // from this short window.
+  struct sigaction ignore = {}, saved = {};
+  ignore.sa_handler = SIG_IGN;
+  if (io.ignoreSigpipe) sigaction(SIGPIPE, &ignore, &saved);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+  if (io.ignoreSigpipe) sigaction(SIGPIPE, &saved, nullptr);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return 127;
+  int ws = 0;
+  while (waitpid(pid, &ws, 0) < 0) {
+    if (errno != EINTR) return 127;
+  }
+  return WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+}
+
 // Runs `argv` (argv[0] is the program path) with `input` on standard input,
 // or with standard input taken from the file `stdinPath` when it is given.
 // Standard output and error are captured through temporary files; when
@@ -114,30 +169,14 @@ inline RunResult run(const std::vector<std::string>& argv, const std::string& in
                      const std::string& stdinPath = "", const std::string& stdoutPath = "") {
   RunResult r;
   TempDir tmp;
-  std::string inPath = stdinPath.empty() ? tmp.file("stdin") : stdinPath;
-  if (stdinPath.empty()) writeFile(inPath, input);
-  std::string outPath = stdoutPath.empty() ? tmp.file("stdout") : stdoutPath;
-  std::string errPath = tmp.file("stderr");
-  pid_t pid = fork();
-  if (pid == 0) {
-    int in = open(inPath.c_str(), O_RDONLY);
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  int ws = 0;
-  waitpid(pid, &ws, 0);
-  r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-  if (stdoutPath.empty()) r.out = readFile(outPath);
-  r.err = readFile(errPath);
+  Stdio io;
+  io.in = stdinPath.empty() ? tmp.file("stdin") : stdinPath;
+  if (stdinPath.empty()) writeFile(io.in, input);
+  io.out = stdoutPath.empty() ? tmp.file("stdout") : stdoutPath;
+  io.err = tmp.file("stderr");
+  r.status = spawnAndWait(argv, io);
+  if (stdoutPath.empty()) r.out = readFile(io.out);
+  r.err = readFile(io.err);
   return r;
 }
 
