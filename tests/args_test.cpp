@@ -98,6 +98,8 @@ TEST_P(GetFlagsTest, CollectsAndRemoves) {
   EXPECT_TRUE(argv.textsUnchanged(c.words));
 }
 
+// One case per row, aligned by hand: kept out of the formatter.
+// clang-format off
 const CollectCase kOptionCases[] = {
     {"SpacedValueAmongOthers", {"prog", "-n", "60", "-uc", "in.ig", "out.fa"}, 1, {"-n"}, {},
      {"prog", "-uc", "in.ig", "out.fa"}, {{"-n", "60"}}, 1, ""},
@@ -143,9 +145,12 @@ const CollectCase kOptionCases[] = {
     {"MapKeptAndValueReplaced", {"prog", "-n", "9"}, 1, {"-n"}, {{"-n", "1"}, {"-z", ""}},
      {"prog"}, {{"-n", "9"}, {"-z", ""}}, 2, ""},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Table, GetOptionsTest, testing::ValuesIn(kOptionCases), caseName);
 
+// One case per row, aligned by hand: kept out of the formatter.
+// clang-format off
 const CollectCase kFlagCases[] = {
     {"AfterOptionCollection", {"prog", "-uc", "in.ig", "out.fa"}, 3, {"-unseq", "-uc", "-ol"},
      {{"-n", "60"}}, {"prog", "in.ig", "out.fa"}, {{"-n", "60"}, {"-uc", ""}}, 2, ""},
@@ -169,6 +174,7 @@ const CollectCase kFlagCases[] = {
     {"NoFlagsGiven", {"prog", "in.ig"}, 3, {"-unseq", "-uc", "-ol"}, {{"-n", "5"}},
      {"prog", "in.ig"}, {{"-n", "5"}}, 1, ""},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Table, GetFlagsTest, testing::ValuesIn(kFlagCases), caseName);
 
@@ -287,6 +293,8 @@ struct InputCase {
   bool failMessage;  // the twin's own "cannot read" message for words[1]
 };
 
+// One case per row, aligned by hand: kept out of the formatter.
+// clang-format off
 const InputCase kInputCases[] = {
     {"NoOperand", {"prog"}, Bound::kNothing, false},
     {"DashIsStandardInput", {"prog", "-"}, Bound::kStandard, false},
@@ -294,6 +302,7 @@ const InputCase kInputCases[] = {
     {"NamedFile", {"prog", "in.ig", "out.fa"}, Bound::kFile, false},
     {"MissingFile", {"prog", "nosuch.ig"}, Bound::kNothing, true},
 };
+// clang-format on
 
 TYPED_TEST(BinderTest, InputTable) {
   using Twin = TypeParam;
@@ -339,6 +348,8 @@ struct OutputCase {
   std::vector<std::string> absent;  // files that must not appear
 };
 
+// One case per row, aligned by hand: kept out of the formatter.
+// clang-format off
 const OutputCase kOutputCases[] = {
     {"OnlyProgramName", {"prog"}, 0, Bound::kStandard, 0, "", "", {"-"}},
     {"NoOperandAfterInput", {"prog", "in.ig"}, 1, Bound::kStandard, 1, "", "", {"-"}},
@@ -353,6 +364,7 @@ const OutputCase kOutputCases[] = {
     {"UnwritableName", {"prog", "in.ig", "nodir/out.fa"}, 1, Bound::kNothing, -1,
      "Failed to open nodir/out.fa for writing\n", "", {"nodir"}},
 };
+// clang-format on
 
 TYPED_TEST(BinderTest, OutputByPositionTable) {
   using Twin = TypeParam;

@@ -88,6 +88,8 @@ const std::string kSeq12 = ">s\nACGTACGTACGT\n";
 const std::string kSeq75 = ">s\n" + residues(75) + "\n";
 const std::string kOut75 = ">s\n" + wrapped(residues(75), 70);
 
+// One case per row, aligned by hand: kept out of the formatter.
+// clang-format off
 std::vector<CliCase> cliCases() {
   return {
       // Exit statuses without output.
@@ -270,6 +272,7 @@ std::vector<CliCase> cliCases() {
       {"CrlfBlankLineFirstIsContent", {"-"}, "\r\n>a\nAC\n", "", kNotFormat, 3},
   };
 }
+// clang-format on
 
 class CliTable : public testing::TestWithParam<CliCase> {};
 
