@@ -383,14 +383,19 @@ const Format* formatOf(const uint8_t* p, size_t n) {
   static const Format bzip2{unbzip2, nullptr, "bzip2"};
 #else
   static const Format bzip2{
-      nullptr, "Input is bzip2-compressed, but quenbrel was built without bzip2 support (libbz2).\n",
+      nullptr,
+      "Input is bzip2-compressed, but quenbrel was built without bzip2 support (libbz2).\n",
       "bzip2"};
 #endif
   static const Format gzip{gzipReference, nullptr, "gzip"};
   if (n >= 2 && p[0] == 0x1f && p[1] == 0x8b) return &gzip;
   if (n >= 4 && std::memcmp(p, "\x28\xb5\x2f\xfd", 4) == 0) return &zstd;
   if (n >= 4 && (p[0] & 0xf0) == 0x50 && std::memcmp(p + 1, "\x2a\x4d\x18", 3) == 0) return &zstd;
-  if (n >= 6 && std::memcmp(p, "\xfd" "7zXZ\0", 6) == 0) return &xz;
+  if (n >= 6 && std::memcmp(p,
+                            "\xfd"
+                            "7zXZ\0",
+                            6) == 0)
+    return &xz;
   if (n >= 4 && std::memcmp(p, "BZh", 3) == 0 && p[3] >= '1' && p[3] <= '9') return &bzip2;
   return nullptr;
 }
@@ -472,12 +477,9 @@ std::string compressed(std::string_view in) {
       break;
 #endif
 #ifdef QUENBREL_HAVE_BZIP2
-    case 3:
-      unit = bzip2Unit;
-      break;
+    case 3: unit = bzip2Unit; break;
 #endif
-    default:
-      break;
+    default: break;
   }
   size_t split = text.size() * at / 256;
   std::string out;
@@ -503,9 +505,7 @@ std::string compressed(std::string_view in) {
       out = unit(text);
       out += out.substr(0, 1 + with % 16);
       break;
-    default:
-      out = unit(text);
-      break;
+    default: out = unit(text); break;
   }
   return out;
 }
@@ -548,7 +548,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Settings s{lineLen, (data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
   bool inPieces = (data[0] & 8) != 0;
   static const ConvertKernel kLoops[] = {kKernelAuto, kKernelPortable, kKernelSsse3,
-                                         kKernelAvx2, kKernelAvx512, kKernelNeon};
+                                         kKernelAvx2, kKernelAvx512,   kKernelNeon};
   ConvertKernel loop = kLoops[((data[0] >> 4) & 7) % 6];
   if (!convertKernelSupported(loop)) loop = kKernelPortable;
   uint32_t seed = data[2];
@@ -623,8 +623,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (status != kConvertOk && status != kConvertNotFormat && status != kConvertNoContent)
     fail("unexpected status");
   if (status != kConvertOk && !got.empty()) fail("output on a failed run");
-  if (status == kConvertOk && (got.empty() || got.back() != '\n')) fail("output lacks its line end");
-  const char* expectedMessage = status == kConvertNotFormat ? "File is not in IG or FASTA format.\n" : "";
+  if (status == kConvertOk && (got.empty() || got.back() != '\n'))
+    fail("output lacks its line end");
+  const char* expectedMessage =
+      status == kConvertNotFormat ? "File is not in IG or FASTA format.\n" : "";
   if (messages != expectedMessage) fail("unexpected message");
   if (status != wantStatus) fail("status differs from the model");
   if (got != want) fail("output differs from the model");

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* buf = fuzzutil::exactCopy(line);
   const char* at = getColumn(buf, num);
   if (at < buf || at > buf + line.size()) fuzzutil::fail("getColumn", "position outside the line");
-  if (static_cast<size_t>(at - buf) != model(line, num)) fuzzutil::fail("getColumn", "position differs from the model");
+  if (static_cast<size_t>(at - buf) != model(line, num))
+    fuzzutil::fail("getColumn", "position differs from the model");
   if (line != buf) fuzzutil::fail("getColumn", "changed the line");
   std::free(buf);
   return 0;

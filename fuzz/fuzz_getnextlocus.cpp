@@ -69,7 +69,7 @@ class Model {
 
   std::vector<std::string> lines_;
   size_t next_ = 0;
-  std::string s_ = kResetStream;      // state left by the reset walk
+  std::string s_ = kResetStream;  // state left by the reset walk
   std::string name_ = "\x01reset";
 };
 
@@ -93,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string want;
     bool more = model.next(want);
     char* got = getNextLocus(F);
-    if ((got != nullptr) != more) fuzzutil::fail("getNextLocus", "end reported differently from the model");
+    if ((got != nullptr) != more)
+      fuzzutil::fail("getNextLocus", "end reported differently from the model");
     if (!more) break;
     if (want != got) fuzzutil::fail("getNextLocus", "name differs from the model");
     if (calls > size + 1) fuzzutil::fail("getNextLocus", "more entries than lines");

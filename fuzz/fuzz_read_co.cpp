@@ -27,13 +27,12 @@ struct Co {
 // The plain scan; also tells the lengths of the two separator tokens.
 int reference(const std::string& line, Co& co, size_t& sep1, size_t& sep2) {
   const size_t room = line.size() + sizeof kUntouchedName;
-  std::vector<char> tgt(room), rep(room), t1(line.size() + 1),
-      t2(line.size() + 1);
+  std::vector<char> tgt(room), rep(room), t1(line.size() + 1), t2(line.size() + 1);
   std::strcpy(tgt.data(), kUntouchedName);
   std::strcpy(rep.data(), kUntouchedName);
-  int n = std::sscanf(line.c_str(), "%d %s %ld %s %ld %s %ld %s %ld", &co.score, rep.data(),
-                      &co.repFrom, t1.data(), &co.repTo, tgt.data(), &co.tgtFrom, t2.data(),
-                      &co.tgtTo);
+  int n =
+      std::sscanf(line.c_str(), "%d %s %ld %s %ld %s %ld %s %ld", &co.score, rep.data(),
+                  &co.repFrom, t1.data(), &co.repTo, tgt.data(), &co.tgtFrom, t2.data(), &co.tgtTo);
   co.tgt = tgt.data();
   co.rep = rep.data();
   sep1 = std::strlen(t1.data());

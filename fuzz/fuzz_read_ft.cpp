@@ -38,8 +38,7 @@ Scan reference(const std::string& line) {
   std::strcpy(rep.data(), kUntouchedName);
   s.sim = s.tranz = s.score = kUntouchedReal;
   s.n = std::sscanf(line.c_str(), "%s %lf %lf %s %lf %lf %c %lf %lf %lf", tgt.data(), &s.tgtFrom,
-                    &s.tgtTo, rep.data(), &s.repFrom, &s.repTo, &s.dir, &s.sim, &s.tranz,
-                    &s.score);
+                    &s.tgtTo, rep.data(), &s.repFrom, &s.repTo, &s.dir, &s.sim, &s.tranz, &s.score);
   s.tgt = tgt.data();
   s.rep = rep.data();
   return s;
@@ -87,9 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int score = static_cast<int>(kUntouched);
     int result = read_ft(line, tgt, tgtFrom, tgtTo, rep, repFrom, repTo, score, sim, tranz);
     if (s.n >= 7) {
-      if (s.dir == 'd') wantRep += "@1";
-      else if (s.dir == 'c') wantRep += "@2";
-      else wantResult = 0;
+      if (s.dir == 'd')
+        wantRep += "@1";
+      else if (s.dir == 'c')
+        wantRep += "@2";
+      else
+        wantResult = 0;
     }
     if (result != wantResult) fuzzutil::fail("read_ft", "count differs from the plain scan");
     bool scoreOk = s.n >= 10 ? truncates(s.score, score, INT_MIN, INT_MAX)
@@ -99,7 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     double score = kUntouchedReal;
     bool isDirect = true, wasDirect = true;
     if (s.n < 7 && (data[0] & 2)) isDirect = wasDirect = false;
-    int result = read_ft(line, tgt, tgtFrom, tgtTo, rep, repFrom, repTo, score, sim, tranz, isDirect);
+    int result =
+        read_ft(line, tgt, tgtFrom, tgtTo, rep, repFrom, repTo, score, sim, tranz, isDirect);
     if (result != wantResult) fuzzutil::fail("read_ft", "count differs from the plain scan");
     if (!sameReal(score, s.score)) fuzzutil::fail("read_ft", "score differs from the plain scan");
     if (s.n >= 7 ? isDirect != (s.dir == 'd') : isDirect != wasDirect)

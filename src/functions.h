@@ -189,8 +189,8 @@ int uirand(unsigned int maxval);
 /// "%-5d %-12s %7ld > %-7ld %12s %7ld > %-7ld\n". The stream twin writes the
 /// same values without the " > " tokens, adding the left flag to the score
 /// and both range ends; on a fresh stream every field is left-justified.
-void print_co(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, int iScore);
+void print_co(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo, const char* pcRepName,
+              long iRepFrom, long iRepTo, int iScore);
 void print_co(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
               const char* pcRepName, long iRepFrom, long iRepTo, int iScore);
 
@@ -198,52 +198,48 @@ void print_co(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtT
 /// `isDirect`, else "c"), then dSim, dTranz and dScore in that order. dTranz
 /// below 0.1 is written in scientific notation, otherwise (NaN included) in
 /// fixed notation.
-void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
-              double dSim, double dTranz, bool isDirect);
+void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo, const char* pcRepName,
+              long iRepFrom, long iRepTo, double dScore, double dSim, double dTranz, bool isDirect);
 /// Writes a long ft record: the short one followed by two tab-separated
 /// percentages.
-void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
-              double dSim, double dTranz, bool isDirect, double percent1,
-              double percent2);
+void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo, const char* pcRepName,
+              long iRepFrom, long iRepTo, double dScore, double dSim, double dTranz, bool isDirect,
+              double percent1, double percent2);
 /// Stream twin of the short ft record. Leaves the left flag set and the
 /// precision at 0.
 void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
-              double dSim, double dTranz, bool isDirect);
+              const char* pcRepName, long iRepFrom, long iRepTo, double dScore, double dSim,
+              double dTranz, bool isDirect);
 /// Stream twin of the long ft record; the percentages are blank-separated
 /// with 2 decimals. Leaves the stream in fixed notation, right-adjusted, with
 /// precision 2.
 void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
-              double dSim, double dTranz, bool isDirect, double percent1,
-              double percent2);
+              const char* pcRepName, long iRepFrom, long iRepTo, double dScore, double dSim,
+              double dTranz, bool isDirect, double percent1, double percent2);
 
 /// Reads a co record in the FILE* layout. Returns the scan count minus one:
 /// 8 for a whole record, -2 for a blank line. The two separator tokens may
 /// hold at most 9 characters; a longer one ends the scan before it. Outputs
 /// whose fields were not reached keep their values. The name buffers must
 /// hold the longest token of `pcLine`.
-int read_co(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
-            char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore);
+int read_co(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo, char* pcRepName,
+            long& iRepFrom, long& iRepTo, int& iScore);
 
 /// Reads an ft record of either form and from either twin; anything after
 /// the score is ignored. Positions may carry fractions and are truncated
 /// toward zero. `isDirect` is true exactly for "d". Returns the scan count
 /// minus one (9 for a whole record); unreached outputs keep their values.
-int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
-            char* pcRepName, long& iRepFrom, long& iRepTo, double& dScore,
-            double& dSim, double& dTranz, bool& isDirect);
+int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo, char* pcRepName,
+            long& iRepFrom, long& iRepTo, double& dScore, double& dSim, double& dTranz,
+            bool& isDirect);
 
 /// As above with the score truncated to an int, and the direction appended
 /// to `pcRepName` as "@1" (d) or "@2" (c); `pcRepName` needs two characters
 /// more. Returns the scan count minus one, or 0 for a direction character
 /// other than d or c. A scan that stopped before the direction appends
 /// nothing and returns its count minus one.
-int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
-            char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore,
-            double& dSim, double& dTranz);
+int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo, char* pcRepName,
+            long& iRepFrom, long& iRepTo, int& iScore, double& dSim, double& dTranz);
 
 // ---------------------------------------------------------------------------
 // Report helpers

@@ -21,7 +21,8 @@ int readline(char* buff, unsigned long size, FILE* is) {
 }
 
 int readline(char* buff, unsigned long size, std::istream* is) {
-  const unsigned long iMax = static_cast<unsigned long>(std::numeric_limits<std::streamsize>::max());
+  const unsigned long iMax =
+      static_cast<unsigned long>(std::numeric_limits<std::streamsize>::max());
   is->getline(buff, static_cast<std::streamsize>(size > iMax ? iMax : size));
   // A line that did not fit leaves the stream failed as well as end of input.
   return is->fail() ? 1 : 0;
@@ -39,7 +40,7 @@ long readChunk(char* buff, size_t iCap, FILE* is) {
   std::memset(buff, '\n', iCap);
   if (std::fgets(buff, static_cast<int>(iCap), is) == nullptr) return -1;
   const char* pcNl = static_cast<const char*>(std::memchr(buff, '\n', iCap));
-  if (pcNl == nullptr) return static_cast<long>(iCap - 1);  // full chunk, no line end
+  if (pcNl == nullptr) return static_cast<long>(iCap - 1);                // full chunk, no line end
   if (pcNl + 1 < buff + iCap && pcNl[1] == '\0') return pcNl + 1 - buff;  // line end read
   return pcNl - 1 - buff;  // pcNl is filler; the null before it ends the chunk
 }

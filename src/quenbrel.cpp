@@ -64,15 +64,19 @@ void usage(std::ostream& os, const char* exec) {
   const char* slash = std::strrchr(exec, '/');
   const char* name = slash ? slash + 1 : exec;
   os << "NAME\n\t" << name << " - converts IG formated sequences into FASTA format\n"
-     << "\nSYNOPSIS\n" << "\t" << name << " [ig_input(-)] [fasta_output]\n"
+     << "\nSYNOPSIS\n"
+     << "\t" << name << " [ig_input(-)] [fasta_output]\n"
      << "\t[-n len]\n"
-     << "\nDESCRIPTION\n" << "\tConverts IG formated sequences into FASTA format\n"
-     << "\nOPTIONS\n" << "\t-n # - number of bases per data line in the output.\n"
+     << "\nDESCRIPTION\n"
+     << "\tConverts IG formated sequences into FASTA format\n"
+     << "\nOPTIONS\n"
+     << "\t-n # - number of bases per data line in the output.\n"
      << "\nFLAGS\n"
      << "\t-ol - onle line per sequence. Each sequence body will be in one line.\n"
      << "\t-uc - converts sequences to upper case.\n"
      << "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n"
-     << "\nAUTHOR\n" << "\tquenbrel developers\n";
+     << "\nAUTHOR\n"
+     << "\tquenbrel developers\n";
 }
 
 void usage(char* exec) { usage(std::cerr, exec); }

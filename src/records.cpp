@@ -66,10 +66,9 @@ bool tokenEnded(const char* pc) {
 }
 
 void printFtHead(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-                 const char* pcRepName, long iRepFrom, long iRepTo, double dSim,
-                 bool isDirect) {
-  fprintf(FOUT, "%-12s %7ld %-7ld %12s %7ld %-7ld %c   %-5.4f ", orEmpty(pcTgtName),
-          iTgtFrom, iTgtTo, orEmpty(pcRepName), iRepFrom, iRepTo, dirChar(isDirect), dSim);
+                 const char* pcRepName, long iRepFrom, long iRepTo, double dSim, bool isDirect) {
+  fprintf(FOUT, "%-12s %7ld %-7ld %12s %7ld %-7ld %c   %-5.4f ", orEmpty(pcTgtName), iTgtFrom,
+          iTgtTo, orEmpty(pcRepName), iRepFrom, iRepTo, dirChar(isDirect), dSim);
 }
 
 // Fields 7 to 9 of the stream ft record, common to both forms: direction,
@@ -92,14 +91,12 @@ struct FtScan {
   char cDir = 0;
 };
 
-FtScan scanFt(const char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
-              char* pcRepName, long& iRepFrom, long& iRepTo, double& dSim,
-              double& dTranz) {
+FtScan scanFt(const char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo, char* pcRepName,
+              long& iRepFrom, long& iRepTo, double& dSim, double& dTranz) {
   FtScan r;
   // NOLINTNEXTLINE(cert-err34-c): the layout is read by scanf; its count tells how far it got.
-  r.iRes = sscanf(pcLine, "%s %lf %lf %s %lf %lf %c %lf %lf %lf", pcTgtName, &r.dTgtFrom,
-                  &r.dTgtTo, pcRepName, &r.dRepFrom, &r.dRepTo, &r.cDir, &dSim, &dTranz,
-                  &r.dScore);
+  r.iRes = sscanf(pcLine, "%s %lf %lf %s %lf %lf %c %lf %lf %lf", pcTgtName, &r.dTgtFrom, &r.dTgtTo,
+                  pcRepName, &r.dRepFrom, &r.dRepTo, &r.cDir, &dSim, &dTranz, &r.dScore);
   if (r.iRes >= 2) iTgtFrom = toLong(r.dTgtFrom);
   if (r.iRes >= 3) iTgtTo = toLong(r.dTgtTo);
   if (r.iRes >= 5) iRepFrom = toLong(r.dRepFrom);
@@ -109,10 +106,10 @@ FtScan scanFt(const char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
 
 }  // namespace
 
-void print_co(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, int iScore) {
-  fprintf(FOUT, "%-5d %-12s %7ld > %-7ld %12s %7ld > %-7ld\n", iScore, orEmpty(pcRepName),
-          iRepFrom, iRepTo, orEmpty(pcTgtName), iTgtFrom, iTgtTo);
+void print_co(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo, const char* pcRepName,
+              long iRepFrom, long iRepTo, int iScore) {
+  fprintf(FOUT, "%-5d %-12s %7ld > %-7ld %12s %7ld > %-7ld\n", iScore, orEmpty(pcRepName), iRepFrom,
+          iRepTo, orEmpty(pcTgtName), iTgtFrom, iTgtTo);
 }
 
 void print_co(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
@@ -136,9 +133,9 @@ void print_co(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtT
   os.width(0);
 }
 
-void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
-              double dSim, double dTranz, bool isDirect) {
+void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo, const char* pcRepName,
+              long iRepFrom, long iRepTo, double dScore, double dSim, double dTranz,
+              bool isDirect) {
   printFtHead(FOUT, pcTgtName, iTgtFrom, iTgtTo, pcRepName, iRepFrom, iRepTo, dSim, isDirect);
   if (isSmallTranz(dTranz))
     fprintf(FOUT, "%-5.2e %.0f\n", dTranz, dScore);
@@ -146,10 +143,9 @@ void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
     fprintf(FOUT, "%-5.2f %.0f\n", dTranz, dScore);
 }
 
-void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
-              double dSim, double dTranz, bool isDirect, double percent1,
-              double percent2) {
+void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo, const char* pcRepName,
+              long iRepFrom, long iRepTo, double dScore, double dSim, double dTranz, bool isDirect,
+              double percent1, double percent2) {
   printFtHead(FOUT, pcTgtName, iTgtFrom, iTgtTo, pcRepName, iRepFrom, iRepTo, dSim, isDirect);
   if (isSmallTranz(dTranz))
     fprintf(FOUT, "%-5.2e %.0f\t%f\t%f\n", dTranz, dScore, percent1, percent2);
@@ -158,8 +154,8 @@ void print_ft(FILE* FOUT, const char* pcTgtName, long iTgtFrom, long iTgtTo,
 }
 
 void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
-              double dSim, double dTranz, bool isDirect) {
+              const char* pcRepName, long iRepFrom, long iRepTo, double dScore, double dSim,
+              double dTranz, bool isDirect) {
   addLeft(os);
   os << std::setw(12);
   putName(os, pcTgtName);
@@ -183,9 +179,8 @@ void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtT
 }
 
 void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtTo,
-              const char* pcRepName, long iRepFrom, long iRepTo, double dScore,
-              double dSim, double dTranz, bool isDirect, double percent1,
-              double percent2) {
+              const char* pcRepName, long iRepFrom, long iRepTo, double dScore, double dSim,
+              double dTranz, bool isDirect, double percent1, double percent2) {
   os << std::left << std::setw(12);
   putName(os, pcTgtName);
   os << " ";
@@ -208,8 +203,8 @@ void print_ft(std::ostream& os, const char* pcTgtName, long iTgtFrom, long iTgtT
 // characters of sTrash. A longer separator token does not match: the scan
 // ends before it and the count says so. Every output is written by the scan
 // itself, so the fields it did not reach keep their previous values.
-int read_co(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
-            char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore) {
+int read_co(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo, char* pcRepName,
+            long& iRepFrom, long& iRepTo, int& iScore) {
   char sTrash[10];
   int iEnd = 0;
   // NOLINTNEXTLINE(cert-err34-c): the layout is read by scanf; its count tells how far it got.
@@ -227,11 +222,10 @@ int read_co(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
   return 8 + (iRes > 0 ? iRes : 0) - 1;
 }
 
-int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
-            char* pcRepName, long& iRepFrom, long& iRepTo, double& dScore,
-            double& dSim, double& dTranz, bool& isDirect) {
-  FtScan r =
-      scanFt(pcLine, pcTgtName, iTgtFrom, iTgtTo, pcRepName, iRepFrom, iRepTo, dSim, dTranz);
+int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo, char* pcRepName,
+            long& iRepFrom, long& iRepTo, double& dScore, double& dSim, double& dTranz,
+            bool& isDirect) {
+  FtScan r = scanFt(pcLine, pcTgtName, iTgtFrom, iTgtTo, pcRepName, iRepFrom, iRepTo, dSim, dTranz);
   if (r.iRes >= 7) isDirect = r.cDir == 'd';
   if (r.iRes >= 10) dScore = r.dScore;
   return r.iRes - 1;
@@ -242,11 +236,9 @@ int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
 // judge: nothing is appended and the count minus one is returned as for any
 // short scan; the caller sees from it that the record was incomplete. Only a
 // direction that was read and is neither d nor c gives 0.
-int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo,
-            char* pcRepName, long& iRepFrom, long& iRepTo, int& iScore,
-            double& dSim, double& dTranz) {
-  FtScan r =
-      scanFt(pcLine, pcTgtName, iTgtFrom, iTgtTo, pcRepName, iRepFrom, iRepTo, dSim, dTranz);
+int read_ft(char* pcLine, char* pcTgtName, long& iTgtFrom, long& iTgtTo, char* pcRepName,
+            long& iRepFrom, long& iRepTo, int& iScore, double& dSim, double& dTranz) {
+  FtScan r = scanFt(pcLine, pcTgtName, iTgtFrom, iTgtTo, pcRepName, iRepFrom, iRepTo, dSim, dTranz);
   if (r.iRes >= 10) iScore = toInt(r.dScore);
   if (r.iRes < 7) return r.iRes - 1;
   // The caller sizes pcRepName for the suffix; the interface passes no size.

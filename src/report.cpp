@@ -56,8 +56,8 @@ void print_aln(FILE* FOUT, char* pcS1, char* pcS2) {
     int iCols2 = boundedLength(pcS2, iCols);
     for (int i = 0; i < iCols; ++i) {
       fputc(pcS1[i], FOUT);
-      bool isMatch = i < iCols2 && pcS1[i] == pcS2[i] &&
-                     std::isalpha(static_cast<unsigned char>(pcS1[i]));
+      bool isMatch =
+          i < iCols2 && pcS1[i] == pcS2[i] && std::isalpha(static_cast<unsigned char>(pcS1[i]));
       sSimilarity[i] = isMatch ? '|' : '-';
     }
     sSimilarity[iCols] = '\0';

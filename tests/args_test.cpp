@@ -67,7 +67,9 @@ std::ostream& operator<<(std::ostream& os, const CollectCase& c) { return os << 
 
 std::string caseName(const testing::TestParamInfo<CollectCase>& info) { return info.param.name; }
 
-const char* nameAt(const CollectCase& c, size_t i) { return i < c.names.size() ? c.names[i] : nullptr; }
+const char* nameAt(const CollectCase& c, size_t i) {
+  return i < c.names.size() ? c.names[i] : nullptr;
+}
 
 class GetOptionsTest : public testing::TestWithParam<CollectCase> {};
 class GetFlagsTest : public testing::TestWithParam<CollectCase> {};
@@ -340,11 +342,11 @@ TYPED_TEST(BinderTest, InputTable) {
 struct OutputCase {
   const char* name;
   std::vector<std::string> words;
-  int at;        // the position handed to the binder
+  int at;  // the position handed to the binder
   Bound bound;
   int consumed;  // index of the returned position; -1 for null
   std::string err;
-  std::string written;  // the file that receives the output, when one is opened
+  std::string written;              // the file that receives the output, when one is opened
   std::vector<std::string> absent;  // files that must not appear
 };
 

@@ -57,9 +57,9 @@ void expectSameText(const std::string& actual, const std::string& expected) {
   while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
   size_t from = at < 40 ? 0 : at - 40;
   ADD_FAILURE() << "sizes " << actual.size() << " and " << expected.size()
-                << ", first difference at byte " << at << "\n  actual:   "
-                << testing::PrintToString(actual.substr(from, 80)) << "\n  expected: "
-                << testing::PrintToString(expected.substr(from, 80));
+                << ", first difference at byte " << at
+                << "\n  actual:   " << testing::PrintToString(actual.substr(from, 80))
+                << "\n  expected: " << testing::PrintToString(expected.substr(from, 80));
 }
 
 testutil::RunResult quenbrel(std::vector<std::string> args, const std::string& input = "",
@@ -285,7 +285,9 @@ TEST_P(CliTable, Run) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliTable, testing::ValuesIn(cliCases()),
-                         [](const testing::TestParamInfo<CliCase>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<CliCase>& info) {
+                           return info.param.name;
+                         });
 
 // ---------------------------------------------------------------------------
 // Lines of any length
@@ -568,8 +570,8 @@ TEST(WriteErrors, NothingWrittenNothingFailed) {
   EXPECT_EQ(r.status, 4);
 }
 
-// Runs the tool with standard output on a pipe nobody reads, SIGPIPE ignored, so writes fail with an error instead
-// of killing the process.
+// Runs the tool with standard output on a pipe nobody reads, SIGPIPE ignored, so writes fail with
+// an error instead of killing the process.
 testutil::RunResult runIntoClosedPipe(const std::vector<std::string>& args,
                                       const std::string& input) {
   testutil::RunResult r;

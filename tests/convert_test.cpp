@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
 #include "conversion_model.h"
+#include "convert.h"
 #include "test_util.h"
 
 namespace {
@@ -74,9 +74,9 @@ void expectSame(const Converted& actual, const Converted& expected) {
     ++at;
   size_t from = at < 40 ? 0 : at - 40;
   ADD_FAILURE() << "outputs of " << actual.out.size() << " and " << expected.out.size()
-                << " bytes differ at byte " << at << "\n  actual:   "
-                << testing::PrintToString(actual.out.substr(from, 80)) << "\n  expected: "
-                << testing::PrintToString(expected.out.substr(from, 80));
+                << " bytes differ at byte " << at
+                << "\n  actual:   " << testing::PrintToString(actual.out.substr(from, 80))
+                << "\n  expected: " << testing::PrintToString(expected.out.substr(from, 80));
 }
 
 const Settings kSettings[] = {
@@ -131,9 +131,12 @@ class InputGenerator {
   std::string comment() {
     static const std::string kWords = "abc FRAGMENT -> 12 x;>\t";
     switch (pick(6)) {
-      case 0: return "; FRAGMENT " + std::to_string(pick(999)) + " -> " + std::to_string(pick(999)) + "\n";
-      case 1: return ";" + text(length(40), " ab") + "FRAGMENT " + std::to_string(pick(9)) + "->" +
-                     std::to_string(pick(9)) + text(pick(30), " xy") + "\n";
+      case 0:
+        return "; FRAGMENT " + std::to_string(pick(999)) + " -> " + std::to_string(pick(999)) +
+               "\n";
+      case 1:
+        return ";" + text(length(40), " ab") + "FRAGMENT " + std::to_string(pick(9)) + "->" +
+               std::to_string(pick(9)) + text(pick(30), " xy") + "\n";
       case 2: return "; FRAGMENT " + text(pick(4), "1 x->") + "\n";
       default: return ";" + text(length(60), kWords) + "\n";
     }

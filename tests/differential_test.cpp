@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "convert.h"
 #include "conversion_model.h"
+#include "convert.h"
 #include "test_util.h"
 
 namespace {
@@ -111,8 +111,7 @@ class Generator {
     static const char kChars[] = "abcXYZ 09\t-;>FRAGMENT->";
     std::string s;
     for (int i = 0; i < n; ++i) {
-      s += chance(3) ? static_cast<char>(uniform(0, 255))
-                     : kChars[uniform(0, sizeof kChars - 2)];
+      s += chance(3) ? static_cast<char>(uniform(0, 255)) : kChars[uniform(0, sizeof kChars - 2)];
     }
     return s;
   }
@@ -126,11 +125,14 @@ class Generator {
     switch (uniform(0, 6)) {
       case 0: return ";" + eol();
       case 1: return "; FRAGMENT " + number() + " -> " + number() + eol();
-      case 2: return ";note -> FRAGMENT" + std::string(uniform(0, 2), ' ') + number() + "->" +
-                     number() + " tail" + eol();
+      case 2:
+        return ";note -> FRAGMENT" + std::string(uniform(0, 2), ' ') + number() + "->" + number() +
+               " tail" + eol();
       case 3: return "; FRAGMENT x -> 5" + eol();
       case 4: return "; FRAGMENT 5 - > 6" + eol();
-      case 5: return ";" + std::string(uniform(0, chance(10) ? 200000 : 5000), 'c') + " FRAGMENT 1 -> 2" + eol();
+      case 5:
+        return ";" + std::string(uniform(0, chance(10) ? 200000 : 5000), 'c') + " FRAGMENT 1 -> 2" +
+               eol();
       default: return ";" + randomText(uniform(0, 40)) + eol();
     }
   }
@@ -160,7 +162,8 @@ class Generator {
     int noise = uniform(0, 3) * 10;
     for (int i = 0; i < n; ++i) {
       if (chance(noise)) {
-        s += chance(85) ? kNoise[uniform(0, sizeof kNoise - 2)] : static_cast<char>(uniform(0, 255));
+        s +=
+            chance(85) ? kNoise[uniform(0, sizeof kNoise - 2)] : static_cast<char>(uniform(0, 255));
       } else {
         s += kResidues[uniform(0, sizeof kResidues - 2)];
       }
@@ -215,7 +218,8 @@ TEST(Differential, RecordsAcrossBlockBoundaries) {
   Settings s;
   s.lineLen = 60;
   for (size_t shift = 0; shift < 40; ++shift) {
-    std::string in = ">h\n" + std::string(kBlock - 3 - 20 + shift, 'a') + "\n;c FRAGMENT 1 -> 2\nNM x\nacgt\n>h2\nAC\n";
+    std::string in = ">h\n" + std::string(kBlock - 3 - 20 + shift, 'a') +
+                     "\n;c FRAGMENT 1 -> 2\nNM x\nacgt\n>h2\nAC\n";
     Outcome want = model::convert(in, s);
     Outcome got = engine(in, s, shift % 2 == 0);
     ASSERT_EQ(got.status, want.status) << shift;

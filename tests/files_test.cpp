@@ -92,8 +92,8 @@ TEST(Openers, UnreadableFile) {
   StderrCapture cap;
   EXPECT_EQ(openifilename(sName.c_str()), nullptr);
   EXPECT_EQ(openifs(sName.c_str()), nullptr);
-  EXPECT_EQ(cap.text(), "Failed to open " + sName + " for reading\nFailed to open " + sName +
-                            " for reading\n");
+  EXPECT_EQ(cap.text(),
+            "Failed to open " + sName + " for reading\nFailed to open " + sName + " for reading\n");
 }
 
 TEST(Openers, ReadOpenedFiles) {
@@ -370,8 +370,7 @@ TEST(Fcopy, SameFileThroughAnyNameIsRefused) {
     std::string src, dst;
   };
   const Case cases[] = {
-      {sSrc, sSrc}, {sSrc, sHard}, {sSrc, sSoft}, {sSoft, sSrc},
-      {sSrc, tmp.path() + "/./src"},
+      {sSrc, sSrc}, {sSrc, sHard}, {sSrc, sSoft}, {sSoft, sSrc}, {sSrc, tmp.path() + "/./src"},
   };
   for (const Case& c : cases) {
     CopyRun r = copy(c.src, c.dst);

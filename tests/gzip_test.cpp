@@ -73,8 +73,8 @@ std::string sample() { return testutil::readFile(QUENBREL_SOURCE_DIR "/examples/
 void expectSameRun(const RunResult& got, const RunResult& want) {
   EXPECT_EQ(got.status, want.status);
   EXPECT_EQ(got.err, want.err);
-  EXPECT_TRUE(got.out == want.out) << "stdout differs (" << got.out.size() << " against "
-                                   << want.out.size() << " bytes)";
+  EXPECT_TRUE(got.out == want.out)
+      << "stdout differs (" << got.out.size() << " against " << want.out.size() << " bytes)";
 }
 
 struct SameAsPlain {
@@ -94,9 +94,10 @@ TEST(GzipInput, ConvertsLikeThePlainInput) {
       {"sample, options", s, gzipMember(s), {"-n", "7", "-uc", "-unseq"}},
       {"named header", s, gzipMember(s, true), {"-ol"}},
       {"large", big, gzipMember(big), {"-n", "61"}},
-      {"multi-member", big,
-       gzipMember(big.substr(0, 100000)) + gzipMember(big.substr(100000, 3)) +
-           gzipMember("") + gzipMember(big.substr(100003)),
+      {"multi-member",
+       big,
+       gzipMember(big.substr(0, 100000)) + gzipMember(big.substr(100000, 3)) + gzipMember("") +
+           gzipMember(big.substr(100003)),
        {}},
       {"not the format", "xyz\n>a\nAC\n", gzipMember("xyz\n>a\nAC\n"), {}},
       {"no content", "\n\n", gzipMember("\n\n"), {}},
@@ -209,8 +210,8 @@ TEST(GzipInput, MagicSplitAcrossPipeReads) {
     close(fds[0]);
     bool ok = write(fds[1], data.data(), 1) == 1;
     usleep(200 * 1000);  // let the reader take the single byte first
-    ok = ok && write(fds[1], data.data() + 1, data.size() - 1) ==
-                   static_cast<ssize_t>(data.size() - 1);
+    ok = ok &&
+         write(fds[1], data.data() + 1, data.size() - 1) == static_cast<ssize_t>(data.size() - 1);
     _exit(ok ? 0 : 1);
   }
   close(fds[1]);

@@ -57,12 +57,13 @@ std::vector<ContentCase> contentCases() {
       {"OnlyBlankLines", "\n\n\n\n", 4, "", ""},
       {"OneCharacterNoLineEnd", ">", 4, "", ""},
       {"BlankLinesWithSpacesAreContent", "  \n", 3, "", kNotFormat},
-      {"BinaryGarbage", "\x7f" "ELF\x02\x01\x01\x00\x00\xff\xfe\n\x90\x90"s, 3, "",
-       kNotFormat},
+      {"BinaryGarbage",
+       "\x7f"
+       "ELF\x02\x01\x01\x00\x00\xff\xfe\n\x90\x90"s,
+       3, "", kNotFormat},
       {"NulFirst", "\0>x\nAC\n"s, 3, "", kNotFormat},
       // NUL is an ordinary byte: dropped on sequence lines, copied on headers.
-      {"NulInSequenceAndHeader", ">a\0b c\nAC\0GT\0\nT\n"s, 0,
-       ">a\0b c\nACGTT\n"s, ""},
+      {"NulInSequenceAndHeader", ">a\0b c\nAC\0GT\0\nT\n"s, 0, ">a\0b c\nACGTT\n"s, ""},
       {"NulInComment", ";c\0d\n; FRAGMENT 1 -> 9\0\nNAME\nAC\n"s, 0,
        ">NAME FRAGMENT 1 -> 9\0\nAC\n"s, ""},
       // Input that ends inside a comment block still ends as a text file.
@@ -98,7 +99,9 @@ TEST_P(HostileContent, EndsWithItsStatusAndMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, HostileContent, testing::ValuesIn(contentCases()),
-                         [](const testing::TestParamInfo<ContentCase>& i) { return i.param.label; });
+                         [](const testing::TestParamInfo<ContentCase>& i) {
+                           return i.param.label;
+                         });
 
 // Random bytes after a valid header: whatever they hold, only letters,
 // gap marks and line ends come out, wrapped, and the run succeeds.
@@ -140,14 +143,14 @@ TEST(Hostile, BinaryGarbageAfterAHeaderLeavesOnlyResidues) {
 TEST(Hostile, PipeCutOffInTheMiddleOfALine) {
   TempDir dir;
   const std::string writer = dir.file("writer.sh");
-  ASSERT_TRUE(testutil::writeFile(
-      writer, "printf ';c\\nNAME\\nAC'\nsleep 0.2\nprintf 'GT'\nkill -9 $$\n"));
+  ASSERT_TRUE(
+      testutil::writeFile(writer, "printf ';c\\nNAME\\nAC'\nsleep 0.2\nprintf 'GT'\nkill -9 $$\n"));
   // The shell may report the killed writer on its own standard error, so
   // the tool's messages go to a file of their own.
   const std::string err = dir.file("err");
-  RunResult r = testutil::run({"/bin/sh", "-c",
-                               "sh '" + writer + "' | '" + std::string(QUENBREL_BIN) + "' - 2>'" +
-                                   err + "'"});
+  RunResult r = testutil::run(
+      {"/bin/sh", "-c",
+       "sh '" + writer + "' | '" + std::string(QUENBREL_BIN) + "' - 2>'" + err + "'"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, ">NAME\nACGT\n");
   EXPECT_EQ(testutil::readFile(err), "");
@@ -301,7 +304,8 @@ TEST(Hostile, OutputIntoMissingDirectory) {
   const std::string out = dir.file("no/such/dir/out.fa");
   RunResult r = testutil::run({QUENBREL_BIN, "-", out}, ">x\nAC\n");
   EXPECT_EQ(r.status, 20);
-  EXPECT_EQ(r.err, "Failed to open " + out + " for writing\nFailed to asign output.\n" + usageText());
+  EXPECT_EQ(r.err,
+            "Failed to open " + out + " for writing\nFailed to asign output.\n" + usageText());
   EXPECT_EQ(r.out, "");
 }
 

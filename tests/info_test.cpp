@@ -51,8 +51,9 @@ TEST(InfoRequest, AnsweredOnStandardOutputWherever) {
     std::vector<std::string> argv{kBin};
     std::string trace;
     for (const std::string& w : c.words) {
-      argv.push_back(w == "IN" ? QUENBREL_SOURCE_DIR "/examples/sample.ig"
-                               : w == "OUT" ? tmp.file("out.fa") : w);
+      argv.push_back(w == "IN"    ? QUENBREL_SOURCE_DIR "/examples/sample.ig"
+                     : w == "OUT" ? tmp.file("out.fa")
+                                  : w);
       trace += " " + w;
     }
     SCOPED_TRACE(trace);

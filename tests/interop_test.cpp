@@ -14,9 +14,9 @@ namespace {
 const std::string kDataDir = std::string(QUENBREL_SOURCE_DIR) + "/tests/data/interop/";
 
 struct Record {
-  std::string header;                   // the header line without ">" and line end
-  std::string residues;                 // all sequence lines joined
-  std::vector<size_t> lineLengths;      // length of each sequence line
+  std::string header;               // the header line without ">" and line end
+  std::string residues;             // all sequence lines joined
+  std::vector<size_t> lineLengths;  // length of each sequence line
 };
 
 std::vector<Record> parseFasta(const std::string& text) {
@@ -118,7 +118,8 @@ TEST_P(InteropTest, RecordsMatchTheSourceFasta) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Writers, InteropTest,
-                         testing::Combine(testing::ValuesIn(kWriters), testing::ValuesIn(kSettings)),
+                         testing::Combine(testing::ValuesIn(kWriters),
+                                          testing::ValuesIn(kSettings)),
                          [](const testing::TestParamInfo<InteropTest::ParamType>& i) {
                            return std::string(std::get<0>(i.param).label) + "_" +
                                   std::get<1>(i.param).label;

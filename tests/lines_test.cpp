@@ -160,7 +160,8 @@ std::ostream& operator<<(std::ostream& os, const GetlineRead& r) {
 TEST(Getline, Table) {
   const std::string s1023(1023, 'q');
   const std::string s1024(1024, 'r');
-  const std::string s3000 = std::string(1000, 'a') + std::string(1000, 'b') + std::string(1000, 'c');
+  const std::string s3000 =
+      std::string(1000, 'a') + std::string(1000, 'b') + std::string(1000, 'c');
   struct Case {
     std::string input;
     std::vector<GetlineRead> reads;

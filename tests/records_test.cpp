@@ -43,16 +43,16 @@ std::string coFile(const Hit& h, int iScore) {
 
 std::string ftFile(const Hit& h, double dScore, double dSim, double dTranz, bool isDirect) {
   return captureFile([&](FILE* F) {
-    print_ft(F, h.pcTgtName, h.iTgtFrom, h.iTgtTo, h.pcRepName, h.iRepFrom, h.iRepTo, dScore,
-             dSim, dTranz, isDirect);
+    print_ft(F, h.pcTgtName, h.iTgtFrom, h.iTgtTo, h.pcRepName, h.iRepFrom, h.iRepTo, dScore, dSim,
+             dTranz, isDirect);
   });
 }
 
 std::string ftFileLong(const Hit& h, double dScore, double dSim, double dTranz, bool isDirect,
                        double p1, double p2) {
   return captureFile([&](FILE* F) {
-    print_ft(F, h.pcTgtName, h.iTgtFrom, h.iTgtTo, h.pcRepName, h.iRepFrom, h.iRepTo, dScore,
-             dSim, dTranz, isDirect, p1, p2);
+    print_ft(F, h.pcTgtName, h.iTgtFrom, h.iTgtTo, h.pcRepName, h.iRepFrom, h.iRepTo, dScore, dSim,
+             dTranz, isDirect, p1, p2);
   });
 }
 
@@ -62,14 +62,14 @@ void coStream(std::ostream& os, const Hit& h, int iScore) {
 
 void ftStream(std::ostream& os, const Hit& h, double dScore, double dSim, double dTranz,
               bool isDirect) {
-  print_ft(os, h.pcTgtName, h.iTgtFrom, h.iTgtTo, h.pcRepName, h.iRepFrom, h.iRepTo, dScore,
-           dSim, dTranz, isDirect);
+  print_ft(os, h.pcTgtName, h.iTgtFrom, h.iTgtTo, h.pcRepName, h.iRepFrom, h.iRepTo, dScore, dSim,
+           dTranz, isDirect);
 }
 
 void ftStreamLong(std::ostream& os, const Hit& h, double dScore, double dSim, double dTranz,
                   bool isDirect, double p1, double p2) {
-  print_ft(os, h.pcTgtName, h.iTgtFrom, h.iTgtTo, h.pcRepName, h.iRepFrom, h.iRepTo, dScore,
-           dSim, dTranz, isDirect, p1, p2);
+  print_ft(os, h.pcTgtName, h.iTgtFrom, h.iTgtTo, h.pcRepName, h.iRepFrom, h.iRepTo, dScore, dSim,
+           dTranz, isDirect, p1, p2);
 }
 
 // ---------------------------------------------------------------------------
@@ -83,11 +83,35 @@ TEST(PrintCoFile, LayoutTable) {
     std::string expected;
   } cases[] = {
       {kSmall, 42,
-       "42   " " " "rep         " " " "      1" " > " "50     " " " "         tgt" " "
-       "    100" " > " "200    " "\n"},
+       "42   "
+       " "
+       "rep         "
+       " "
+       "      1"
+       " > "
+       "50     "
+       " "
+       "         tgt"
+       " "
+       "    100"
+       " > "
+       "200    "
+       "\n"},
       {kWide, -123456,
-       "-123456" " " "rep_name_longer" " " "1234567" " > " "123456789" " " "target_name_13" " "
-       "12345678" " > " "-1     " "\n"},
+       "-123456"
+       " "
+       "rep_name_longer"
+       " "
+       "1234567"
+       " > "
+       "123456789"
+       " "
+       "target_name_13"
+       " "
+       "12345678"
+       " > "
+       "-1     "
+       "\n"},
   };
   for (const Case& c : cases) EXPECT_EQ(coFile(c.h, c.iScore), c.expected);
 }
@@ -101,8 +125,21 @@ TEST(PrintCoFile, FittingRecordPutsSignsInColumns28And59) {
 
 TEST(PrintCoFile, NullNamesAreWrittenEmpty) {
   Hit h = {nullptr, 100, 200, nullptr, 1, 50};
-  EXPECT_EQ(coFile(h, 42), "42   " " " "            " " " "      1" " > " "50     " " "
-                           "            " " " "    100" " > " "200    " "\n");
+  EXPECT_EQ(coFile(h, 42),
+            "42   "
+            " "
+            "            "
+            " "
+            "      1"
+            " > "
+            "50     "
+            " "
+            "            "
+            " "
+            "    100"
+            " > "
+            "200    "
+            "\n");
 }
 
 TEST(PrintCoStream, FreshStreamWritesEverythingLeftWithoutSigns) {
@@ -112,11 +149,29 @@ TEST(PrintCoStream, FreshStreamWritesEverythingLeftWithoutSigns) {
     std::string expected;
   } cases[] = {
       {kSmall, 42,
-       "42   " " " "rep         " " " "1      " "50     " "tgt         " " " "100    "
-       "200    " "\n"},
+       "42   "
+       " "
+       "rep         "
+       " "
+       "1      "
+       "50     "
+       "tgt         "
+       " "
+       "100    "
+       "200    "
+       "\n"},
       {kWide, -123456,
-       "-123456" " " "rep_name_longer" " " "1234567" "123456789" "target_name_13" " "
-       "12345678" "-1     " "\n"},
+       "-123456"
+       " "
+       "rep_name_longer"
+       " "
+       "1234567"
+       "123456789"
+       "target_name_13"
+       " "
+       "12345678"
+       "-1     "
+       "\n"},
   };
   for (const Case& c : cases) {
     std::ostringstream os;
@@ -139,8 +194,18 @@ TEST(PrintCoStream, RightFlagLeftBesideAddLeftPadsBefore) {
   std::ostringstream os;
   os << std::right;
   coStream(os, kSmall, 42);
-  EXPECT_EQ(os.str(), "   42" " " "         rep" " " "      1" "     50" "         tgt" " "
-                      "    100" "    200" "\n");
+  EXPECT_EQ(os.str(),
+            "   42"
+            " "
+            "         rep"
+            " "
+            "      1"
+            "     50"
+            "         tgt"
+            " "
+            "    100"
+            "    200"
+            "\n");
 }
 
 TEST(PrintCoStream, NullNameMakesStreamBadAndStopsOutput) {
@@ -148,7 +213,9 @@ TEST(PrintCoStream, NullNameMakesStreamBadAndStopsOutput) {
   Hit h = {"tgt", 100, 200, nullptr, 1, 50};
   coStream(os, h, 42);
   EXPECT_TRUE(os.bad());
-  EXPECT_EQ(os.str(), "42   " " ");
+  EXPECT_EQ(os.str(),
+            "42   "
+            " ");
   // No width is left pending for the caller's next insertion.
   os.clear();
   os << "x";
@@ -160,17 +227,30 @@ TEST(PrintCoStream, NullNameMakesStreamBadAndStopsOutput) {
 // ---------------------------------------------------------------------------
 
 const std::string kFtHeadSmallD =
-    "tgt         " " " "    100" " " "200    " " " "         rep" " " "      1" " " "50     "
-    " " "d" "   " "0.5000" " ";
+    "tgt         "
+    " "
+    "    100"
+    " "
+    "200    "
+    " "
+    "         rep"
+    " "
+    "      1"
+    " "
+    "50     "
+    " "
+    "d"
+    "   "
+    "0.5000"
+    " ";
 
 TEST(PrintFtFile, TranzNotationTable) {
   struct Case {
     double dTranz;
     const char* pcTail;
   } cases[] = {
-      {0.25, "0.25 "},          {0.1, "0.10 "},          {0.099, "9.90e-02"},
-      {-0.5, "-5.00e-01"},      {0.0, "0.00e+00"},       {kNaN, "nan  "},
-      {12345.678, "12345.68"},
+      {0.25, "0.25 "},   {0.1, "0.10 "},  {0.099, "9.90e-02"},     {-0.5, "-5.00e-01"},
+      {0.0, "0.00e+00"}, {kNaN, "nan  "}, {12345.678, "12345.68"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pcTail);
@@ -189,8 +269,25 @@ TEST(PrintFtFile, DirectionColumnAndSimilarityColumn) {
 }
 
 TEST(PrintFtFile, WideValuesWidenTheirFields) {
-  std::string expected = "target_name_13" " " "12345678" " " "-1     " " " "rep_name_longer" " "
-                         "1234567" " " "123456789" " " "c" "   " "12.5000" " " "100.00" " ";
+  std::string expected =
+      "target_name_13"
+      " "
+      "12345678"
+      " "
+      "-1     "
+      " "
+      "rep_name_longer"
+      " "
+      "1234567"
+      " "
+      "123456789"
+      " "
+      "c"
+      "   "
+      "12.5000"
+      " "
+      "100.00"
+      " ";
   EXPECT_EQ(ftFile(kWide, -7, 12.5, 100, false), expected + "-7\n");
   EXPECT_EQ(ftFileLong(kWide, -7, 12.5, 100, false, -1.5, 1e6),
             expected + "-7\t-1.500000\t1000000.000000\n");
@@ -200,8 +297,8 @@ TEST(PrintFtFile, NullNamesAreWrittenEmpty) {
   Hit h = {nullptr, 100, 200, nullptr, 1, 50};
   std::string line = ftFile(h, 1234.6, 0.5, 0.25, true);
   EXPECT_EQ(line, std::string(12, ' ') + " " + "    100" + " " + "200    " + " " +
-                      std::string(12, ' ') + " " + "      1" + " " + "50     " + " " + "d" +
-                      "   " + "0.5000" + " " + "0.25 " + " " + "1235\n");
+                      std::string(12, ' ') + " " + "      1" + " " + "50     " + " " + "d" + "   " +
+                      "0.5000" + " " + "0.25 " + " " + "1235\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -209,7 +306,18 @@ TEST(PrintFtFile, NullNamesAreWrittenEmpty) {
 // ---------------------------------------------------------------------------
 
 const std::string kFtStreamHead =
-    "tgt         " " " "    100" " " "200    " " " "rep         " " " "      1" " " "50     " " ";
+    "tgt         "
+    " "
+    "    100"
+    " "
+    "200    "
+    " "
+    "rep         "
+    " "
+    "      1"
+    " "
+    "50     "
+    " ";
 
 TEST(PrintFtStream, ShortFormOnFreshStreamTable) {
   struct Case {
@@ -236,8 +344,20 @@ TEST(PrintFtStream, ShortFormOnFreshStreamTable) {
 TEST(PrintFtStream, ShortFormWidensLongFields) {
   std::ostringstream os;
   ftStream(os, kWide, 7, 0.5, 0.25, false);
-  EXPECT_EQ(os.str(), "target_name_13" " " "12345678" " " "-1     " " " "rep_name_longer" " "
-                      "1234567" " " "123456789" " " "c   0.5   0.25  7      \n");
+  EXPECT_EQ(os.str(),
+            "target_name_13"
+            " "
+            "12345678"
+            " "
+            "-1     "
+            " "
+            "rep_name_longer"
+            " "
+            "1234567"
+            " "
+            "123456789"
+            " "
+            "c   0.5   0.25  7      \n");
 }
 
 TEST(PrintFtStream, ShortFormLeavesLeftAndPrecisionZero) {
@@ -266,7 +386,13 @@ TEST(PrintFtStream, LongFormOnFreshStream) {
     SCOPED_TRACE(c.middle);
     std::ostringstream os;
     ftStreamLong(os, kSmall, 1234, 0.5, c.dTranz, false, 12.5, 7.25);
-    EXPECT_EQ(os.str(), kFtStreamHead + c.middle + "   1234" " " "  12.50" " " "   7.25" "\n");
+    EXPECT_EQ(os.str(), kFtStreamHead + c.middle +
+                            "   1234"
+                            " "
+                            "  12.50"
+                            " "
+                            "   7.25"
+                            "\n");
   }
 }
 
@@ -281,7 +407,14 @@ TEST(PrintFtStream, LongFormLeavesFixedRightPrecisionTwo) {
   // A second long record writes dSim with exactly 4 decimals.
   os.str("");
   ftStreamLong(os, kSmall, 1234, 0.5, 0.25, false, 12.5, 7.25);
-  EXPECT_EQ(os.str(), kFtStreamHead + "c   0.5000 0.25  " "   1234" " " "  12.50" " " "   7.25" "\n");
+  EXPECT_EQ(os.str(), kFtStreamHead +
+                          "c   0.5000 0.25  "
+                          "   1234"
+                          " "
+                          "  12.50"
+                          " "
+                          "   7.25"
+                          "\n");
 }
 
 TEST(PrintFtStream, AfterLongFormTheOtherTwinsComeOutRightJustified) {
@@ -289,15 +422,37 @@ TEST(PrintFtStream, AfterLongFormTheOtherTwinsComeOutRightJustified) {
   ftStreamLong(os, kSmall, 1234, 0.5, 0.25, false, 12.5, 7.25);
   os.str("");
   ftStream(os, kSmall, 1234, 0.5, 0.25, true);
-  EXPECT_EQ(os.str(), "         tgt" " " "    100" " " "    200" " " "         rep" " "
-                      "      1" " " "     50" " " "d   0.5000  0.25    1234\n");
+  EXPECT_EQ(os.str(),
+            "         tgt"
+            " "
+            "    100"
+            " "
+            "    200"
+            " "
+            "         rep"
+            " "
+            "      1"
+            " "
+            "     50"
+            " "
+            "d   0.5000  0.25    1234\n");
 
   std::ostringstream os2;
   ftStreamLong(os2, kSmall, 1234, 0.5, 0.25, false, 12.5, 7.25);
   os2.str("");
   coStream(os2, kSmall, 42);
-  EXPECT_EQ(os2.str(), "   42" " " "         rep" " " "      1" "     50" "         tgt" " "
-                       "    100" "    200" "\n");
+  EXPECT_EQ(os2.str(),
+            "   42"
+            " "
+            "         rep"
+            " "
+            "      1"
+            "     50"
+            "         tgt"
+            " "
+            "    100"
+            "    200"
+            "\n");
 }
 
 TEST(PrintFtStream, NullNameMakesStreamBadAndStopsOutput) {
@@ -309,7 +464,13 @@ TEST(PrintFtStream, NullNameMakesStreamBadAndStopsOutput) {
     else
       ftStream(os, h, 1, 0.5, 0.25, true);
     EXPECT_TRUE(os.bad());
-    EXPECT_EQ(os.str(), "tgt         " " " "    100" " " "200    " " ");
+    EXPECT_EQ(os.str(),
+              "tgt         "
+              " "
+              "    100"
+              " "
+              "200    "
+              " ");
   }
 }
 
@@ -335,12 +496,11 @@ struct FtFields {
   bool isDirect = true;
   int iScore = -99;
   int read(std::string line) {
-    return read_ft(&line[0], sTgt, iTgtFrom, iTgtTo, sRep, iRepFrom, iRepTo, dScore, dSim,
-                   dTranz, isDirect);
+    return read_ft(&line[0], sTgt, iTgtFrom, iTgtTo, sRep, iRepFrom, iRepTo, dScore, dSim, dTranz,
+                   isDirect);
   }
   int readInt(std::string line) {
-    return read_ft(&line[0], sTgt, iTgtFrom, iTgtTo, sRep, iRepFrom, iRepTo, iScore, dSim,
-                   dTranz);
+    return read_ft(&line[0], sTgt, iTgtFrom, iTgtTo, sRep, iRepFrom, iRepTo, iScore, dSim, dTranz);
   }
 };
 

@@ -105,8 +105,8 @@ TEST(PrintAln, BlocksOf70) {
     for (size_t iAt = 0, b = 0; b < c.blocks.size(); iAt += c.blocks[b], ++b) {
       std::string sim;
       for (size_t i = 0; i < c.blocks[b]; ++i) sim += (iAt + i) % 6 == 5 ? '-' : '|';
-      expected += s1.substr(iAt, c.blocks[b]) + "\n" + sim + "\n" + s2.substr(iAt, c.blocks[b]) +
-                  "\n\n";
+      expected +=
+          s1.substr(iAt, c.blocks[b]) + "\n" + sim + "\n" + s2.substr(iAt, c.blocks[b]) + "\n\n";
     }
     EXPECT_EQ(aln(s1, s2), expected);
   }
@@ -217,8 +217,8 @@ TEST(GetNextLocus, NullBytesDoNotSwallowTheNextLine) {
 }
 
 TEST(GetNextLocus, OverlongNameIsCut) {
-  std::vector<std::string> names = loci(";\n" + std::string(1500, 'N') + "\nAC\n>" +
-                                        std::string(1500, 'M') + "\nAC\n");
+  std::vector<std::string> names =
+      loci(";\n" + std::string(1500, 'N') + "\nAC\n>" + std::string(1500, 'M') + "\nAC\n");
   ASSERT_EQ(names.size(), 2u);
   EXPECT_EQ(names[0], std::string(1023, 'N'));
   EXPECT_EQ(names[1], std::string(1022, 'M'));

@@ -82,7 +82,10 @@ class StderrCapture {
     saved_ = dup(2);
     dup2(fileno(file_), 2);
   }
-  ~StderrCapture() { restore(); if (file_) std::fclose(file_); }
+  ~StderrCapture() {
+    restore();
+    if (file_) std::fclose(file_);
+  }
   std::string text() {
     restore();
     return drain(file_);

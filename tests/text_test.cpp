@@ -53,7 +53,9 @@ TEST(Squeeze, Table) {
       {"abc", '\0', "abc"},
       {" ", '\0', ""},
       {"", '\0', ""},
-      {"\r\na\x01\x7f" "b\xc3\xa9", '\0', "ab"},  // control and bytes above 127
+      {"\r\na\x01\x7f"
+       "b\xc3\xa9",
+       '\0', "ab"},  // control and bytes above 127
   };
   for (const SqueezeCase& c : cases) {
     Buffer buf(c.in);
@@ -72,8 +74,8 @@ TEST(StartsWith, Table) {
     bool expected;
   };
   const Case cases[] = {
-      {"abc", "ab", true}, {"abc", "abc", true}, {"abc", "", true},  {"", "", true},
-      {"ab", "abc", false}, {"", "a", false},    {"Abc", "ab", false}, {"abc", "b", false},
+      {"abc", "ab", true},  {"abc", "abc", true}, {"abc", "", true},    {"", "", true},
+      {"ab", "abc", false}, {"", "a", false},     {"Abc", "ab", false}, {"abc", "b", false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(starts_with(c.line, c.pattern), c.expected) << c.line << " / " << c.pattern;
@@ -86,7 +88,7 @@ TEST(ConvertEsc, Table) {
     char expected;
   };
   const Case cases[] = {
-      {"\\a", '\a'}, {"\\b", '\b'}, {"\\f", '\f'}, {"\\n", '\n'}, {"\\r", '\r'},
+      {"\\a", '\a'}, {"\\b", '\b'}, {"\\f", '\f'}, {"\\n", '\n'},  {"\\r", '\r'},
       {"\\t", '\t'}, {"\\v", '\v'}, {"\\q", 'q'},  {"\\\\", '\\'}, {"\\0", '0'},
       {"\\x", 'x'},  {"x\\n", 'x'}, {"\\", '\0'},  {"", '\0'},
   };
@@ -148,8 +150,8 @@ TEST(IsEmpty, Table) {
     bool expected;
   };
   const Case cases[] = {
-      {"", true},     {" ", true},   {"\t\n", true},     {"\r\x01\x7f", true},
-      {"\xa0\xff", true}, {" x", false}, {"x", false}, {"\n\n-", false},
+      {"", true},         {" ", true},   {"\t\n", true}, {"\r\x01\x7f", true},
+      {"\xa0\xff", true}, {" x", false}, {"x", false},   {"\n\n-", false},
   };
   for (const Case& c : cases) {
     Buffer buf(c.in);
@@ -168,10 +170,22 @@ TEST(GetColumn, Table) {
   const char* twoLines = "a\nb c";
   const char* tabs = "one\t\ttwo  three";
   const Case cases[] = {
-      {abc, -5, 0},       {abc, 0, 0},      {abc, 1, 0},      {abc, 2, 1},
-      {abc, 3, 3},        {abc, 4, 5},      {abc, 5, 5},      {abc, 1000000000, 5},
-      {lead, 1, 0},       {lead, 2, 3},     {twoLines, 2, 1}, {twoLines, 3, 1},
-      {twoLines, 2147483647, 1}, {tabs, 2, 3}, {tabs, 3, 8},  {"", 2, 0},
+      {abc, -5, 0},
+      {abc, 0, 0},
+      {abc, 1, 0},
+      {abc, 2, 1},
+      {abc, 3, 3},
+      {abc, 4, 5},
+      {abc, 5, 5},
+      {abc, 1000000000, 5},
+      {lead, 1, 0},
+      {lead, 2, 3},
+      {twoLines, 2, 1},
+      {twoLines, 3, 1},
+      {twoLines, 2147483647, 1},
+      {tabs, 2, 3},
+      {tabs, 3, 8},
+      {"", 2, 0},
       {"\n", 2, 0},
   };
   for (const Case& c : cases) {

@@ -18,8 +18,8 @@ int main(int, char** argv) {
   }
   char sTgt[256], sRep[256];
   long iTgtFrom, iTgtTo, iRepFrom, iRepTo;
-  while (std::fscanf(FIN, "%255s %ld %ld %255s %ld %ld", sTgt, &iTgtFrom, &iTgtTo, sRep,
-                     &iRepFrom, &iRepTo) == 6) {
+  while (std::fscanf(FIN, "%255s %ld %ld %255s %ld %ld", sTgt, &iTgtFrom, &iTgtTo, sRep, &iRepFrom,
+                     &iRepTo) == 6) {
     print_co(stdout, sTgt, iTgtFrom, iTgtTo, sRep, iRepFrom, iRepTo, iScore);
   }
   if (FIN != stdin) std::fclose(FIN);

@@ -7,8 +7,8 @@
 // Run statuses of the engine; the tool exits with them.
 enum ConvertStatus {
   kConvertOk = 0,
-  kConvertNotFormat = 3,   // first content line begins with neither ";" nor ">"
-  kConvertNoContent = 4,   // no line longer than one character
+  kConvertNotFormat = 3,  // first content line begins with neither ";" nor ">"
+  kConvertNoContent = 4,  // no line longer than one character
   kConvertReadFailed = 10,
   kConvertWriteFailed = 20,
 };

@@ -418,14 +418,12 @@ int Converter::run() {
   }
   switch (state_) {
     case State::kFirstLine:
-    case State::kFirstLineOne:
-      return finish(kConvertNoContent);
+    case State::kFirstLineOne: return finish(kConvertNoContent);
     case State::kNameSpace:
     case State::kNameWord:
       endNameHeader();  // the name line was the last line
       break;
-    default:
-      break;
+    default: break;
   }
   // Input that ends inside a comment block drops its pending annotation.
   out_.put('\n');

@@ -17,10 +17,8 @@
 bool kernelSupported(ConvertKernel kernel) {
   switch (kernel) {
     case kKernelAuto:
-    case kKernelPortable:
-      return true;
-    default:
-      break;
+    case kKernelPortable: return true;
+    default: break;
   }
 #if defined(QUENBREL_KERNELS_X86)
   if (kernels::x86Supported(kernel)) return true;

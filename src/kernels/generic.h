@@ -69,8 +69,7 @@ inline unsigned char* packPlain(const unsigned char* p, const unsigned char* end
 // `start`; returns where it stopped.
 template <bool kNoN, bool kUpper>
 inline const unsigned char* packBytes(const unsigned char* start, const unsigned char* p,
-                                      const unsigned char* end, unsigned char*& out,
-                                      bool crEnds) {
+                                      const unsigned char* end, unsigned char*& out, bool crEnds) {
   const auto& t = kResidues<kNoN, kUpper>;
   unsigned char* w = out;
   for (; p < end; ++p) {

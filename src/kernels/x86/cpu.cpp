@@ -5,17 +5,14 @@ namespace kernels {
 
 bool x86Supported(ConvertKernel kernel) {
   switch (kernel) {
-    case kKernelSsse3:
-      return __builtin_cpu_supports("ssse3");
-    case kKernelAvx2:
-      return __builtin_cpu_supports("avx2");
+    case kKernelSsse3: return __builtin_cpu_supports("ssse3");
+    case kKernelAvx2: return __builtin_cpu_supports("avx2");
     case kKernelAvx512:
       // The system has to save the wider registers too, which the check
       // includes.
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
              __builtin_cpu_supports("avx512vbmi2");
-    default:
-      return false;
+    default: return false;
   }
 }
 

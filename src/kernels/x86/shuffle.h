@@ -33,8 +33,9 @@ __attribute__((target("ssse3"))) inline unsigned keptMask(__m128i v) {
 
 // Packs the kept residues of one 16-byte block (`u`, already upper-cased
 // when asked; `mask` has a bit per kept byte) at `w`.
-__attribute__((target("ssse3"), always_inline)) inline unsigned char* packBlock(
-    __m128i u, unsigned mask, unsigned char* w) {
+__attribute__((target("ssse3"), always_inline)) inline unsigned char* packBlock(__m128i u,
+                                                                                unsigned mask,
+                                                                                unsigned char* w) {
   if (mask == 0xFFFF) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(w), u);
     return w + 16;

@@ -12,9 +12,10 @@ namespace {
 
 // Finds marks and packs in one pass.
 template <bool kNoN, bool kUpper>
-__attribute__((target("ssse3"))) const unsigned char* packFrom(
-    const unsigned char* start, const unsigned char* p, const unsigned char* end,
-    unsigned char*& out, bool crEnds) {
+__attribute__((target("ssse3"))) const unsigned char* packFrom(const unsigned char* start,
+                                                               const unsigned char* p,
+                                                               const unsigned char* end,
+                                                               unsigned char*& out, bool crEnds) {
   const __m128i gt = _mm_set1_epi8('>');
   const __m128i semi = _mm_set1_epi8(';');
   unsigned char* w = out;
@@ -47,12 +48,10 @@ template const unsigned char* ssse3PackFrom<false, false>(const unsigned char*,
                                                           const unsigned char*,
                                                           const unsigned char*, unsigned char*&,
                                                           bool);
-template const unsigned char* ssse3PackFrom<false, true>(const unsigned char*,
-                                                         const unsigned char*,
+template const unsigned char* ssse3PackFrom<false, true>(const unsigned char*, const unsigned char*,
                                                          const unsigned char*, unsigned char*&,
                                                          bool);
-template const unsigned char* ssse3PackFrom<true, false>(const unsigned char*,
-                                                         const unsigned char*,
+template const unsigned char* ssse3PackFrom<true, false>(const unsigned char*, const unsigned char*,
                                                          const unsigned char*, unsigned char*&,
                                                          bool);
 template const unsigned char* ssse3PackFrom<true, true>(const unsigned char*, const unsigned char*,
