@@ -183,6 +183,33 @@ inline RunResult run(const std::vector<std::string>& argv, const std::string& in
   return r;
 }
 
+// IG and FASTA records of pseudo-random residues, large enough that both
+// the compressed and the plain bytes span several read blocks.
+inline std::string bigInput() {
+  std::string s;
+  unsigned state = 12345;
+  for (int r = 0; r < 60; ++r) {
+    if (r % 2 == 0) {
+      s += ";\n; FRAGMENT " + std::to_string(r) + " -> " + std::to_string(r + 900) + "\nSEQ" +
+           std::to_string(r) + " description\n";
+    } else {
+      s += ">fasta" + std::to_string(r) + " some header text\n";
+    }
+    for (int line = 0; line < 300; ++line) {
+      for (int k = 0; k < 60; ++k) {
+        state = state * 1103515245u + 12345u;
+        s += "ACGTacgtNn"[(state >> 16) % 10];
+        if (k % 10 == 9) s += ' ';
+      }
+      s += std::to_string(line * 60) + "\n";
+    }
+  }
+  return s;
+}
+
+// The bundled IG example.
+inline std::string sample() { return readFile(QUENBREL_SOURCE_DIR "/examples/sample.ig"); }
+
 }  // namespace testutil
 
 #endif  // QUENBREL_TEST_UTIL_H
