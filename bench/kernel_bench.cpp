@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Converts one file to standard output with the packing kernel named on the
 // command line, so that the benchmark can time each kernel through the
 // engine's own choice point:

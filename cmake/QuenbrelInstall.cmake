@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules, included from the top-level CMakeLists.txt when QUENBREL_INSTALL
 # is on (the default for a top-level build).
 #

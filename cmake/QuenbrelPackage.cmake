@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian package of the install tree, made after a build with
 #
 #   cpack -G DEB --config build/CPackConfig.cmake

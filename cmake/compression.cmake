@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Decompression libraries for compressed input.
 #
 # zlib is required: it reads gzip when ISA-L is not there. The others are

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Checked builds, kept apart from the main list so they stay easy to find.
 #
 # QUENBREL_SANITIZE: everything (library, engine, tool, tests) runs under

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-build for 64-bit ARM Linux with Debian's cross compiler
 # (g++-aarch64-linux-gnu) against the arm64 packages of the libraries
 # (zlib1g-dev:arm64, libgtest-dev:arm64, ...; dpkg --add-architecture arm64),

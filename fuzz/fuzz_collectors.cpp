@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the option collectors getoptions and getflags on random argument
 // vectors and name lists.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes the conversion engine on arbitrary input bytes and settings.
 //
 // Layout of a fuzz input: byte 0 holds the flags (bit 0 -unseq, bit 1 -uc,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes convertline (and through it convert_esc) on any line: the input up
 // to its first null byte.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes getColumn. Bytes 0 to 3 give the column number (any int, negative
 // and huge ones included); the rest, up to its first null byte, is the line.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes getNextLocus: the input is a stream of any bytes, walked entry by
 // entry until the walker reports the end, and once more after that.
 //

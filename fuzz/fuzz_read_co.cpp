@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes read_co on any line (the input up to its first null byte).
 //
 // The oracle is the plain scan of the co layout with unbounded buffers. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes both read_ft readers. Byte 0 picks the reader (bit 0: the one with
 // the integer score and the direction suffix); the rest, up to its first
 // null byte, is the line.

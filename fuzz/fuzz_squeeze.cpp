@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzzes both squeeze helpers. Byte 0 is the squeeze character (0 selects
 // the twin that drops non-graphic characters); the rest, up to the first
 // null byte, is the line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small helpers shared by the fuzz targets.
 #ifndef QUENBREL_FUZZ_UTIL_H
 #define QUENBREL_FUZZ_UTIL_H

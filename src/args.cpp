@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line collectors and stream binders.
 #include <cstdarg>
 #include <cstring>

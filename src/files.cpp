@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File helpers: opening named files with a uniform diagnostic, searching a
 // directory list, copying and moving files, and ending the process.
 #include <sys/stat.h>

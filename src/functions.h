@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quenbrel utility library: helpers for command-line sequence tools.
 //
 // Plain free functions, many offered as twins for stdio streams (FILE*) and

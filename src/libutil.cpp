@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "functions.h"
 
 void libutil_main() {}

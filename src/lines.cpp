@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Line readers: a fixed caller buffer (stdio and iostream twins) and a whole
 // line of any length into a std::string. Only "\n" ends a line; a carriage
 // return before it stays part of the text.

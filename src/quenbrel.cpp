@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quenbrel: converts IG (or FASTA) sequence records into FASTA.
 //
 // The entry reads the command line into the conversion settings, binds the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hit records: the one-line co and ft records that tools write for a matched
 // pair of ranges (a target range and a rep range), and their readers.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Report helpers: IG-style entry headers, two-row alignment printouts, and a
 // walker over the entry names of an IG or FASTA stream.
 #include <cctype>

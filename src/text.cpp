@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text helpers: in-place edits of caller-owned lines, small tests on text,
 // and a bounded random integer.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The option collectors and the stream binders: what they leave in the
 // argument vector and the map, what they return, what they say on standard
 // error and which files they create.

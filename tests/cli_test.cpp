@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built quenbrel, run as a user runs it: standard output, standard
 // error, output files and exit status, byte for byte.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compressed input beyond gzip: zstd, xz and bzip2, one table of formats run
 // through the same cases. Each converts, from a file or standard input, to
 // exactly what the plain input converts to; damage is a read failure; a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A deliberately simple, line-at-a-time statement of the conversion, used
 // as the reference that the block-based engine is held against.
 #ifndef QUENBREL_CONVERSION_MODEL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The conversion engine driven in-process: its statuses, the stream kinds it
 // reads, and its output held against a plain line-at-a-time statement of the
 // conversion on large, varied inputs, so that lines, words and marks falling

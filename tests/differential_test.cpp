@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Randomized differential test: the block-based engine against a deliberately
 // simple line-by-line model of the conversion, on many seeded random inputs
 // and settings.

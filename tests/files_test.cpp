@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File helpers: the openers, exist, findInPath, fcopy, fmove and error.
 #include <dirent.h>
 #include <fcntl.h>

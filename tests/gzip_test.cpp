@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compressed input: gzip input, from a file or standard input, converts to
 // the same bytes as the plain input; damaged streams are read failures.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Inputs and surroundings nobody would choose: empty or binary files, NUL
 // bytes, huge lines, directories, unwritable outputs, the input named as
 // output, files cut off in the middle. Each must end with its documented

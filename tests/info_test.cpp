@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // --help and --version: answered on standard output, wherever they stand;
 // every other word keeps its meaning.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs the built project into a temporary prefix, checks the install
 # tree, then builds the example consumer against the installed package twice
 # (find_package, then pkg-config) and runs it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IG files written by other programs (see tests/data/README.md) are
 // converted by the built tool; the records that come out must carry the
 // names and residues of the FASTA those files were made from.

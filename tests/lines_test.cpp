@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Line readers: the stdio and iostream readline twins and getline.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The man page names the project's version (the one in CMakeLists.txt, passed
 # in) and renders without a single groff warning. The version is checked
 # everywhere; the rendering is skipped (status 77) where groff is not

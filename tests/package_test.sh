@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the Debian package with CPack, checks its name, contents and
 # Depends field, extracts it and converts the example with the tool from it;
 # where lintian is installed, the package must draw no error from it.

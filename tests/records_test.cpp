@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hit records: byte-exact layouts of the co and ft writers (FILE* and stream
 // twins), the settings the stream twins leave behind, and the readers.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Report helpers: entry headers, alignment printouts and the entry-name walker.
 #include <gtest/gtest.h>
 

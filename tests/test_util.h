@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared helpers for the test programs: temporary directories, whole-file
 // reads and writes, capturing a stdio stream, and running the built binary.
 #ifndef QUENBREL_TEST_UTIL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text helpers: in-place edits, tests on text, column search, uirand.
 #include <gtest/gtest.h>
 

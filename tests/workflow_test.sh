@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs the Snakemake workflow of examples/snakemake/ on a folder of mixed
 # inputs and compares every output with quenbrel run by hand; then checks
 # that a damaged input fails its job, leaves no output behind and shows

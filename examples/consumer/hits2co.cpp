@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // hits2co: turns hit lines "target from to rep from to" into co records.
 //
 //   hits2co [-s score] [input(-)]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The IG/FASTA to FASTA conversion engine.
 #ifndef QUENBREL_CONVERT_H
 #define QUENBREL_CONVERT_H

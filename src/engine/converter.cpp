@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The conversion engine: one pass over the input bytes, in large blocks.
 //
 // Input is read in blocks into our own buffer and walked by a small state

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FRAGMENT annotation of IG comment lines.
 #include "fragment.h"
 

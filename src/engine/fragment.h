@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The FRAGMENT annotation of IG comment lines.
 #ifndef QUENBREL_ENGINE_FRAGMENT_H
 #define QUENBREL_ENGINE_FRAGMENT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // bzip2 decoding: streams one after another.
 #include <bzlib.h>
 

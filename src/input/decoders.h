@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decoders of the compressed formats, one file each. Every one reads
 // the format's units (members, frames, streams) one after another, so that
 // concatenated files are read whole, and treats any damage as a read error:

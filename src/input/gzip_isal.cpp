@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gzip decoding through ISA-L's inflate, several times faster than zlib's.
 #include <isa-l/igzip_lib.h>
 

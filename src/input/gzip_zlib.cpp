@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // gzip decoding through zlib.
 #include <zlib.h>
 

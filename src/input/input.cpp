@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Choosing the input's source from its first bytes.
 #include "input.h"
 

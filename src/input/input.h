@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's input: the bytes of the bound stream, decompressed on the fly
 // when the stream begins with the magic of a compressed format.
 //

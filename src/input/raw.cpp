@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the raw input stream.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sources of input bytes: the raw stream, and one decoder per compressed
 // format, all with the same read shape.
 #ifndef QUENBREL_INPUT_SOURCE_H

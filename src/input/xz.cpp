@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // xz decoding: streams one after another, with their padding.
 #include <lzma.h>
 

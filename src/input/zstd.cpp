@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zstd decoding: frames one after another, skippable frames skipped.
 #include <zstd.h>
 #include <zstd_errors.h>

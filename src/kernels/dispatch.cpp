@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one place where a packing kernel is chosen: each processor family says
 // which of its kernels the processor runs; the widest wins, and the portable
 // kernel is always there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plain C++ pieces that every kernel shares: the residue tables, the byte
 // loop that finishes a range, and the line-start test for a found mark.
 #ifndef QUENBREL_KERNELS_GENERIC_H

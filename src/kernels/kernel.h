@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The residue packing kernels: one narrow interface, one implementation per
 // instruction-set family, chosen at run time in dispatch.cpp.
 #ifndef QUENBREL_KERNELS_KERNEL_H

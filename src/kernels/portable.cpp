@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The portable kernel: plain C++, eight bytes at a time in a 64-bit word.
 // It builds with any compiler for any processor, and is the fallback where
 // no vector kernel exists.

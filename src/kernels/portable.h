@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The portable kernel, available everywhere.
 #ifndef QUENBREL_KERNELS_PORTABLE_H
 #define QUENBREL_KERNELS_PORTABLE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's output buffer.
 #include "output.h"
 

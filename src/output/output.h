@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's output: bytes gathered in a buffer and written in large
 // blocks. A write failure is remembered and ends the run at the next check.
 #ifndef QUENBREL_OUTPUT_OUTPUT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The ARM kernels: 16-byte NEON (ASIMD) blocks, which every 64-bit ARM
 // processor has.
 #ifndef QUENBREL_KERNELS_ARM_ARM_H

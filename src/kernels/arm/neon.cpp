@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The NEON kernel: 16-byte blocks; blocks with dropped bytes are packed with
 // a table lookup per eight bytes, through a table indexed by the keep mask.
 #include <arm_neon.h>

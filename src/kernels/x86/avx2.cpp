@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AVX2 kernel: 32-byte blocks, each half packed by byte shuffle.
 #include <immintrin.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The AVX-512 kernel: 64-byte blocks, each packed with one byte compression
 // (VBMI2) instead of table shuffles.
 #include <immintrin.h>

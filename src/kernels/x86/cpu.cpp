@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which x86 kernels this processor runs.
 #include "x86.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 16-byte block helpers of the x86 kernels, shared by the SSSE3 and AVX2
 // loops. Each file that includes this gets its own copies (anonymous
 // namespace), so code compiled for one instruction set never stands in for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The SSSE3 kernel: 16-byte blocks; blocks with dropped bytes are packed
 // with a byte shuffle, eight bytes at a time, through a table indexed by the
 // keep mask.

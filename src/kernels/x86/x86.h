@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The x86-64 kernels: 16-byte blocks packed by byte shuffle (SSSE3), 32-byte
 // blocks (AVX2), 64-byte blocks packed by byte compression (AVX-512 VBMI2).
 #ifndef QUENBREL_KERNELS_X86_X86_H
