@@ -17,6 +17,7 @@ set(CPACK_PACKAGE_NAME quenbrel)
 set(CPACK_PACKAGE_VENDOR "the quenbrel developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert IG and FASTA sequence files to FASTA")
 set(CPACK_PACKAGE_DESCRIPTION [[
 quenbrel reads molecular-biology sequence files in the IG text format, or in

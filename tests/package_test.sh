@@ -41,6 +41,13 @@ for pattern in '/usr/bin/quenbrel$' '/usr/share/man/man1/quenbrel\.1\.gz$' \
   grep -q "$pattern" "$TMP/contents" || fail "nothing in the package matches $pattern"
 done
 
+# The licence: the copyright file states the MIT (Expat) terms of LICENSE.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/quenbrel/copyright >"$TMP/copyright"
+grep -q '^License: Expat$' "$TMP/copyright" || fail "copyright names no Expat licence"
+tail -n +5 "$SRC/LICENSE" | sed 's/^$/./; s/^/ /' >"$TMP/licence-text"
+n=$(wc -l <"$TMP/licence-text")
+tail -n "$n" "$TMP/copyright" | cmp -s - "$TMP/licence-text" || fail "copyright lacks the licence text of LICENSE"
+
 # Control fields: the version, and a dependency on the package of every
 # library the tool links (but its own, which the package holds).
 [ "$(dpkg-deb -f "$deb" Version)" = "$VERSION" ] || fail "Version is not $VERSION"
