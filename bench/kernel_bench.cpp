@@ -4,34 +4,46 @@
 // engine's own choice point:
 //
 //   quenbrel_kernel_bench KERNEL FILE [-uc] [-unseq] [-ol]
+//   quenbrel_kernel_bench --list
 //
-// KERNEL is portable, ssse3, avx2, avx512 or neon. Exits 2 when the
-// processor lacks the kernel, else with the engine's status.
+// --list prints the kernels this processor runs, one name a line, widest
+// first. Exits 2 when the processor lacks the kernel, else with the
+// engine's status.
 #include <cstdio>
 #include <cstring>
 
-#include "convert.h"
+#include "engine/convert.h"
+#include "kernels/registry.h"
 
 int main(int argc, char** argv) {
-  ConvertKernel kernel;
-  if (argc < 3 || !convertKernelByName(argv[1], &kernel)) {
+  if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
+    for (const kernels::Kernel& k : kernels::allKernels()) {
+      if (kernels::runsOn(k, kernels::cpuFeatures())) std::puts(k.name);
+    }
+    return 0;
+  }
+  const kernels::Kernel* kernel = argc < 3 ? nullptr : kernels::findKernel(argv[1]);
+  if (kernel == nullptr) {
     std::fputs("usage: quenbrel_kernel_bench KERNEL FILE [-uc] [-unseq] [-ol]\n", stderr);
     return 2;
   }
-  if (!convertKernelSupported(kernel)) {
+  if (!kernels::runsOn(*kernel, kernels::cpuFeatures())) {
     std::fprintf(stderr, "this processor lacks the %s kernel\n", argv[1]);
     return 2;
   }
-  bool toUpper = false, noN = false, oneLine = false;
+  ConvertOptions options;
+  options.kernel = kernel;
   for (int i = 3; i < argc; ++i) {
-    toUpper |= std::strcmp(argv[i], "-uc") == 0;
-    noN |= std::strcmp(argv[i], "-unseq") == 0;
-    oneLine |= std::strcmp(argv[i], "-ol") == 0;
+    options.upperCase |= std::strcmp(argv[i], "-uc") == 0;
+    options.dropN |= std::strcmp(argv[i], "-unseq") == 0;
+    options.oneLine |= std::strcmp(argv[i], "-ol") == 0;
   }
   FILE* in = std::fopen(argv[2], "rb");
   if (!in) {
     std::fprintf(stderr, "cannot open %s\n", argv[2]);
     return 2;
   }
-  return convertWith(in, stdout, 70, noN, toUpper, oneLine, kernel);
+  ConvertResult result = convert(in, stdout, options);
+  std::fputs(result.message.c_str(), stderr);
+  return result.status;
 }

@@ -60,121 +60,12 @@
 #include <bzlib.h>
 #endif
 
-#include "convert.h"
+#include "conversion_model.h"
+#include "engine/convert.h"
+#include "input/formats.h"
+#include "kernels/registry.h"
 
 namespace {
-
-struct Settings {
-  int lineLen;
-  bool noN;
-  bool toUpper;
-  bool oneLine;
-};
-
-std::vector<std::string_view> splitLines(std::string_view in) {
-  std::vector<std::string_view> lines;
-  size_t at = 0;
-  while (at < in.size()) {
-    size_t nl = in.find('\n', at);
-    size_t end = (nl == std::string_view::npos) ? in.size() : nl + 1;
-    lines.push_back(in.substr(at, end - at));
-    at = end;
-  }
-  return lines;
-}
-
-// The annotation a comment line carries: the text from the first "FRAGMENT"
-// to the line end, when the line also holds "->" and that text scans as a
-// word, an integer, the arrow and an integer.
-bool fragmentOf(std::string_view line, std::string& frag) {
-  size_t at = line.find("FRAGMENT");
-  if (at == std::string_view::npos || line.find("->") == std::string_view::npos) return false;
-  std::string text(line.substr(at));
-  std::vector<char> word(text.size() + 1);
-  int from = 0, to = 0;
-  if (std::sscanf(text.c_str(), "%s %d -> %d", word.data(), &from, &to) != 3) return false;
-  frag = text;
-  return true;
-}
-
-// The first word of a name line, as "%s" scans it from the line's C string.
-std::string firstWord(std::string_view line) {
-  std::string text(line);
-  const char* p = text.c_str();
-  while (*p && std::isspace(static_cast<unsigned char>(*p))) ++p;
-  const char* q = p;
-  while (*q && !std::isspace(static_cast<unsigned char>(*q))) ++q;
-  return std::string(p, q);
-}
-
-// The input as LF text: without a byte-order mark at the very start, and,
-// when the first line break is a lone CR, with every CR, LF and CRLF made
-// one LF.
-std::string lfText(std::string_view in) {
-  if (in.substr(0, 3) == "\xEF\xBB\xBF") in.remove_prefix(3);
-  size_t at = in.find_first_of("\r\n");
-  if (at == std::string_view::npos || in[at] == '\n' || in.substr(at, 2) == "\r\n")
-    return std::string(in);
-  std::string text;
-  for (size_t i = 0; i < in.size(); ++i) {
-    if (in[i] != '\r') {
-      text += in[i];
-    } else {
-      text += '\n';
-      if (in.substr(i + 1, 1) == "\n") ++i;
-    }
-  }
-  return text;
-}
-
-int model(std::string_view raw, const Settings& s, std::string& out) {
-  const std::string in = lfText(raw);
-  std::vector<std::string_view> lines = splitLines(in);
-  size_t i = 0;
-  while (i < lines.size() && lines[i].size() <= 1) ++i;
-  if (i == lines.size()) return kConvertNoContent;
-  if (lines[i][0] != ';' && lines[i][0] != '>') return kConvertNotFormat;
-
-  long iCnt = 0;
-  std::string frag;
-  while (i < lines.size()) {
-    std::string_view line = lines[i++];
-    if (line[0] == ';') {
-      fragmentOf(line, frag);
-      while (i < lines.size() && lines[i][0] == ';') fragmentOf(lines[i++], frag);
-      if (i == lines.size()) break;  // ends inside the comment block
-      if (iCnt > 0) out += '\n';
-      out += '>';
-      out += firstWord(lines[i++]);
-      if (frag.empty()) {
-        out += '\n';
-      } else {
-        out += ' ';
-        out += frag;
-        frag.clear();
-      }
-      iCnt = 0;
-    } else if (line[0] == '>') {
-      if (iCnt > 0) out += '\n';
-      out += line;
-      iCnt = 0;
-    } else {
-      for (unsigned char c : line) {
-        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (!letter && c != '-') continue;
-        if (s.noN && (c == 'n' || c == 'N')) continue;
-        if (iCnt >= s.lineLen) {
-          if (!s.oneLine) out += '\n';
-          iCnt = 0;
-        }
-        out += static_cast<char>(s.toUpper && c >= 'a' && c <= 'z' ? c - 32 : c);
-        ++iCnt;
-      }
-    }
-  }
-  out += '\n';
-  return kConvertOk;
-}
 
 // Decompresses gzip members one after another into `out`, as far as they
 // go. False when the data is damaged: a bad member, a member cut short, or
@@ -365,39 +256,34 @@ bool wanted(const char* name) {
   return true;
 }
 
-const Format* formatOf(const uint8_t* p, size_t n) {
+// The reference decoder of each format the engine has built in.
+bool (*referenceDecoder(const char* name))(const uint8_t*, size_t, std::string&) {
+  if (std::strcmp(name, "gzip") == 0) return gzipReference;
 #ifdef QUENBREL_HAVE_ZSTD
-  static const Format zstd{unzstd, nullptr, "zstd"};
-#else
-  static const Format zstd{
-      nullptr, "Input is zstd-compressed, but quenbrel was built without zstd support (libzstd).\n",
-      "zstd"};
+  if (std::strcmp(name, "zstd") == 0) return unzstd;
 #endif
 #ifdef QUENBREL_HAVE_XZ
-  static const Format xz{unxz, nullptr, "xz"};
-#else
-  static const Format xz{
-      nullptr, "Input is xz-compressed, but quenbrel was built without xz support (liblzma).\n",
-      "xz"};
+  if (std::strcmp(name, "xz") == 0) return unxz;
 #endif
 #ifdef QUENBREL_HAVE_BZIP2
-  static const Format bzip2{unbzip2, nullptr, "bzip2"};
-#else
-  static const Format bzip2{
-      nullptr,
-      "Input is bzip2-compressed, but quenbrel was built without bzip2 support (libbz2).\n",
-      "bzip2"};
+  if (std::strcmp(name, "bzip2") == 0) return unbzip2;
 #endif
-  static const Format gzip{gzipReference, nullptr, "gzip"};
-  if (n >= 2 && p[0] == 0x1f && p[1] == 0x8b) return &gzip;
-  if (n >= 4 && std::memcmp(p, "\x28\xb5\x2f\xfd", 4) == 0) return &zstd;
-  if (n >= 4 && (p[0] & 0xf0) == 0x50 && std::memcmp(p + 1, "\x2a\x4d\x18", 3) == 0) return &zstd;
-  if (n >= 6 && std::memcmp(p,
-                            "\xfd"
-                            "7zXZ\0",
-                            6) == 0)
-    return &xz;
-  if (n >= 4 && std::memcmp(p, "BZh", 3) == 0 && p[3] >= '1' && p[3] <= '9') return &bzip2;
+  return nullptr;
+}
+
+// The format whose magic opens `p`, from the engine's own table, or null.
+const Format* formatOf(const uint8_t* p, size_t n) {
+  static std::vector<Format> formats;
+  if (formats.empty()) {
+    for (const InputFormat& f : inputFormats()) {
+      formats.push_back({f.open ? referenceDecoder(f.name) : nullptr, f.missing, f.name});
+    }
+  }
+  size_t row = 0;
+  for (const InputFormat& f : inputFormats()) {
+    if (n >= f.magicSize && agreesWithMagic(f, p, n)) return &formats[row];
+    ++row;
+  }
   return nullptr;
 }
 
@@ -546,12 +432,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Mostly short lines, where breaks happen; a few huge lengths as well.
   static const int kLongLengths[] = {4096, 8192, 65536, 1 << 20, 2147483646, 2147483647};
   int lineLen = data[1] < 250 ? 5 + data[1] : kLongLengths[data[1] - 250];
-  Settings s{lineLen, (data[0] & 1) != 0, (data[0] & 2) != 0, (data[0] & 4) != 0};
+  ConvertOptions s;
+  s.lineLen = lineLen;
+  s.dropN = (data[0] & 1) != 0;
+  s.upperCase = (data[0] & 2) != 0;
+  s.oneLine = (data[0] & 4) != 0;
   bool inPieces = (data[0] & 8) != 0;
-  static const ConvertKernel kLoops[] = {kKernelAuto, kKernelPortable, kKernelSsse3,
-                                         kKernelAvx2, kKernelAvx512,   kKernelNeon};
-  ConvertKernel loop = kLoops[((data[0] >> 4) & 7) % 6];
-  if (!convertKernelSupported(loop)) loop = kKernelPortable;
+  // 0: the engine's own choice; else a kernel of the list, the portable one
+  // when the processor lacks it.
+  kernels::KernelList all = kernels::allKernels();
+  size_t pick = ((data[0] >> 4) & 7) % (static_cast<size_t>(all.end() - all.begin()) + 1);
+  if (pick > 0) {
+    const kernels::Kernel& k = all.begin()[pick - 1];
+    s.kernel = kernels::runsOn(k, kernels::cpuFeatures()) ? &k : &all.end()[-1];
+  }
   uint32_t seed = data[2];
   const uint8_t* text = data + 3;
   size_t textSize = size - 3;
@@ -572,19 +466,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char* outBuf = nullptr;
   size_t outLen = 0;
   FILE* out = open_memstream(&outBuf, &outLen);
-  char* errBuf = nullptr;
-  size_t errLen = 0;
-  FILE* err = open_memstream(&errBuf, &errLen);
-  if (out == nullptr || err == nullptr) std::abort();
+  if (out == nullptr) std::abort();
 
-  FILE* savedStderr = stderr;
-  stderr = err;
-  int status = convertWith(in, out, s.lineLen, s.noN, s.toUpper, s.oneLine, loop);
-  stderr = savedStderr;
-  std::fclose(err);
-  std::string got(outBuf, outLen), messages(errBuf, errLen);
+  ConvertResult result = convert(in, out, s);
+  int status = result.status;
+  const std::string& messages = result.message;
+  std::string got(outBuf, outLen);
   std::free(outBuf);
-  std::free(errBuf);
 
   std::string_view plain(reinterpret_cast<const char*>(text), textSize);
   std::string unpacked;
@@ -598,8 +486,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     damaged = !f->decode(text, textSize, unpacked);
     plain = unpacked;
   }
-  std::string want;
-  int wantStatus = model(plain, s, want);
+  model::Outcome modelled = model::convert(std::string(plain), s);
+  const std::string& want = modelled.out;
+  int wantStatus = modelled.status;
 
   if (damaged && status == kConvertReadFailed) {
     // Only the xz memory limit and the zstd window limit have messages of

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "convert.h"
+#include "engine/convert.h"
 #include "functions.h"
 
 namespace {
@@ -112,27 +112,27 @@ int main(int argc, char** argv) {
   if (const char* request = findInfoRequest(argv)) return answerInfoRequest(request, argv[0]);
 
   ARGMAP amap;
-  int lineLen = 70;
+  ConvertOptions options;
 
   // A missing -n value is reported by the collector; the run goes on.
   getoptions(argv, amap, 1, "-n");
   getflags(argv, amap, 3, "-unseq", "-uc", "-ol");
-  bool toUpper = amap.count("-uc") > 0;
-  bool oneLine = amap.count("-ol") > 0;
-  bool noN = amap.count("-unseq") > 0;
+  options.upperCase = amap.count("-uc") > 0;
+  options.oneLine = amap.count("-ol") > 0;
+  options.dropN = amap.count("-unseq") > 0;
 
   ARGMAP::const_iterator n = amap.find("-n");
   if (n != amap.end()) {
-    if (!parseLineLen(n->second.c_str(), lineLen)) {
+    if (!parseLineLen(n->second.c_str(), options.lineLen)) {
       std::fprintf(stderr, "Bad argument '%s' to -n option\n", n->second.c_str());
       usage(argv[0]);
       return kBadInput;
     }
-    if (lineLen <= 4) lineLen = 70;
+    if (options.lineLen <= 4) options.lineLen = 70;
   }
 
-  FILE* FIG = nullptr;
-  char** args = assigninput(FIG, argv);
+  FILE* input = nullptr;
+  char** args = assigninput(input, argv);
   if (args == nullptr) {
     std::fputs("Failed to asign input.\n", stderr);
     usage(argv[0]);
@@ -140,18 +140,20 @@ int main(int argc, char** argv) {
   }
 
   char* outName = args[1];
-  if (outName != nullptr && outName[0] != '-' && namesInputFile(outName, FIG)) {
+  if (outName != nullptr && outName[0] != '-' && namesInputFile(outName, input)) {
     std::fprintf(stderr, "Refusing to overwrite the input file %s\n", outName);
     std::fputs("Failed to asign output.\n", stderr);
     usage(argv[0]);
     return kBadOutput;
   }
-  FILE* FFASTA = nullptr;
-  if (assignoutput(FFASTA, args) == nullptr) {
+  FILE* output = nullptr;
+  if (assignoutput(output, args) == nullptr) {
     std::fputs("Failed to asign output.\n", stderr);
     usage(argv[0]);
     return kBadOutput;
   }
 
-  return convert(FIG, FFASTA, lineLen, noN, toUpper, oneLine);
+  ConvertResult result = convert(input, output, options);
+  std::fputs(result.message.c_str(), stderr);
+  return result.status;
 }

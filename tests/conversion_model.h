@@ -9,14 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace model {
+#include "engine/convert.h"
 
-struct Settings {
-  int lineLen = 70;
-  bool noN = false;
-  bool toUpper = false;
-  bool oneLine = false;
-};
+namespace model {
 
 struct Outcome {
   int status = 0;
@@ -72,7 +67,7 @@ inline std::string modelName(const std::string& line) {
   return name.data();
 }
 
-inline Outcome convert(const std::string& in, const Settings& s) {
+inline Outcome convert(const std::string& in, const ConvertOptions& s) {
   std::vector<std::string> lines = physicalLines(lfText(in));
   size_t i = 0;
   while (i < lines.size() && lines[i].size() <= 1) ++i;
@@ -103,13 +98,13 @@ inline Outcome convert(const std::string& in, const Settings& s) {
     } else {
       for (unsigned char c : line) {
         bool keep = (c < 128 && std::isalpha(c)) || c == '-';
-        if (s.noN && (c == 'n' || c == 'N')) keep = false;
+        if (s.dropN && (c == 'n' || c == 'N')) keep = false;
         if (!keep) continue;
         if (iCnt >= s.lineLen) {
           if (!s.oneLine) out += '\n';
           iCnt = 0;
         }
-        out += static_cast<char>(s.toUpper ? std::toupper(c) : c);
+        out += static_cast<char>(s.upperCase ? std::toupper(c) : c);
         ++iCnt;
       }
     }

@@ -3,6 +3,7 @@
 // reads, and its output held against a plain line-at-a-time statement of the
 // conversion on large, varied inputs, so that lines, words and marks falling
 // across the engine's internal reads are covered.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,17 +16,16 @@
 #include <vector>
 
 #include "conversion_model.h"
-#include "convert.h"
+#include "engine/convert.h"
 #include "test_util.h"
 
 namespace {
-
-using model::Settings;
 
 struct Converted {
   int status = -1;
   std::string out;
   std::string err;
+  bool inputClosed = false;  // the engine closed the input it was given
 };
 
 // Converts `input` read through `in` into a fresh file; convert() closes the
@@ -36,19 +36,22 @@ const testutil::TempDir& scratch() {
   return dir;
 }
 
-Converted convertFrom(FILE* in, const Settings& s) {
+Converted convertFrom(FILE* in, const ConvertOptions& s) {
   Converted c;
   std::string outPath = scratch().file("out.fa");
   FILE* out = std::fopen(outPath.c_str(), "w");
   if (out == nullptr) return c;
-  testutil::StderrCapture err;
-  c.status = convert(in, out, s.lineLen, s.noN, s.toUpper, s.oneLine);
-  c.err = err.text();
+  int inFd = fileno(in);
+  ConvertResult r = convert(in, out, s);
+  c.inputClosed = inFd >= 0 && fcntl(inFd, F_GETFD) == -1;
+  c.status = r.status;
+  c.err = r.message;
   c.out = testutil::readFile(outPath);
   return c;
 }
 
-Converted convertText(const std::string& input, const Settings& s = {70, false, false, false}) {
+Converted convertText(const std::string& input,
+                      const ConvertOptions& s = {70, false, false, false}) {
   std::string inPath = scratch().file("in.ig");
   testutil::writeFile(inPath, input);
   FILE* in = std::fopen(inPath.c_str(), "r");
@@ -57,7 +60,7 @@ Converted convertText(const std::string& input, const Settings& s = {70, false, 
 }
 
 // What the reference model says, with the engine's message for status 3.
-Converted model(const std::string& input, const Settings& s) {
+Converted model(const std::string& input, const ConvertOptions& s) {
   model::Outcome m = model::convert(input, s);
   Converted c;
   c.status = m.status;
@@ -80,7 +83,7 @@ void expectSame(const Converted& actual, const Converted& expected) {
                 << "\n  expected: " << testing::PrintToString(expected.out.substr(from, 80));
 }
 
-const Settings kSettings[] = {
+const ConvertOptions kSettings[] = {
     {70, false, false, false},
     {5, true, true, false},
     {13, false, true, true},
@@ -193,6 +196,8 @@ TEST(Convert, ReturnsItsStatus) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
+    // On every path the engine closes the input it was handed.
+    EXPECT_TRUE(r.inputClosed);
   }
 }
 
@@ -213,9 +218,9 @@ TEST(Convert, WriteFailure) {
   FILE* out = std::fopen("/dev/full", "w");
   ASSERT_NE(in, nullptr);
   ASSERT_NE(out, nullptr);
-  testutil::StderrCapture err;
-  EXPECT_EQ(convert(in, out, 70, false, false, false), 20);
-  EXPECT_EQ(err.text(), "Failed to write output.\n");
+  ConvertResult r = convert(in, out, ConvertOptions());
+  EXPECT_EQ(r.status, 20);
+  EXPECT_EQ(r.message, "Failed to write output.\n");
 }
 
 // A stream with no descriptor behind it is read like any other.
@@ -260,7 +265,7 @@ TEST(Convert, GeneratedInputs) {
   for (unsigned seed = 1; seed <= 12; ++seed) {
     InputGenerator gen(seed);
     std::string input = gen.input(250000 + seed * 40000);
-    for (const Settings& s : kSettings) {
+    for (const ConvertOptions& s : kSettings) {
       SCOPED_TRACE("seed " + std::to_string(seed) + ", line length " + std::to_string(s.lineLen));
       expectSame(convertText(input, s), model(input, s));
     }
@@ -289,6 +294,8 @@ TEST(Convert, MarksAcrossReadBoundaries) {
           ">" + pad + "\rAC\r\n;c\r\nNM\r\nGT\r",
           ";" + pad + " FRAGMENT 1 -> 2\r\nN\rA\r",
           ";" + pad + " FRAGMENT 1 -> 2\rN\r\nA\r",
+          // A CRLF across the edge after the first line settled on CR.
+          ">h\rAC\r" + pad.substr(7) + "\r;c\r\nNM\r\nGT\r",
       };
       for (const std::string& input : inputs) {
         expectSame(convertText(input, kSettings[2]), model(input, kSettings[2]));

@@ -12,29 +12,28 @@
 #include <vector>
 
 #include "conversion_model.h"
-#include "convert.h"
+#include "engine/convert.h"
+#include "kernels/registry.h"
 #include "test_util.h"
 
 namespace {
 
 using model::Outcome;
-using model::Settings;
 
-// Runs the engine in-process. `viaDescriptor` picks a tmpfile input (read
-// through its descriptor) or a memory stream (read through stdio).
 // The packing kernels this processor can run, the portable one included;
 // all must give the same bytes.
-std::vector<ConvertKernel> supportedLoops() {
-  std::vector<ConvertKernel> loops;
-  for (ConvertKernel loop :
-       {kKernelPortable, kKernelSsse3, kKernelAvx2, kKernelAvx512, kKernelNeon}) {
-    if (convertKernelSupported(loop)) loops.push_back(loop);
+std::vector<const kernels::Kernel*> supportedKernels() {
+  std::vector<const kernels::Kernel*> found;
+  for (const kernels::Kernel& k : kernels::allKernels()) {
+    if (kernels::runsOn(k, kernels::cpuFeatures())) found.push_back(&k);
   }
-  return loops;
+  return found;
 }
 
-Outcome engine(const std::string& in, const Settings& s, bool viaDescriptor,
-               ConvertKernel simd = kKernelAuto) {
+// Runs the engine in-process with the settings `s` (and their kernel).
+// `viaDescriptor` picks a tmpfile input (read through its descriptor) or a
+// memory stream (read through stdio).
+Outcome engine(const std::string& in, const ConvertOptions& s, bool viaDescriptor) {
   FILE* input = nullptr;
   if (viaDescriptor) {
     input = std::tmpfile();
@@ -47,10 +46,8 @@ Outcome engine(const std::string& in, const Settings& s, bool viaDescriptor,
   char* buf = nullptr;
   size_t len = 0;
   FILE* output = open_memstream(&buf, &len);
-  testutil::StderrCapture quiet;
   Outcome r;
-  r.status = convertWith(input, output, s.lineLen, s.noN, s.toUpper, s.oneLine, simd);
-  quiet.text();
+  r.status = convert(input, output, s).status;
   r.out.assign(buf, len);
   std::free(buf);
   return r;
@@ -63,12 +60,12 @@ class Generator {
   int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
   bool chance(int percent) { return uniform(1, 100) <= percent; }
 
-  Settings settings() {
-    Settings s;
+  ConvertOptions settings() {
+    ConvertOptions s;
     int pick = uniform(0, 9);
     s.lineLen = pick < 6 ? uniform(5, 80) : (pick < 9 ? 70 : uniform(81, 300000));
-    s.noN = chance(30);
-    s.toUpper = chance(30);
+    s.dropN = chance(30);
+    s.upperCase = chance(30);
     s.oneLine = chance(20);
     return s;
   }
@@ -197,16 +194,16 @@ class Generator {
 
 TEST(Differential, EngineMatchesModelOnRandomInputs) {
   const int kCases = 3000;
-  const std::vector<ConvertKernel> loops = supportedLoops();
+  const std::vector<const kernels::Kernel*> loops = supportedKernels();
   for (int seed = 1; seed <= kCases; ++seed) {
     Generator gen(static_cast<unsigned>(seed));
-    Settings s = gen.settings();
+    ConvertOptions s = gen.settings();
     std::string in = gen.input();
     Outcome want = model::convert(in, s);
     // Halved so that every loop meets both kinds of input stream.
-    ConvertKernel loop = loops[static_cast<size_t>(seed / 2) % loops.size()];
-    Outcome got = engine(in, s, seed % 2 == 0, loop);
-    ASSERT_EQ(got.status, want.status) << "seed " << seed << ", kernel " << convertKernelName(loop);
+    s.kernel = loops[static_cast<size_t>(seed / 2) % loops.size()];
+    Outcome got = engine(in, s, seed % 2 == 0);
+    ASSERT_EQ(got.status, want.status) << "seed " << seed << ", kernel " << s.kernel->name;
     ASSERT_EQ(got.out.size(), want.out.size()) << "seed " << seed;
     ASSERT_TRUE(got.out == want.out) << "seed " << seed;
   }
@@ -216,7 +213,7 @@ TEST(Differential, EngineMatchesModelOnRandomInputs) {
 // every position around the engine's block boundaries.
 TEST(Differential, RecordsAcrossBlockBoundaries) {
   const size_t kBlock = 128 * 1024;
-  Settings s;
+  ConvertOptions s;
   s.lineLen = 60;
   for (size_t shift = 0; shift < 40; ++shift) {
     std::string in = ">h\n" + std::string(kBlock - 3 - 20 + shift, 'a') +
@@ -226,6 +223,40 @@ TEST(Differential, RecordsAcrossBlockBoundaries) {
     ASSERT_EQ(got.status, want.status) << shift;
     ASSERT_TRUE(got.out == want.out) << "shift " << shift;
   }
+}
+
+// The kernel chosen for each set of processor features: the widest one
+// whose every feature is there. A row whose kernel this build lacks (the
+// other family's, or all but the portable one in a portable-only build) is
+// passed over.
+TEST(Kernels, ChoiceFollowsTheFeatureBits) {
+  using namespace kernels;  // NOLINT(google-build-using-namespace): the feature bits
+  const unsigned kAvx512 = kCpuAvx512f | kCpuAvx512bw | kCpuAvx512vbmi2;
+  struct Row {
+    const char* what;
+    unsigned features;
+    const char* kernel;
+  };
+  const Row rows[] = {
+      {"no features", 0, "portable"},
+      {"SSSE3", kCpuSsse3, "ssse3"},
+      {"AVX2 and SSSE3", kCpuSsse3 | kCpuAvx2, "avx2"},
+      {"AVX2 alone", kCpuAvx2, "avx2"},
+      {"everything", kCpuSsse3 | kCpuAvx2 | kAvx512, "avx512"},
+      {"AVX-512 without VBMI2", kCpuSsse3 | kCpuAvx2 | kCpuAvx512f | kCpuAvx512bw, "avx2"},
+      {"AVX-512 without BW", kCpuSsse3 | kCpuAvx2 | kCpuAvx512f | kCpuAvx512vbmi2, "avx2"},
+      {"AVX-512 without F", kCpuSsse3 | kCpuAvx2 | kCpuAvx512bw | kCpuAvx512vbmi2, "avx2"},
+      {"AVX-512 alone", kAvx512, "avx512"},
+      {"AVX-512 and SSSE3, no AVX2", kCpuSsse3 | kAvx512, "avx512"},
+      {"NEON", kCpuNeon, "neon"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (findKernel(row.kernel) == nullptr) continue;
+    EXPECT_STREQ(chooseKernel(row.features).name, row.kernel);
+  }
+  // This processor: a kernel it runs.
+  EXPECT_TRUE(runsOn(chooseKernel(cpuFeatures()), cpuFeatures()));
 }
 
 }  // namespace

@@ -48,13 +48,15 @@ TEST(InfoRequest, AnsweredOnStandardOutputWherever) {
       {{"-", "OUT", "-ol", "--version"}, false},
   };
   for (const Answered& c : cases) {
+    // The input is a copy: were a request not answered, a word could turn
+    // into the output operand and overwrite the file it names.
     TempDir tmp;
+    const std::string sample = testutil::sample();
+    ASSERT_TRUE(testutil::writeFile(tmp.file("in.ig"), sample));
     std::vector<std::string> argv{kBin};
     std::string trace;
     for (const std::string& w : c.words) {
-      argv.push_back(w == "IN"    ? QUENBREL_SOURCE_DIR "/examples/sample.ig"
-                     : w == "OUT" ? tmp.file("out.fa")
-                                  : w);
+      argv.push_back(w == "IN" ? tmp.file("in.ig") : w == "OUT" ? tmp.file("out.fa") : w);
       trace += " " + w;
     }
     SCOPED_TRACE(trace);
@@ -63,6 +65,7 @@ TEST(InfoRequest, AnsweredOnStandardOutputWherever) {
     EXPECT_EQ(r.out, c.help ? usageFor("quenbrel") : kVersion);
     EXPECT_EQ(r.err, "");
     EXPECT_NE(access(tmp.file("out.fa").c_str(), F_OK), 0) << "an output file was created";
+    EXPECT_EQ(testutil::readFile(tmp.file("in.ig")), sample) << "the input was written";
   }
 }
 

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testutil {
@@ -118,6 +119,7 @@ struct RunResult {
 // with an error instead of killing it.
 struct Stdio {
   std::string in, out, err;
+  int inFd = -1;
   int outFd = -1;
   bool ignoreSigpipe = false;
 };
@@ -131,7 +133,11 @@ struct Stdio {
 inline int spawnAndWait(const std::vector<std::string>& argv, const Stdio& io) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (!io.in.empty()) posix_spawn_file_actions_addopen(&actions, 0, io.in.c_str(), O_RDONLY, 0);
+  if (io.inFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, io.inFd, 0);
+  } else if (!io.in.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 0, io.in.c_str(), O_RDONLY, 0);
+  }
   if (io.outFd >= 0) {
     posix_spawn_file_actions_adddup2(&actions, io.outFd, 1);
     if (io.outFd != 1) posix_spawn_file_actions_addclose(&actions, io.outFd);
@@ -180,6 +186,42 @@ inline RunResult run(const std::vector<std::string>& argv, const std::string& in
   io.err = tmp.file("stderr");
   r.status = spawnAndWait(argv, io);
   if (stdoutPath.empty()) r.out = readFile(io.out);
+  r.err = readFile(io.err);
+  return r;
+}
+
+// Runs `argv` with standard input from a pipe that is handed `pieces` one
+// at a time, with a pause before each further piece, so that the program
+// gets them in separate reads.
+inline RunResult runPiecewise(const std::vector<std::string>& argv,
+                              const std::vector<std::string>& pieces) {
+  RunResult r;
+  TempDir tmp;
+  int fds[2];
+  // Close-on-exec: the program must hold no write end, or it never sees the
+  // end of its input; its standard input is a copy made for it.
+  if (pipe2(fds, O_CLOEXEC) != 0) return r;
+  std::thread writer([&pieces, fd = fds[1]] {
+    // A program that stops reading early makes a write fail, not the
+    // test program die.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      if (i > 0) usleep(200 * 1000);
+      if (write(fd, pieces[i].data(), pieces[i].size()) < 0) break;
+    }
+    close(fd);
+  });
+  Stdio io;
+  io.inFd = fds[0];
+  io.out = tmp.file("stdout");
+  io.err = tmp.file("stderr");
+  r.status = spawnAndWait(argv, io);
+  writer.join();
+  close(fds[0]);
+  r.out = readFile(io.out);
   r.err = readFile(io.err);
   return r;
 }

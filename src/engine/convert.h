@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: MIT
-// The IG/FASTA to FASTA conversion engine.
-#ifndef QUENBREL_CONVERT_H
-#define QUENBREL_CONVERT_H
+// The IG/FASTA to FASTA conversion engine: its settings, its result and its
+// one entry point.
+#ifndef QUENBREL_ENGINE_CONVERT_H
+#define QUENBREL_ENGINE_CONVERT_H
 
 #include <cstdio>
+#include <string>
+
+namespace kernels {
+struct Kernel;
+}
 
 // Run statuses of the engine; the tool exits with them.
 enum ConvertStatus {
@@ -14,38 +20,30 @@ enum ConvertStatus {
   kConvertWriteFailed = 20,
 };
 
-// Converts the IG or FASTA records read from FIG into FASTA on FFASTA, with
-// `lineLen` residues per output line (at least 5). `noN` drops n and N,
-// `toUpper` upper-cases residues, `oneLine` never breaks a sequence body.
-//
-// Writes its own diagnostics to stderr and returns the run's status. On
-// every path it closes FIG unless it is stdin and FFASTA unless it is stdout
-// (stdout is flushed instead), so the caller must not use them afterwards.
-int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine);
-
-// The residue packing kernels. By default the engine runs the widest this
-// processor has; tests, fuzzers and benchmarks pick each in turn, since all
-// must give the same bytes.
-enum ConvertKernel {
-  kKernelAuto,
-  kKernelPortable,  // plain C++, 8 bytes at a time; every processor
-  kKernelSsse3,     // x86-64: 16-byte blocks, packing by byte shuffle
-  kKernelAvx2,      // x86-64: 32-byte blocks
-  kKernelAvx512,    // x86-64: 64-byte blocks, packing by byte compression (VBMI2)
-  kKernelNeon,      // 64-bit ARM: 16-byte blocks, packing by table lookup
+// What a conversion does: built once by the caller (the entry from the
+// command line) and handed to the engine whole.
+struct ConvertOptions {
+  int lineLen = 70;        // residues per output line, at least 5
+  bool dropN = false;      // drop the residues n and N
+  bool upperCase = false;  // write residues in upper case
+  bool oneLine = false;    // never break a sequence body
+  // The packing kernel (from kernels::allKernels(), one the processor
+  // runs); null: the widest this processor runs.
+  const kernels::Kernel* kernel = nullptr;
 };
 
-// Whether this processor (and system) can run `kernel`.
-bool convertKernelSupported(ConvertKernel kernel);
+// How a conversion ended: its status, and the message to report for it
+// (empty when there is none). The engine writes no message itself.
+struct ConvertResult {
+  int status = kConvertOk;
+  std::string message;
+};
 
-// A short name of `kernel` ("portable", "ssse3", ...), and the kernel of
-// that name (false when there is none).
-const char* convertKernelName(ConvertKernel kernel);
-bool convertKernelByName(const char* name, ConvertKernel* kernel);
+// Converts the IG or FASTA records read from `in` into FASTA on `out`.
+//
+// The engine is done with both streams when it returns: it closes each one,
+// but for the standard streams, which stay open (standard output flushed).
+// A failure to flush or close the output is a write failure.
+ConvertResult convert(FILE* in, FILE* out, const ConvertOptions& options);
 
-// convert() with the kernel chosen by the caller; one the processor lacks
-// must not be asked for.
-int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
-                ConvertKernel kernel);
-
-#endif  // QUENBREL_CONVERT_H
+#endif  // QUENBREL_ENGINE_CONVERT_H

@@ -14,10 +14,11 @@
 // then on and headers are written with LF; otherwise only LF ends a line and
 // a CR is an ordinary byte, as it always was.
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "../input/input.h"
-#include "../kernels/kernel.h"
+#include "../kernels/registry.h"
 #include "../output/output.h"
 #include "convert.h"
 #include "fragment.h"
@@ -37,8 +38,9 @@ enum class Breaks {
 };
 
 enum class State {
-  kFirstLine,     // phase A: at the start of a line, no content seen yet
-  kFirstLineOne,  // phase A: one byte of a line seen, which may be all of it
+  kFirstLine,     // before the first record: at the start of a line
+  kFirstLineOne,  // before the first record: one byte of a line seen, which
+                  // may be all of it
   kLineStart,     // at the start of a line in the record loop
   kSequence,      // inside a sequence line
   kHeader,        // copying a ">" header line
@@ -51,16 +53,14 @@ enum class State {
 
 class Converter {
  public:
-  Converter(FILE* in, FILE* out, int lineLen, bool noN, bool toUpper, bool oneLine,
-            ConvertKernel kernel)
-      : FIG(in),
-        lineLen(lineLen),
-        oneLine(oneLine),
-        pack_(selectPack(kernel, noN, toUpper)),
+  Converter(FILE* in, FILE* out, const ConvertOptions& options)
+      : lineLen_(options.lineLen),
+        oneLine_(options.oneLine),
+        pack_(packFor(options)),
         input_(in),
         out_(out) {}
 
-  int run();
+  ConvertResult run();
 
  private:
   const unsigned char* step(const unsigned char* p, const unsigned char* end);
@@ -83,15 +83,15 @@ class Converter {
   void endNameHeader();
   void beginComment();
   void emitResidues(const unsigned char* p, size_t n);
-  int finish(int status);
+  ConvertResult finish(int status);
+  static PackFn packFor(const ConvertOptions& options);
 
-  FILE* FIG;
-  const int lineLen;
-  const bool oneLine;
+  const int lineLen_;
+  const bool oneLine_;
   const PackFn pack_;
 
-  long iCnt = 0;      // residues on the current, unfinished output line
-  std::string sFrag;  // annotation waiting for the next IG name line
+  long column_ = 0;       // residues on the current, unfinished output line
+  std::string fragment_;  // annotation waiting for the next IG name line
   FragmentScan scan_;
   State state_ = State::kFirstLine;
   Breaks breaks_ = Breaks::kUndecided;
@@ -109,25 +109,25 @@ class Converter {
 // that would not fit on the current one.
 void Converter::emitResidues(const unsigned char* p, size_t n) {
   if (n == 0) return;
-  if (oneLine) {
+  if (oneLine_) {
     out_.put(p, n);
-    // The count keeps cycling through 1..lineLen even though no break is
+    // The count keeps cycling through 1..lineLen_ even though no break is
     // written; only whether it is non-zero matters afterwards.
-    iCnt = (iCnt + static_cast<long>(n) - 1) % lineLen + 1;
+    column_ = (column_ + static_cast<long>(n) - 1) % lineLen_ + 1;
     return;
   }
   // A window's residues with their breaks (at most one per five residues,
   // the shortest line) fit the buffer once it has been flushed.
   unsigned char* w = out_.reserve(n + n / 5 + 1);
   while (n > 0) {
-    if (iCnt >= lineLen) {
+    if (column_ >= lineLen_) {
       *w++ = '\n';
-      iCnt = 0;
+      column_ = 0;
     }
-    size_t k = static_cast<size_t>(lineLen - iCnt);
+    size_t k = static_cast<size_t>(lineLen_ - column_);
     if (k > n) k = n;
     w = copyRun(w, p, k);
-    iCnt += static_cast<long>(k);
+    column_ += static_cast<long>(k);
     p += k;
     n -= k;
   }
@@ -156,8 +156,8 @@ const unsigned char* Converter::sequence(const unsigned char* p, const unsigned 
 }
 
 void Converter::startHeader() {
-  if (iCnt > 0) out_.put('\n');
-  iCnt = 0;
+  if (column_ > 0) out_.put('\n');
+  column_ = 0;
 }
 
 // The first line break in [p, end), or null. While the convention is
@@ -231,7 +231,7 @@ const unsigned char* Converter::comment(const unsigned char* p, const unsigned c
     next = pastBreak(q, end);
   }
   std::string found;
-  if (scan_.take(found)) sFrag.swap(found);
+  if (scan_.take(found)) fragment_.swap(found);
   state_ = State::kAfterComment;
   return next;
 }
@@ -249,14 +249,14 @@ const unsigned char* Converter::afterComment(const unsigned char* p) {
 }
 
 void Converter::endNameHeader() {
-  if (!sFrag.empty()) {
+  if (!fragment_.empty()) {
     out_.put(' ');
-    out_.put(sFrag.data(), sFrag.size());
-    sFrag.clear();
+    out_.put(fragment_.data(), fragment_.size());
+    fragment_.clear();
   } else {
     out_.put('\n');
   }
-  iCnt = 0;
+  column_ = 0;
 }
 
 const unsigned char* Converter::nameSpace(const unsigned char* p, const unsigned char* end) {
@@ -310,7 +310,7 @@ const unsigned char* Converter::lineStart(const unsigned char* p) {
   return p;
 }
 
-// Phase A: lines of one character or less are skipped; the first longer
+// Before the first record, lines of one character or less are skipped; the first longer
 // line must be a comment or a header. A CR that turns out to end a blank
 // line makes the text classic Mac text; one followed by an LF makes the
 // line "\r\n" a line of two characters, as in LF text.
@@ -363,18 +363,26 @@ const unsigned char* Converter::step(const unsigned char* p, const unsigned char
   return end;
 }
 
-// Flushes and closes what the engine was given, turning any failure on the
-// way out into the write status.
-int Converter::finish(int status) {
+// Closes what the engine was given and says how the run ended. A failure
+// to write, also one found only now, turns a run that had something to
+// write into a write failure.
+ConvertResult Converter::finish(int status) {
   bool writeFailed = !out_.close();
-  if (FIG != stdin) std::fclose(FIG);
+  input_.close();
   if (writeFailed && status != kConvertNotFormat && status != kConvertNoContent) {
-    std::fputs("Failed to write output.\n", stderr);
-    return kConvertWriteFailed;
+    return {kConvertWriteFailed, "Failed to write output.\n"};
   }
-  if (status == kConvertReadFailed) std::fputs(input_.message().c_str(), stderr);
-  if (status == kConvertNotFormat) std::fputs("File is not in IG or FASTA format.\n", stderr);
-  return status;
+  switch (status) {
+    case kConvertReadFailed: return {status, input_.message()};
+    case kConvertNotFormat: return {status, "File is not in IG or FASTA format.\n"};
+    default: return {status, ""};
+  }
+}
+
+PackFn Converter::packFor(const ConvertOptions& options) {
+  const kernels::Kernel& kernel =
+      options.kernel ? *options.kernel : kernels::chooseKernel(kernels::cpuFeatures());
+  return kernel.select(options.dropN, options.upperCase);
 }
 
 // Reads the first block: enough of it to tell whether it begins with a
@@ -390,7 +398,7 @@ long Converter::readFirst() {
   }
 }
 
-int Converter::run() {
+ConvertResult Converter::run() {
   long n = readFirst();
   const unsigned char* p = in_;
   if (n >= 3 && std::memcmp(in_, "\xEF\xBB\xBF", 3) == 0) p += 3;
@@ -433,15 +441,8 @@ int Converter::run() {
 
 }  // namespace
 
-int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine) {
-  return convertWith(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kKernelAuto);
-}
-
-int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
-                ConvertKernel kernel) {
+ConvertResult convert(FILE* in, FILE* out, const ConvertOptions& options) {
   // The buffers are large; keep them off the stack.
-  Converter* converter = new Converter(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kernel);
-  int status = converter->run();
-  delete converter;
-  return status;
+  auto converter = std::make_unique<Converter>(in, out, options);
+  return converter->run();
 }

@@ -23,6 +23,10 @@ class Input {
   // compressed data (and on every call after one).
   long read(unsigned char* buf, size_t cap);
 
+  // Closes the stream unless it is stdin, which stays open; nothing is read
+  // after.
+  void close();
+
   // The message to report once read() has returned -1: what went wrong
   // when the decoder knows ("built without ..."), else the plain one.
   std::string message() const;

@@ -24,3 +24,51 @@ CompressedBytes::CompressedBytes(FILE* F, const unsigned char* head, size_t n, s
     : F_(F), cap_(cap < n ? n : cap), head_(n), buf_(new unsigned char[cap_]) {
   std::memcpy(buf_.get(), head, n);
 }
+
+Decoder::Decoder(FILE* F, const unsigned char* head, size_t n, size_t cap, bool seesEnd)
+    : bytes_(F, head, n, cap),
+      w_{bytes_.data(), bytes_.headSize(), nullptr, 0},
+      seesEnd_(seesEnd) {}
+
+long Decoder::read(unsigned char* buf, size_t cap) {
+  if (failed_) return -1;
+  if (ended_) return 0;
+  w_.out = buf;
+  w_.outLeft = cap;
+  while (w_.outLeft > 0) {
+    // The library may hold decoded bytes of its own: input is only wanted
+    // once a step stopped with room left in the output.
+    if (w_.inLeft == 0 && needInput_ && !inputEnded_) {
+      // Deliver what is there before waiting for more input.
+      if (w_.outLeft < cap) break;
+      long n = bytes_.refill();
+      if (n < 0) {
+        failed_ = true;
+        break;
+      }
+      w_.in = bytes_.data();
+      w_.inLeft = static_cast<size_t>(n);
+      inputEnded_ = n == 0;
+      if (inputEnded_ && !seesEnd_) {
+        // Data that stops inside a unit is cut short.
+        (inUnit_ ? failed_ : ended_) = true;
+        break;
+      }
+    }
+    Step step = this->step(w_, inputEnded_);
+    if (step == Step::kFailed) {
+      failed_ = true;
+      break;
+    }
+    if (step == Step::kDataEnded) {
+      ended_ = true;
+      break;
+    }
+    inUnit_ = step != Step::kUnitEnded;
+    needInput_ = !inUnit_ || w_.outLeft > 0;
+  }
+  // Output decoded before a failure is delivered first; the failure
+  // answers the next call.
+  long got = static_cast<long>(cap - w_.outLeft);
+  return (got == 0 && failed_) ? -1 : got;
+}

@@ -5,6 +5,7 @@
 #define QUENBREL_INPUT_SOURCE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -53,6 +54,73 @@ class CompressedBytes {
   size_t cap_;
   size_t head_;
   std::unique_ptr<unsigned char[]> buf_;
+};
+
+// The read loop every decoder shares: refilling the compressed bytes,
+// delivering what was decoded before waiting for more input or before a
+// failure, and the rules for where the data may end. A format implements
+// only its step.
+class Decoder : public InputSource {
+ public:
+  // A decoder owns library state that cannot be copied.
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  long read(unsigned char* buf, size_t cap) final;
+  std::string message() const override { return message_; }
+
+ protected:
+  // Where a step takes compressed bytes from and puts decoded ones; the
+  // step moves both past what it used.
+  struct Window {
+    unsigned char* in;
+    size_t inLeft;
+    unsigned char* out;
+    size_t outLeft;
+    void used(size_t inUsed, size_t outUsed) {
+      in += inUsed;
+      inLeft -= inUsed;
+      out += outUsed;
+      outLeft -= outUsed;
+    }
+  };
+
+  enum class Step {
+    kGoing,      // the unit (member, frame, stream) goes on
+    kUnitEnded,  // a unit ended, its checks passed: what follows must be
+                 // a further unit, or the end of the data
+    kDataEnded,  // the data ended cleanly (formats that see their end)
+    kFailed,     // damaged data, or the library failed
+  };
+
+  // `seesEnd`: the format itself checks that the data ends whole, so its
+  // step goes on being called once the input has ended; otherwise the data
+  // may end only between units.
+  Decoder(FILE* F, const unsigned char* head, size_t n, size_t cap, bool seesEnd);
+
+  // Decodes what it can of `w`. `inputEnded`: no compressed bytes follow
+  // those in the window.
+  virtual Step step(Window& w, bool inputEnded) = 0;
+
+  // A size for the libraries that count in 32 bits. The windows are far
+  // smaller, but say so.
+  static uint32_t count32(size_t n) {
+    return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n);
+  }
+
+  // The message for a failure, when the format knows better than the plain
+  // one.
+  std::string message_ = kReadFailedMessage;
+
+ private:
+  CompressedBytes bytes_;
+  Window w_;
+  const bool seesEnd_;
+  bool inUnit_ = true;       // a unit has begun and not yet ended
+  bool needInput_ = false;   // the last step stopped for want of input
+  bool inputEnded_ = false;  // the compressed bytes are all read
+  bool failed_ = false;
+  bool ended_ = false;
 };
 
 #endif  // QUENBREL_INPUT_SOURCE_H

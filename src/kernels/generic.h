@@ -110,9 +110,9 @@ inline const unsigned char* lineStartMark(uint64_t marks, const unsigned char* b
 // Calls `make` with the -unseq and -uc settings as compile-time constants,
 // so that each kernel is instantiated once per combination.
 template <template <bool, bool> class Kernel>
-PackFn instantiate(bool noN, bool toUpper) {
-  if (noN) return toUpper ? &Kernel<true, true>::pack : &Kernel<true, false>::pack;
-  return toUpper ? &Kernel<false, true>::pack : &Kernel<false, false>::pack;
+PackFn instantiate(bool dropN, bool upperCase) {
+  if (dropN) return upperCase ? &Kernel<true, true>::pack : &Kernel<true, false>::pack;
+  return upperCase ? &Kernel<false, true>::pack : &Kernel<false, false>::pack;
 }
 
 }  // namespace kernels

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The residue packing kernels: one narrow interface, one implementation per
-// instruction-set family, chosen at run time in dispatch.cpp.
+// instruction-set family, listed in registry.cpp.
 #ifndef QUENBREL_KERNELS_KERNEL_H
 #define QUENBREL_KERNELS_KERNEL_H
 
 #include <cstddef>
-
-#include "convert.h"
 
 // A kernel copies the kept residues of [p, end) to `out` (ASCII letters and
 // "-"; without n and N when they are dropped; lower-case letters upper-cased
@@ -20,15 +18,5 @@ using PackFn = const unsigned char* (*)(const unsigned char* p, const unsigned c
                                         unsigned char*& out, bool crEnds);
 
 constexpr size_t kPackSlack = 64;
-
-// Whether this processor (and system) can run `kernel`.
-bool kernelSupported(ConvertKernel kernel);
-
-// The widest kernel this processor runs.
-ConvertKernel bestKernel();
-
-// The packing function of `kernel` (which must be supported) for the
-// settings; never null.
-PackFn selectPack(ConvertKernel kernel, bool noN, bool toUpper);
 
 #endif  // QUENBREL_KERNELS_KERNEL_H

@@ -118,6 +118,6 @@ struct Portable {
 
 }  // namespace
 
-PackFn portablePack(bool noN, bool toUpper) { return instantiate<Portable>(noN, toUpper); }
+PackFn portablePack(bool dropN, bool upperCase) { return instantiate<Portable>(dropN, upperCase); }
 
 }  // namespace kernels

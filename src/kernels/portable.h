@@ -7,7 +7,7 @@
 
 namespace kernels {
 
-PackFn portablePack(bool noN, bool toUpper);
+PackFn portablePack(bool dropN, bool upperCase);
 
 }  // namespace kernels
 

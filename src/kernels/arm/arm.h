@@ -8,11 +8,11 @@
 
 namespace kernels {
 
-// Whether the processor runs the ARM kernel `kernel` (false for others).
-bool armSupported(ConvertKernel kernel);
+// The CpuFeature bits of this processor: NEON, which every 64-bit ARM
+// processor has.
+unsigned armFeatures();
 
-// The packing function of an ARM kernel, or null for other kernels.
-PackFn armPack(ConvertKernel kernel, bool noN, bool toUpper);
+PackFn neonPack(bool dropN, bool upperCase);
 
 }  // namespace kernels
 

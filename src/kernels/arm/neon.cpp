@@ -4,6 +4,7 @@
 #include <arm_neon.h>
 
 #include "../generic.h"
+#include "../registry.h"
 #include "arm.h"
 
 namespace kernels {
@@ -73,10 +74,8 @@ struct Neon {
 
 }  // namespace
 
-bool armSupported(ConvertKernel kernel) { return kernel == kKernelNeon; }
+unsigned armFeatures() { return kCpuNeon; }
 
-PackFn armPack(ConvertKernel kernel, bool noN, bool toUpper) {
-  return kernel == kKernelNeon ? instantiate<Neon>(noN, toUpper) : nullptr;
-}
+PackFn neonPack(bool dropN, bool upperCase) { return instantiate<Neon>(dropN, upperCase); }
 
 }  // namespace kernels

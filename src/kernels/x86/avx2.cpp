@@ -57,6 +57,6 @@ struct Avx2 {
 
 }  // namespace
 
-PackFn avx2Pack(bool noN, bool toUpper) { return instantiate<Avx2>(noN, toUpper); }
+PackFn avx2Pack(bool dropN, bool upperCase) { return instantiate<Avx2>(dropN, upperCase); }
 
 }  // namespace kernels

@@ -56,6 +56,6 @@ struct Avx512 {
 
 }  // namespace
 
-PackFn avx512Pack(bool noN, bool toUpper) { return instantiate<Avx512>(noN, toUpper); }
+PackFn avx512Pack(bool dropN, bool upperCase) { return instantiate<Avx512>(dropN, upperCase); }
 
 }  // namespace kernels

@@ -1,29 +1,20 @@
 // SPDX-License-Identifier: MIT
-// Which x86 kernels this processor runs.
+// The x86 features the kernels need, as this processor has them.
+#include "../registry.h"
 #include "x86.h"
 
 namespace kernels {
 
-bool x86Supported(ConvertKernel kernel) {
-  switch (kernel) {
-    case kKernelSsse3: return __builtin_cpu_supports("ssse3");
-    case kKernelAvx2: return __builtin_cpu_supports("avx2");
-    case kKernelAvx512:
-      // The system has to save the wider registers too, which the check
-      // includes.
-      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-             __builtin_cpu_supports("avx512vbmi2");
-    default: return false;
-  }
-}
-
-PackFn x86Pack(ConvertKernel kernel, bool noN, bool toUpper) {
-  switch (kernel) {
-    case kKernelSsse3: return ssse3Pack(noN, toUpper);
-    case kKernelAvx2: return avx2Pack(noN, toUpper);
-    case kKernelAvx512: return avx512Pack(noN, toUpper);
-    default: return nullptr;
-  }
+unsigned x86Features() {
+  unsigned features = 0;
+  if (__builtin_cpu_supports("ssse3")) features |= kCpuSsse3;
+  if (__builtin_cpu_supports("avx2")) features |= kCpuAvx2;
+  // The system has to save the wider registers too, which these checks
+  // include.
+  if (__builtin_cpu_supports("avx512f")) features |= kCpuAvx512f;
+  if (__builtin_cpu_supports("avx512bw")) features |= kCpuAvx512bw;
+  if (__builtin_cpu_supports("avx512vbmi2")) features |= kCpuAvx512vbmi2;
+  return features;
 }
 
 }  // namespace kernels

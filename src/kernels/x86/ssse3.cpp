@@ -71,6 +71,6 @@ struct Ssse3 {
 
 }  // namespace
 
-PackFn ssse3Pack(bool noN, bool toUpper) { return instantiate<Ssse3>(noN, toUpper); }
+PackFn ssse3Pack(bool dropN, bool upperCase) { return instantiate<Ssse3>(dropN, upperCase); }
 
 }  // namespace kernels

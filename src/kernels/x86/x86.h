@@ -8,11 +8,8 @@
 
 namespace kernels {
 
-// Whether the processor runs the x86 kernel `kernel` (false for others).
-bool x86Supported(ConvertKernel kernel);
-
-// The packing function of an x86 kernel, or null for other kernels.
-PackFn x86Pack(ConvertKernel kernel, bool noN, bool toUpper);
+// The CpuFeature bits of this processor and system.
+unsigned x86Features();
 
 // The SSSE3 loop from `p` on, with marks counted only after `start`; the
 // wider loops finish their ranges with it.
@@ -20,9 +17,9 @@ template <bool kNoN, bool kUpper>
 const unsigned char* ssse3PackFrom(const unsigned char* start, const unsigned char* p,
                                    const unsigned char* end, unsigned char*& out, bool crEnds);
 
-PackFn ssse3Pack(bool noN, bool toUpper);
-PackFn avx2Pack(bool noN, bool toUpper);
-PackFn avx512Pack(bool noN, bool toUpper);
+PackFn ssse3Pack(bool dropN, bool upperCase);
+PackFn avx2Pack(bool dropN, bool upperCase);
+PackFn avx512Pack(bool dropN, bool upperCase);
 
 }  // namespace kernels
 
