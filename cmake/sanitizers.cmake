@@ -8,7 +8,12 @@
 # QUENBREL_FUZZ: builds the libFuzzer targets under fuzz/ (clang only). The
 # whole build is then instrumented for coverage and sanitized, so that the
 # fuzzers see the library code they drive.
+#
+# QUENBREL_TSAN: everything runs under ThreadSanitizer instead, for the
+# paths that read or write on threads of their own; the first report ends
+# the process with a failure.
 option(QUENBREL_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(QUENBREL_TSAN "Build with ThreadSanitizer" OFF)
 option(QUENBREL_FUZZ "Build the libFuzzer targets (needs clang++)" OFF)
 
 if(QUENBREL_FUZZ)
@@ -23,4 +28,12 @@ if(QUENBREL_SANITIZE)
   set(quenbrel_sanitizers -fsanitize=address,undefined)
   add_compile_options(${quenbrel_sanitizers} -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
   add_link_options(${quenbrel_sanitizers})
+endif()
+
+if(QUENBREL_TSAN)
+  if(QUENBREL_SANITIZE)
+    message(FATAL_ERROR "QUENBREL_TSAN and QUENBREL_SANITIZE cannot be combined")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer -g)
+  add_link_options(-fsanitize=thread)
 endif()

@@ -275,7 +275,8 @@ TEST(Convert, GeneratedInputs) {
 // Lines, names, annotations and arrows placed across every offset near the
 // sizes a reader is likely to work in.
 TEST(Convert, MarksAcrossReadBoundaries) {
-  const size_t kEdges[] = {4000, 8192, 65536, 131072, 262144};
+  // The last edge lies where the file is read ahead on a thread.
+  const size_t kEdges[] = {4000, 8192, 65536, 131072, 262144, 1048576};
   for (size_t edge : kEdges) {
     for (size_t k = edge - 12; k <= edge + 2; ++k) {
       SCOPED_TRACE("offset " + std::to_string(k));

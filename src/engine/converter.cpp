@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr size_t kInCap = size_t{128} * 1024;
 // Residues are packed into a small staging area before being wrapped, so
 // that the staging stays in the first-level cache.
 constexpr size_t kStageWindow = size_t{8} * 1024;
@@ -78,7 +77,6 @@ class Converter {
   const unsigned char* findBreak(const unsigned char* p, const unsigned char* end);
   const unsigned char* pastBreak(const unsigned char* q, const unsigned char* end);
   bool isBreak(unsigned char c) const { return c == '\n' || (breaks_ == Breaks::kCr && c == '\r'); }
-  long readFirst();
   void startHeader();
   void endNameHeader();
   void beginComment();
@@ -101,7 +99,6 @@ class Converter {
 
   Input input_;
   Output out_;
-  unsigned char in_[kInCap];
   unsigned char stage_[kStageWindow + kPackSlack];
 };
 
@@ -385,35 +382,24 @@ PackFn Converter::packFor(const ConvertOptions& options) {
   return kernel.select(options.dropN, options.upperCase);
 }
 
-// Reads the first block: enough of it to tell whether it begins with a
-// byte-order mark, which a pipe may deliver in pieces.
-long Converter::readFirst() {
-  static const unsigned char kMark[3] = {0xEF, 0xBB, 0xBF};
-  long n = 0;
-  for (;;) {
-    long more = input_.read(in_ + n, kInCap - static_cast<size_t>(n));
-    if (more < 0) return -1;
-    n += more;
-    if (more == 0 || n >= 3 || std::memcmp(in_, kMark, static_cast<size_t>(n)) != 0) return n;
-  }
-}
-
 ConvertResult Converter::run() {
-  long n = readFirst();
-  const unsigned char* p = in_;
-  if (n >= 3 && std::memcmp(in_, "\xEF\xBB\xBF", 3) == 0) p += 3;
-  size_t held = 0;  // a CR held back from the last block
+  unsigned char* block = nullptr;
+  long n = input_.next(block);
+  const unsigned char* p = block;
+  // The first block holds the whole mark when the input begins with one.
+  if (n >= 3 && std::memcmp(block, "\xEF\xBB\xBF", 3) == 0) p += 3;
+  bool held = false;  // a CR held back from the last block
   bool ended = false;
   while (!ended) {
     if (n < 0) return finish(kConvertReadFailed);
     ended = (n == 0);
-    const unsigned char* end = in_ + held + n;
-    held = 0;
+    const unsigned char* end = block + n;
+    held = false;
     // While the convention is undecided, a CR that ends the block waits for
     // the byte after it, which settles what it is.
     if (!ended && breaks_ == Breaks::kUndecided && end[-1] == '\r') {
       --end;
-      held = 1;
+      held = true;
     }
     while (p < end) {
       p = step(p, end);
@@ -421,9 +407,13 @@ ConvertResult Converter::run() {
     }
     if (out_.failed()) return finish(kConvertWriteFailed);
     if (ended) break;
-    if (held) in_[0] = '\r';
-    n = input_.read(in_ + held, kInCap - held);
-    p = in_;
+    n = input_.next(block);
+    p = block;
+    // The held CR goes in front of the next block, in the room kept there.
+    if (held) {
+      block[-1] = '\r';
+      --p;
+    }
   }
   switch (state_) {
     case State::kFirstLine:

@@ -35,14 +35,27 @@ class MissingSource : public InputSource {
 
 }  // namespace
 
-long Input::read(unsigned char* buf, size_t cap) {
-  if (decoder_) return decoder_->read(buf, cap);
-  long n = readRaw(F_, buf, cap);
-  if (atStart_) n = start(buf, cap, n);
+Input::Input(FILE* F) : F_(F), buf_(new unsigned char[kHead + kBlock]) {}
+
+long Input::next(unsigned char*& data) {
+  if (ahead_) return ahead_->next(data);
+  data = buf_.get() + kHead;
+  if (!atStart_) return read(data, kBlock);
+  atStart_ = false;
+  long n = start(data);
+  // A plain file goes on being read on a thread of its own where that pays.
+  if (n > 0 && !decoder_ && ReadAhead::pays(fileno(F_), kBlock)) {
+    ahead_ = std::make_unique<ReadAhead>(fileno(F_), kBlock, kHead);
+  }
   return n;
 }
 
+long Input::read(unsigned char* buf, size_t cap) {
+  return decoder_ ? decoder_->read(buf, cap) : readRaw(F_, buf, cap);
+}
+
 void Input::close() {
+  ahead_.reset();
   if (F_ != nullptr && F_ != stdin) std::fclose(F_);
   F_ = nullptr;
 }
@@ -51,25 +64,35 @@ std::string Input::message() const {
   return decoder_ ? decoder_->message() : std::string(kReadFailedMessage);
 }
 
-// Looks at the first block for a magic. A pipe may deliver the first bytes
-// on their own; while they are only the start of a magic, further reads
-// decide. The block is then handed to the decoder, which delivers decoded
-// bytes into the same buffer from here on.
-long Input::start(unsigned char* buf, size_t cap, long n) {
-  atStart_ = false;
+// Reads the first block and looks at its first bytes for a magic. A pipe
+// may deliver the first bytes on their own; while they are only the start
+// of a magic, further reads decide. The block is then handed to the
+// decoder, which delivers decoded bytes into the same buffer from here on.
+// Reads go on until the block holds three bytes.
+long Input::start(unsigned char* buf) {
+  constexpr long kFirstMin = 3;
+  long n = readRaw(F_, buf, kBlock);
   while (n > 0 && partMagic(buf, static_cast<size_t>(n))) {
-    long more = readRaw(F_, buf + n, cap - static_cast<size_t>(n));
+    long more = readRaw(F_, buf + n, kBlock - static_cast<size_t>(n));
     if (more < 0) return -1;
     if (more == 0) break;
     n += more;
   }
   if (n <= 0) return n;
-  const InputFormat* format = findFormat(buf, static_cast<size_t>(n));
-  if (format == nullptr) return n;
-  if (format->open == nullptr) {
-    decoder_ = std::make_unique<MissingSource>(format->missing);
-  } else {
-    decoder_ = format->open(F_, buf, static_cast<size_t>(n), cap);
+  if (const InputFormat* format = findFormat(buf, static_cast<size_t>(n))) {
+    if (format->open == nullptr) {
+      decoder_ = std::make_unique<MissingSource>(format->missing);
+      return -1;
+    }
+    decoder_ = format->open(F_, buf, static_cast<size_t>(n), kBlock);
+    n = decoder_->read(buf, kBlock);
   }
-  return decoder_->read(buf, cap);
+  // What comes before a failure is delivered; the failure answers the next
+  // call.
+  while (n > 0 && n < kFirstMin) {
+    long more = read(buf + n, kBlock - static_cast<size_t>(n));
+    if (more <= 0) break;
+    n += more;
+  }
+  return n;
 }

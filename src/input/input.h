@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The engine's input: the bytes of the bound stream, decompressed on the fly
-// when the stream begins with the magic of a compressed format.
+// The engine's input: the bytes of the bound stream, block by block,
+// decompressed on the fly when the stream begins with the magic of a
+// compressed format.
 //
 // The first read looks at the first bytes; plain input then keeps being read
-// straight into the caller's buffer, so it never passes through a decoder.
+// straight into the block the engine converts, so it never passes through a
+// decoder. A plain file is read ahead on a thread of its own where that
+// pays; a pipe or terminal is read as it comes.
 #ifndef QUENBREL_INPUT_INPUT_H
 #define QUENBREL_INPUT_INPUT_H
 
@@ -12,31 +15,43 @@
 #include <memory>
 #include <string>
 
+#include "read_ahead.h"
 #include "source.h"
 
 class Input {
  public:
-  explicit Input(FILE* F) : F_(F) {}
+  // The size of a block, and the room before each for a byte the caller
+  // holds back from the block before.
+  static constexpr size_t kBlock = size_t{128} * 1024;
+  static constexpr size_t kHead = 1;
 
-  // Fills `buf` with up to `cap` bytes of input. Returns the number of bytes
-  // delivered, 0 at the clean end of input, -1 on a read error or damaged
-  // compressed data (and on every call after one).
-  long read(unsigned char* buf, size_t cap);
+  explicit Input(FILE* F);
+
+  // The next block: sets `data` to its first byte and returns its size, 0
+  // at the clean end of input, -1 on a read error or damaged compressed
+  // data (and on every call after one). The block stays valid until the
+  // next call, and data[-1] may be written. The first block holds at least
+  // three bytes, unless the input is shorter, so that a byte-order mark
+  // split over pipe reads is seen whole.
+  long next(unsigned char*& data);
 
   // Closes the stream unless it is stdin, which stays open; nothing is read
   // after.
   void close();
 
-  // The message to report once read() has returned -1: what went wrong
+  // The message to report once next() has returned -1: what went wrong
   // when the decoder knows ("built without ..."), else the plain one.
   std::string message() const;
 
  private:
-  long start(unsigned char* buf, size_t cap, long n);
+  long start(unsigned char* buf);
+  long read(unsigned char* buf, size_t cap);
 
   FILE* F_;
   bool atStart_ = true;                   // nothing has been read yet
+  std::unique_ptr<unsigned char[]> buf_;  // kHead + kBlock
   std::unique_ptr<InputSource> decoder_;  // set when the input is compressed
+  std::unique_ptr<ReadAhead> ahead_;      // set when a plain file is read ahead
 };
 
 #endif  // QUENBREL_INPUT_INPUT_H
