@@ -36,6 +36,24 @@ inline uint64_t letterBytes(uint64_t v) {
   return atLeastA & ~pastZ & ~v & kHigh;
 }
 
+// How many bytes have their high bit set in `high` (only high bits set):
+// the multiplication adds the bytes up into the top one.
+inline int byteCount(uint64_t high) { return static_cast<int>(((high >> 7) * kOnes) >> 56); }
+
+// The bytes of `v` without those whose high bit is set in `dropped`, moved
+// down over the gaps (the first byte in the low bits). Each gap is closed
+// with two shifts, the lowest first; the marks of the gaps above move down
+// with the bytes.
+inline uint64_t closeGaps(uint64_t v, uint64_t dropped) {
+  while (dropped != 0) {
+    int at = lowestBit(dropped) - 7;  // bit offset of the lowest dropped byte
+    uint64_t below = (uint64_t{1} << at) - 1;
+    v = (v & below) | ((v >> 8) & ~below);
+    dropped = (dropped >> 8) & ~below;
+  }
+  return v;
+}
+
 template <bool kNoN, bool kUpper>
 struct Portable {
   static const unsigned char* pack(const unsigned char* p, const unsigned char* end,
@@ -66,49 +84,51 @@ struct Portable {
         w += 16;
         p += 16;
       }
-      if (end - p < 8) break;
-      uint64_t v;
-      std::memcpy(&v, p, 8);  // no alignment assumed
-      uint64_t letters = letterBytes(v);
-      uint64_t kept = letters;
-      if (kNoN) kept &= ~equalBytes(v | (kOnes * 0x20), 'n');
-      // Marks are neither letters nor "-", so a word of residues only is
-      // stored as it is, with no further test.
-      if (kept != kHigh) {
-        if (equalBytes(v, '>') | equalBytes(v, ';')) {
-          // A mark, though not necessarily at a line start: look closer.
-          const unsigned char* stop = packBytes<kNoN, kUpper>(start, p, p + 8, w, crEnds);
-          if (stop < p + 8) {
-            out = w;
-            return stop;
+      // The pair held a dropped byte: both words go one at a time, before
+      // the pair loop is tried again.
+      for (int word = 0; word < 2 && end - p >= 8; ++word) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);  // no alignment assumed
+        uint64_t letters = letterBytes(v);
+        uint64_t kept = letters;
+        if (kNoN) kept &= ~equalBytes(v | (kOnes * 0x20), 'n');
+        // Marks are neither letters nor "-", so a word of residues only is
+        // stored as it is, with no further test.
+        if (kept != kHigh) {
+          if (equalBytes(v, '>') | equalBytes(v, ';')) {
+            // A mark, though not necessarily at a line start: look closer.
+            const unsigned char* stop = packBytes<kNoN, kUpper>(start, p, p + 8, w, crEnds);
+            if (stop < p + 8) {
+              out = w;
+              return stop;
+            }
+            p += 8;
+            continue;
           }
-          p += 8;
-          continue;
+          kept |= equalBytes(v, '-');
         }
-        kept |= equalBytes(v, '-');
-      }
-      // Clearing the case bit of every letter upper-cases the lower-case
-      // ones and leaves the rest as they are.
-      if (kUpper) v &= ~(letters >> 2);
-      uint64_t dropped = kept ^ kHigh;
-      if (dropped == 0) {
-        std::memcpy(w, &v, 8);
-        w += 8;
-      } else if (kLittleEndian && (dropped & (dropped - 1)) == 0) {
-        // One byte dropped, typically the line end of a wrapped sequence:
-        // close the gap with two shifts instead of a byte loop.
-        int at = lowestBit(dropped) - 7;  // bit offset of the dropped byte
-        uint64_t below = (uint64_t{1} << at) - 1;
-        uint64_t packed = (v & below) | ((v >> 8) & ~below);
-        std::memcpy(w, &packed, 8);
-        w += 7;
-      } else {
-        for (int i = 0; i < 8; ++i) {
-          *w = t.out[p[i]];
-          w += t.keep[p[i]];
+        // Clearing the case bit of every letter upper-cases the lower-case
+        // ones and leaves the rest as they are.
+        if (kUpper) v &= ~(letters >> 2);
+        uint64_t dropped = kept ^ kHigh;
+        if (dropped == 0) {
+          std::memcpy(w, &v, 8);
+          w += 8;
+        } else if (kLittleEndian) {
+          // Typically one byte dropped (the line end of a wrapped sequence,
+          // the blank between groups of ten residues): close the gaps with
+          // shifts instead of a byte loop.
+          uint64_t packed = closeGaps(v, dropped);
+          std::memcpy(w, &packed, 8);
+          w += 8 - byteCount(dropped);
+        } else {
+          for (int i = 0; i < 8; ++i) {
+            *w = t.out[p[i]];
+            w += t.keep[p[i]];
+          }
         }
+        p += 8;
       }
-      p += 8;
     }
     const unsigned char* stop = packBytes<kNoN, kUpper>(start, p, end, w, crEnds);
     out = w;
