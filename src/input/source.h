@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 
 // Reads up to `cap` bytes of `F` into `buf`: straight from the descriptor
 // when the stream has one (a pipe then delivers what it holds without
@@ -108,11 +109,12 @@ class Decoder : public InputSource {
     return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n);
   }
 
-  // The message for a failure, when the format knows better than the plain
-  // one.
-  std::string message_ = kReadFailedMessage;
+  // Says what went wrong, when the format knows better than the plain
+  // message.
+  void setMessage(std::string message) { message_ = std::move(message); }
 
  private:
+  std::string message_ = kReadFailedMessage;
   CompressedBytes bytes_;
   Window w_;
   const bool seesEnd_;

@@ -37,9 +37,9 @@ Decoder::Step XzSource::step(Window& w, bool inputEnded) {
   if (rc == LZMA_OK) return Step::kGoing;
   if (rc == LZMA_MEMLIMIT_ERROR) {
     const unsigned long long mib = 1 << 20;
-    message_ = "The xz input needs " + std::to_string((lzma_memusage(&s_) + mib - 1) / mib) +
+    setMessage("The xz input needs " + std::to_string((lzma_memusage(&s_) + mib - 1) / mib) +
                " MiB of memory to decompress, more than the " +
-               std::to_string(kXzMemoryLimit / mib) + " MiB limit.\n";
+               std::to_string(kXzMemoryLimit / mib) + " MiB limit.\n");
   }
   return Step::kFailed;
 }

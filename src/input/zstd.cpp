@@ -29,7 +29,7 @@ Decoder::Step ZstdSource::step(Window& w, bool /*inputEnded*/) {
   w.used(src.pos, dst.pos);
   if (ZSTD_isError(rc)) {
     if (ZSTD_getErrorCode(rc) == ZSTD_error_frameParameter_windowTooLarge)
-      message_ = "The zstd input needs a window larger than the 128 MiB limit.\n";
+      setMessage("The zstd input needs a window larger than the 128 MiB limit.\n");
     return Step::kFailed;
   }
   // 0: a frame ended, its checksum (when it has one) verified.
