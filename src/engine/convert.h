@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+class Sink;
+
 // Run statuses of the engine; the tool exits with them.
 enum ConvertStatus {
   kConvertOk = 0,
@@ -21,7 +23,10 @@ enum ConvertStatus {
 // Writes its own diagnostics to stderr and returns the run's status. On
 // every path it closes FIG unless it is stdin and FFASTA unless it is stdout
 // (stdout is flushed instead), so the caller must not use them afterwards.
-int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine);
+// With `sink`, the output goes there instead of FFASTA (which is then left
+// alone), and the sink is finished on every path.
+int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
+            Sink* sink = nullptr);
 
 // The residue packing kernels. By default the engine runs the widest this
 // processor has; tests, fuzzers and benchmarks pick each in turn, since all
@@ -46,6 +51,6 @@ bool convertKernelByName(const char* name, ConvertKernel* kernel);
 // convert() with the kernel chosen by the caller; one the processor lacks
 // must not be asked for.
 int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
-                ConvertKernel kernel);
+                ConvertKernel kernel, Sink* sink = nullptr);
 
 #endif  // QUENBREL_CONVERT_H

@@ -52,13 +52,14 @@ enum class State {
 class Converter {
  public:
   Converter(FILE* in, FILE* out, int lineLen, bool noN, bool toUpper, bool oneLine,
-            ConvertKernel kernel)
+            ConvertKernel kernel, Sink* sink)
       : FIG(in),
         lineLen(lineLen),
         oneLine(oneLine),
         pack_(selectPack(kernel, noN, toUpper)),
         input_(in),
-        out_(out) {}
+        file_(out),
+        out_(sink ? sink : &file_) {}
 
   int run();
 
@@ -100,6 +101,7 @@ class Converter {
   bool notFormat_ = false;
 
   Input input_;
+  FileSink file_;  // the output stream, unless the caller gave a sink
   Output out_;
   unsigned char in_[kInCap];
   unsigned char stage_[kStageWindow + kPackSlack];
@@ -433,14 +435,15 @@ int Converter::run() {
 
 }  // namespace
 
-int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine) {
-  return convertWith(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kKernelAuto);
+int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
+            Sink* sink) {
+  return convertWith(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kKernelAuto, sink);
 }
 
 int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
-                ConvertKernel kernel) {
+                ConvertKernel kernel, Sink* sink) {
   // The buffers are large; keep them off the stack.
-  Converter* converter = new Converter(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kernel);
+  Converter* converter = new Converter(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kernel, sink);
   int status = converter->run();
   delete converter;
   return status;
