@@ -62,7 +62,8 @@ bool takeLongOptions(char** argv, LongOptions& options, std::string& problem) {
   char** out = argv + 1;
   for (char** a = argv + 1; *a != nullptr;) {
     const char* word = *a;
-    bool longWord = word[0] == '-' && word[1] == '-' && std::isalpha(static_cast<unsigned char>(word[2]));
+    bool longWord =
+        word[0] == '-' && word[1] == '-' && std::isalpha(static_cast<unsigned char>(word[2]));
     if (!longWord || std::strcmp(word, "--help") == 0 || std::strcmp(word, "--version") == 0) {
       *out++ = *a++;
       continue;

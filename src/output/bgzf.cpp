@@ -6,8 +6,8 @@
 
 #include <cstring>
 
-const unsigned char kBgzfEof[28] = {0x1f, 0x8b, 8, 4, 0, 0, 0, 0, 0, 0xff, 6, 0, 'B', 'C',
-                                    2,    0,    0x1b, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+const unsigned char kBgzfEof[28] = {0x1f, 0x8b, 8,    4, 0, 0, 0, 0, 0, 0xff, 6, 0, 'B', 'C',
+                                    2,    0,    0x1b, 0, 3, 0, 0, 0, 0, 0,    0, 0, 0,   0};
 
 namespace {
 
@@ -26,8 +26,7 @@ void putLe32(unsigned char* p, uint32_t v) {
 class ZlibTask : public PoolTask {
  public:
   explicit ZlibTask(int level) {
-    ok_ = deflateInit2(&z_, level > 9 ? 9 : level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) ==
-          Z_OK;
+    ok_ = deflateInit2(&z_, level > 9 ? 9 : level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
   }
   ~ZlibTask() override {
     if (ok_) deflateEnd(&z_);

@@ -18,9 +18,9 @@ class LibdeflateTask : public PoolTask {
   bool run(PoolJob& job) override {
     if (c_ == nullptr) return false;
     uint32_t crc = libdeflate_crc32(0, job.in.get(), job.inLen);
-    size_t n = libdeflate_deflate_compress(c_, job.in.get(), job.inLen,
-                                           job.out.get() + kBgzfHeaderSize,
-                                           kBgzfMemberMax - kBgzfHeaderSize - kBgzfTrailerSize);
+    size_t n =
+        libdeflate_deflate_compress(c_, job.in.get(), job.inLen, job.out.get() + kBgzfHeaderSize,
+                                    kBgzfMemberMax - kBgzfHeaderSize - kBgzfTrailerSize);
     // Zero: it did not fit, so the data goes stored.
     job.outLen = n > 0 ? bgzfFrame(job.out.get(), n, crc, job.inLen)
                        : bgzfStored(job.out.get(), job.in.get(), job.inLen, crc);

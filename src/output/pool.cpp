@@ -13,7 +13,8 @@ OrderedPool::OrderedPool(std::vector<std::unique_ptr<PoolTask>> tasks, size_t sl
   }
   if (tasks_.size() > 1) {
     threads_.reserve(tasks_.size());
-    for (std::unique_ptr<PoolTask>& t : tasks_) threads_.emplace_back(&OrderedPool::work, this, t.get());
+    for (std::unique_ptr<PoolTask>& t : tasks_)
+      threads_.emplace_back(&OrderedPool::work, this, t.get());
   }
 }
 

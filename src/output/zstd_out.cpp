@@ -27,8 +27,8 @@ class ZstdTask : public PoolTask {
 
   bool run(PoolJob& job) override {
     if (c_ == nullptr) return false;
-    size_t n = ZSTD_compress2(c_, job.out.get(), ZSTD_compressBound(kChunk), job.in.get(),
-                              job.inLen);
+    size_t n =
+        ZSTD_compress2(c_, job.out.get(), ZSTD_compressBound(kChunk), job.in.get(), job.inLen);
     if (ZSTD_isError(n)) return false;
     job.outLen = n;
     return true;
