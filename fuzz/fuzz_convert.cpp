@@ -5,7 +5,8 @@
 // bit 2 -ol, bit 3 deliver the input in small pieces, bits 4 to 6 the
 // packing loop, as far as the processor has it, bit 7 compress the text
 // first), byte 1 the line length (5 to 254, or one of a few huge lengths),
-// byte 2 the seed of the piece sizes; the rest is the input text.
+// byte 2 the seed of the piece sizes (its top bits also choose compressed
+// output, below); the rest is the input text.
 //
 // When bit 7 is set, the text's first three bytes say how to compress the
 // rest: the format (gzip, zstd, xz, bzip2: every one the engine has built
@@ -29,6 +30,10 @@
 // written, when handed the input whole, no more than the model writes for the
 // part that could be decompressed. A format that was not built in must be
 // refused with its own message.
+//
+// With bits 6 and 7 of byte 2 both set, the engine writes through the
+// compressing output, BGZF or zstd (bit 5), on one to three workers; what
+// it wrote is decompressed before it is compared.
 //
 // QUENBREL_FUZZ_FORMAT=plain|gzip|zstd|xz|bzip2 in the environment keeps
 // one format's inputs and passes over the others, to spend a run on one
@@ -61,6 +66,7 @@
 #endif
 
 #include "convert.h"
+#include "output/compressed.h"
 
 namespace {
 
@@ -577,14 +583,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* err = open_memstream(&errBuf, &errLen);
   if (out == nullptr || err == nullptr) std::abort();
 
+  std::unique_ptr<Sink> sink;
+  bool zstdOut = false;
+  if ((data[2] & 0xc0) == 0xc0) {
+#ifdef QUENBREL_HAVE_ZSTD
+    zstdOut = (data[2] & 0x20) != 0;
+#endif
+    sink = makeOutputSink(out, zstdOut ? OutputFormat::kZstd : OutputFormat::kBgzf, 1,
+                          1 + data[2] % 3, nullptr);
+  }
+
   FILE* savedStderr = stderr;
   stderr = err;
-  int status = convertWith(in, out, s.lineLen, s.noN, s.toUpper, s.oneLine, loop);
+  int status = convertWith(in, out, s.lineLen, s.noN, s.toUpper, s.oneLine, loop, sink.get());
   stderr = savedStderr;
   std::fclose(err);
   std::string got(outBuf, outLen), messages(errBuf, errLen);
   std::free(outBuf);
   std::free(errBuf);
+  if (sink) {
+    // Every run ends its compressed stream, also one that wrote nothing.
+    std::string packedOut = got;
+    got.clear();
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(packedOut.data());
+    bool read = false;
+#ifdef QUENBREL_HAVE_ZSTD
+    if (zstdOut) read = unzstd(bytes, packedOut.size(), got);
+#endif
+    if (!zstdOut) read = gunzip(bytes, packedOut.size(), got);
+    if (!read || packedOut.empty()) fail("compressed output does not decompress");
+  }
 
   std::string_view plain(reinterpret_cast<const char*>(text), textSize);
   std::string unpacked;

@@ -128,9 +128,9 @@ std::unique_ptr<Sink> makeOutputSink(FILE* F, OutputFormat format, int level, in
                                                     4 * workers + 4, kBgzfChunk, kBgzfMemberMax,
                                                     kBgzfEof, sizeof kBgzfEof, false, index));
   }
-  // zstd chunks are large: one running per worker, one being filled, one
-  // being written.
-  return std::unique_ptr<Sink>(new CompressedSink(std::move(file), std::move(tasks), workers + 2,
+  // zstd chunks are large: one running per worker and one being filled;
+  // the oldest is written as soon as it is done.
+  return std::unique_ptr<Sink>(new CompressedSink(std::move(file), std::move(tasks), workers + 1,
                                                   zstdChunk(), zstdBound(), nullptr, 0, true,
                                                   nullptr));
 }

@@ -12,7 +12,7 @@ namespace {
 
 // Large enough that independent frames cost little against one frame, small
 // enough that the chunks in flight stay within a few MiB.
-constexpr size_t kChunk = size_t{1} << 20;
+constexpr size_t kChunk = size_t{2} << 20;
 
 class ZstdTask : public PoolTask {
  public:
