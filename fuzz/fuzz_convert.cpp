@@ -33,7 +33,8 @@
 //
 // With bits 6 and 7 of byte 2 both set, the engine writes through the
 // compressing output, BGZF or zstd (bit 5), on one to three workers; what
-// it wrote is decompressed before it is compared.
+// it wrote is decompressed before it is compared. Bits 3 and 4 choose the
+// BGZF level.
 //
 // QUENBREL_FUZZ_FORMAT=plain|gzip|zstd|xz|bzip2 in the environment keeps
 // one format's inputs and passes over the others, to spend a run on one
@@ -589,7 +590,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #ifdef QUENBREL_HAVE_ZSTD
     zstdOut = (data[2] & 0x20) != 0;
 #endif
-    sink = makeOutputSink(out, zstdOut ? OutputFormat::kZstd : OutputFormat::kBgzf, 1,
+    // BGZF at levels 0 (stored), 1 (the sequence coder), 2 and 6.
+    static const int kLevels[4] = {0, 1, 2, 6};
+    int level = zstdOut ? 1 : kLevels[(data[2] >> 3) & 3];
+    sink = makeOutputSink(out, zstdOut ? OutputFormat::kZstd : OutputFormat::kBgzf, level,
                           1 + data[2] % 3, nullptr);
   }
 

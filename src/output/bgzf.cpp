@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "huffman.h"
+
 const unsigned char kBgzfEof[28] = {0x1f, 0x8b, 8,    4, 0, 0, 0, 0, 0, 0xff, 6, 0, 'B', 'C',
                                     2,    0,    0x1b, 0, 3, 0, 0, 0, 0, 0,    0, 0, 0,   0};
 
@@ -25,7 +27,7 @@ void putLe32(unsigned char* p, uint32_t v) {
 // members, so that each one stands alone.
 class ZlibTask : public PoolTask {
  public:
-  explicit ZlibTask(int level) {
+  explicit ZlibTask(int level) : level_(level) {
     ok_ = deflateInit2(&z_, level > 9 ? 9 : level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
   }
   ~ZlibTask() override {
@@ -38,6 +40,13 @@ class ZlibTask : public PoolTask {
     if (!ok_ || deflateReset(&z_) != Z_OK) return false;
     uint32_t crc = static_cast<uint32_t>(crc32(0L, job.in.get(), static_cast<uInt>(job.inLen)));
     const size_t room = kBgzfMemberMax - kBgzfHeaderSize - kBgzfTrailerSize;
+    if (level_ == kBgzfLevelSequence) {
+      size_t n = sequence_.deflate(job.in.get(), job.inLen, job.out.get() + kBgzfHeaderSize, room);
+      if (n > 0) {
+        job.outLen = bgzfFrame(job.out.get(), n, crc, job.inLen);
+        return true;
+      }
+    }
     z_.next_in = job.in.get();
     z_.avail_in = static_cast<uInt>(job.inLen);
     z_.next_out = job.out.get() + kBgzfHeaderSize;
@@ -51,6 +60,8 @@ class ZlibTask : public PoolTask {
   }
 
  private:
+  int level_;
+  SequenceDeflater sequence_;
   z_stream z_{};
   bool ok_ = false;
 };

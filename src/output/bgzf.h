@@ -23,9 +23,11 @@ constexpr size_t kBgzfTrailerSize = 8;
 extern const unsigned char kBgzfEof[28];
 
 // Levels: 0 stores, 1 is the fastest, 12 the smallest (zlib, where it
-// does the work, stops at 9).
+// does the work, stops at 9). At 1, sequence text is coded with Huffman
+// codes alone (huffman.h), other text by the library at its level 1.
 constexpr int kBgzfLevelMin = 0;
 constexpr int kBgzfLevelMax = 12;
+constexpr int kBgzfLevelSequence = 1;
 
 // Frames the raw deflate data already written at out + kBgzfHeaderSize
 // (`deflated` bytes) into a member: header with the member's size, then

@@ -5,12 +5,13 @@
 #include <libdeflate.h>
 
 #include "bgzf.h"
+#include "huffman.h"
 
 namespace {
 
 class LibdeflateTask : public PoolTask {
  public:
-  explicit LibdeflateTask(int level) : c_(libdeflate_alloc_compressor(level)) {}
+  explicit LibdeflateTask(int level) : level_(level), c_(libdeflate_alloc_compressor(level)) {}
   ~LibdeflateTask() override { libdeflate_free_compressor(c_); }
   LibdeflateTask(const LibdeflateTask&) = delete;
   LibdeflateTask& operator=(const LibdeflateTask&) = delete;
@@ -18,9 +19,12 @@ class LibdeflateTask : public PoolTask {
   bool run(PoolJob& job) override {
     if (c_ == nullptr) return false;
     uint32_t crc = libdeflate_crc32(0, job.in.get(), job.inLen);
-    size_t n =
-        libdeflate_deflate_compress(c_, job.in.get(), job.inLen, job.out.get() + kBgzfHeaderSize,
-                                    kBgzfMemberMax - kBgzfHeaderSize - kBgzfTrailerSize);
+    const size_t room = kBgzfMemberMax - kBgzfHeaderSize - kBgzfTrailerSize;
+    unsigned char* deflated = job.out.get() + kBgzfHeaderSize;
+    size_t n = 0;
+    if (level_ == kBgzfLevelSequence)
+      n = sequence_.deflate(job.in.get(), job.inLen, deflated, room);
+    if (n == 0) n = libdeflate_deflate_compress(c_, job.in.get(), job.inLen, deflated, room);
     // Zero: it did not fit, so the data goes stored.
     job.outLen = n > 0 ? bgzfFrame(job.out.get(), n, crc, job.inLen)
                        : bgzfStored(job.out.get(), job.in.get(), job.inLen, crc);
@@ -28,6 +32,8 @@ class LibdeflateTask : public PoolTask {
   }
 
  private:
+  int level_;
+  SequenceDeflater sequence_;
   libdeflate_compressor* c_;
 };
 
