@@ -9,8 +9,8 @@
 // output, below); the rest is the input text.
 //
 // When bit 7 is set, the text's first three bytes say how to compress the
-// rest: the format (gzip, zstd, xz, bzip2: every one the engine has built
-// in), whether as one unit or two (with skippable frames or padding beside
+// rest: the format (gzip, as plain members or BGZF, zstd, xz, bzip2: every
+// one the engine has built in), whether as one unit or two (with skippable frames or padding beside
 // them), and whether to cut, corrupt or extend the result. So mutations of
 // plain text reach the decoders as well-formed compressed data.
 //
@@ -424,6 +424,37 @@ std::string gzipUnit(std::string_view in) {
   return out;
 }
 
+// BGZF: members of at most 200 bytes of text, as the BGZF reader cuts them
+// apart, then the empty member.
+std::string bgzfUnit(std::string_view in) {
+  std::string out;
+  for (size_t at = 0; at < in.size(); at += 200) {
+    std::string_view part = in.substr(at, 200);
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) std::abort();
+    std::string body(deflateBound(&z, part.size()) + 16, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(part.data()));
+    z.avail_in = static_cast<uInt>(part.size());
+    z.next_out = reinterpret_cast<Bytef*>(&body[0]);
+    z.avail_out = static_cast<uInt>(body.size());
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
+    body.resize(z.total_out);
+    deflateEnd(&z);
+    size_t size = 18 + body.size() + 8;
+    uLong crc =
+        crc32(0L, reinterpret_cast<const Bytef*>(part.data()), static_cast<uInt>(part.size()));
+    out += std::string("\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0", 16);
+    out += static_cast<char>((size - 1) & 0xff);
+    out += static_cast<char>((size - 1) >> 8);
+    out += body;
+    for (uLong v : {crc, static_cast<uLong>(part.size())}) {
+      for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+    }
+  }
+  return out + std::string(
+                   "\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0\x1b\0\x03\0\0\0\0\0\0\0\0\0", 28);
+}
+
 #ifdef QUENBREL_HAVE_ZSTD
 std::string zstdUnit(std::string_view in) {
   ZSTD_CCtx* c = ZSTD_createCCtx();
@@ -469,7 +500,8 @@ std::string compressed(std::string_view in) {
   uint8_t how = static_cast<uint8_t>(in[0]), at = static_cast<uint8_t>(in[1]),
           with = static_cast<uint8_t>(in[2]);
   std::string_view text = in.substr(3);
-  std::string (*unit)(std::string_view) = gzipUnit;
+  // gzip as plain members, or as BGZF (bit 5), read on two workers.
+  std::string (*unit)(std::string_view) = (how & 0x20) ? bgzfUnit : gzipUnit;
   std::string filler, lead;  // what may stand between units, and before the first
   switch (how & 3) {
 #ifdef QUENBREL_HAVE_ZSTD
@@ -599,7 +631,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FILE* savedStderr = stderr;
   stderr = err;
-  int status = convertWith(in, out, s.lineLen, s.noN, s.toUpper, s.oneLine, loop, sink.get());
+  ConvertIo io;
+  io.sink = sink.get();
+  // BGZF input is inflated on workers when there are two.
+  io.threads = 1 + (data[2] & 1);
+  int status = convertWith(in, out, s.lineLen, s.noN, s.toUpper, s.oneLine, loop, &io);
   stderr = savedStderr;
   std::fclose(err);
   std::string got(outBuf, outLen), messages(errBuf, errLen);

@@ -106,8 +106,10 @@ void longUsage(std::ostream& os) {
 // indexed on the way. The index gets its names only when all went well.
 int convertPlanned(FILE* FIG, FILE* FFASTA, const char* outName, const OutputPlan& plan,
                    int lineLen, bool noN, bool toUpper, bool oneLine) {
+  ConvertIo io;
+  io.threads = plan.threads;
   if (plan.format == OutputFormat::kPlain && !plan.index) {
-    return convert(FIG, FFASTA, lineLen, noN, toUpper, oneLine);
+    return convert(FIG, FFASTA, lineLen, noN, toUpper, oneLine, &io);
   }
   OutputIndex index;
   if (plan.index && !index.open(outName, plan.format == OutputFormat::kBgzf)) {
@@ -118,7 +120,8 @@ int convertPlanned(FILE* FIG, FILE* FFASTA, const char* outName, const OutputPla
   std::unique_ptr<Sink> sink =
       makeOutputSink(FFASTA, plan.format, plan.level, plan.threads, plan.index ? &index : nullptr);
   if (plan.index) sink.reset(new IndexingSink(std::move(sink), index));
-  int status = convert(FIG, FFASTA, lineLen, noN, toUpper, oneLine, sink.get());
+  io.sink = sink.get();
+  int status = convert(FIG, FFASTA, lineLen, noN, toUpper, oneLine, &io);
   if (!plan.index) return status;
   if (status != 0) {
     index.discard();

@@ -7,6 +7,14 @@
 
 class Sink;
 
+// What the caller may add to the two streams: a sink the output goes to
+// instead of FFASTA (which is then left alone; the sink is finished on every
+// path), and the threads that may inflate BGZF input.
+struct ConvertIo {
+  Sink* sink = nullptr;
+  int threads = 1;
+};
+
 // Run statuses of the engine; the tool exits with them.
 enum ConvertStatus {
   kConvertOk = 0,
@@ -23,10 +31,9 @@ enum ConvertStatus {
 // Writes its own diagnostics to stderr and returns the run's status. On
 // every path it closes FIG unless it is stdin and FFASTA unless it is stdout
 // (stdout is flushed instead), so the caller must not use them afterwards.
-// With `sink`, the output goes there instead of FFASTA (which is then left
-// alone), and the sink is finished on every path.
+// `io`, when given, adds a sink and threads (see ConvertIo).
 int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
-            Sink* sink = nullptr);
+            const ConvertIo* io = nullptr);
 
 // The residue packing kernels. By default the engine runs the widest this
 // processor has; tests, fuzzers and benchmarks pick each in turn, since all
@@ -51,6 +58,6 @@ bool convertKernelByName(const char* name, ConvertKernel* kernel);
 // convert() with the kernel chosen by the caller; one the processor lacks
 // must not be asked for.
 int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
-                ConvertKernel kernel, Sink* sink = nullptr);
+                ConvertKernel kernel, const ConvertIo* io = nullptr);
 
 #endif  // QUENBREL_CONVERT_H

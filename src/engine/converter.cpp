@@ -52,14 +52,14 @@ enum class State {
 class Converter {
  public:
   Converter(FILE* in, FILE* out, int lineLen, bool noN, bool toUpper, bool oneLine,
-            ConvertKernel kernel, Sink* sink)
+            ConvertKernel kernel, const ConvertIo* io)
       : FIG(in),
         lineLen(lineLen),
         oneLine(oneLine),
         pack_(selectPack(kernel, noN, toUpper)),
-        input_(in),
+        input_(in, io ? io->threads : 1),
         file_(out),
-        out_(sink ? sink : &file_) {}
+        out_(io && io->sink ? io->sink : &file_) {}
 
   int run();
 
@@ -436,14 +436,14 @@ int Converter::run() {
 }  // namespace
 
 int convert(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
-            Sink* sink) {
-  return convertWith(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kKernelAuto, sink);
+            const ConvertIo* io) {
+  return convertWith(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kKernelAuto, io);
 }
 
 int convertWith(FILE* FIG, FILE* FFASTA, int lineLen, bool noN, bool toUpper, bool oneLine,
-                ConvertKernel kernel, Sink* sink) {
+                ConvertKernel kernel, const ConvertIo* io) {
   // The buffers are large; keep them off the stack.
-  Converter* converter = new Converter(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kernel, sink);
+  Converter* converter = new Converter(FIG, FFASTA, lineLen, noN, toUpper, oneLine, kernel, io);
   int status = converter->run();
   delete converter;
   return status;

@@ -130,6 +130,8 @@ long Input::start(unsigned char* buf, size_t cap, long n) {
   if (m == nullptr) return n;
   if (m->open == nullptr) {
     decoder_.reset(new MissingSource(m->missing));
+  } else if (m->open == kGzip && threads_ > 1 && looksLikeBgzf(buf, static_cast<size_t>(n))) {
+    decoder_ = openBgzf(F_, buf, static_cast<size_t>(n), threads_, kGzip);
   } else {
     decoder_ = m->open(F_, buf, static_cast<size_t>(n), cap);
   }

@@ -16,7 +16,8 @@
 
 class Input {
  public:
-  explicit Input(FILE* F) : F_(F) {}
+  // BGZF input is inflated on `threads` workers when there are two or more.
+  explicit Input(FILE* F, int threads = 1) : F_(F), threads_(threads) {}
 
   // Fills `buf` with up to `cap` bytes of input. Returns the number of bytes
   // delivered, 0 at the clean end of input, -1 on a read error or damaged
@@ -31,6 +32,7 @@ class Input {
   long start(unsigned char* buf, size_t cap, long n);
 
   FILE* F_;
+  int threads_;
   bool atStart_ = true;                   // nothing has been read yet
   std::unique_ptr<InputSource> decoder_;  // set when the input is compressed
 };
