@@ -3,11 +3,12 @@
 // size, so members are cut from the stream without inflating them and
 // inflated side by side, each checked (CRC-32 and length) and delivered in
 // order. Whatever is not a well-formed BGZF member (a plain gzip member,
-// bytes that form no member, a stream cut short) is handed, from there on,
-// to the streaming gzip decoder, which reads it or reports it as damage
-// exactly as for any gzip input.
+// bytes that form no member, a stream cut short, a member that does not
+// inflate) is handed, from there on, to the streaming gzip decoder, which
+// reads it or reports it as damage exactly as for any gzip input.
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "../output/pool.h"
 #include "decoders.h"
@@ -138,6 +139,7 @@ class BgzfSource : public InputSource {
   bool haveBytes(size_t n);
   Stop nextMember(size_t& size);
   void submitMore();
+  void handOver();
 
   FILE* F_;
   DecoderOpener streaming_;
@@ -201,6 +203,28 @@ void BgzfSource::submitMore() {
   }
 }
 
+// A member that did not inflate as BGZF may still be sound gzip (a size
+// field that lies is no damage to a gzip reader): the streaming decoder
+// reads the stream from that member on, and judges it. The members taken
+// from the stream after it come back in order.
+void BgzfSource::handOver() {
+  std::string rest(reinterpret_cast<const char*>(current_->in.get()), current_->inLen);
+  pool_.release();
+  current_ = nullptr;
+  while (PoolJob* later = pool_.take()) {
+    rest.append(reinterpret_cast<const char*>(later->in.get()), later->inLen);
+    pool_.release();
+  }
+  if (stop_ == Stop::kFailed) {
+    failed_ = true;
+    return;
+  }
+  rest.append(reinterpret_cast<const char*>(stage_.get() + start_), end_ - start_);
+  rest_ =
+      streaming_(F_, reinterpret_cast<const unsigned char*>(rest.data()), rest.size(), kStageCap);
+  stage_.reset();
+}
+
 long BgzfSource::read(unsigned char* buf, size_t cap) {
   if (failed_) return -1;
   if (rest_) return rest_->read(buf, cap);
@@ -223,11 +247,9 @@ long BgzfSource::read(unsigned char* buf, size_t cap) {
         return rest_->read(buf, cap);
       }
       if (!current_->ok) {
-        // Output before the damage goes first; the failure answers the
-        // next call.
-        failed_ = true;
-        current_ = nullptr;
-        return got > 0 ? static_cast<long>(got) : -1;
+        handOver();
+        if (got > 0) break;  // output before it goes first
+        return failed_ ? -1 : rest_->read(buf, cap);
       }
     }
     size_t k = current_->outLen - delivered_;
