@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int kThreadsMax = 1024;
+constexpr int kThreadsMax = 256;
 
 // A plain decimal number of at most four digits (no sign, no blank); -1
 // when the text is none.

@@ -96,8 +96,8 @@ void longUsage(std::ostream& os) {
      << "\t\t.gz and .bgz gzip, .zst zstd, any other none; standard output is not compressed.\n"
      << "\t--level=N - compression level: gzip 0 (stored) to 12, default 1; zstd 1 to 19,\n"
      << "\t\tdefault 3.\n"
-     << "\t--threads=N - threads compressing the output; default: the processors this process\n"
-     << "\t\tmay run on. 1 uses no extra thread.\n"
+     << "\t--threads=N - threads compressing the output and inflating BGZF input; default: the\n"
+     << "\t\tprocessors this process may run on. 1 uses no extra thread.\n"
      << "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"
      << "\t\twrites them for the output file.\n";
 }
@@ -112,7 +112,9 @@ int convertPlanned(FILE* FIG, FILE* FFASTA, const char* outName, const OutputPla
     return convert(FIG, FFASTA, lineLen, noN, toUpper, oneLine, &io);
   }
   OutputIndex index;
-  if (plan.index && !index.open(outName, plan.format == OutputFormat::kBgzf)) {
+  // The plan has an index only for a named output.
+  if (plan.index &&
+      (outName == nullptr || !index.open(outName, plan.format == OutputFormat::kBgzf))) {
     std::fputs(index.message().c_str(), stderr);
     index.discard();
     return kBadOutput;

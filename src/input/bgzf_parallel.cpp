@@ -113,6 +113,7 @@ class InflateTask : public PoolTask {
 
 std::vector<std::unique_ptr<PoolTask>> inflateTasks(int threads) {
   std::vector<std::unique_ptr<PoolTask>> tasks;
+  tasks.reserve(static_cast<size_t>(threads));
   for (int i = 0; i < threads; ++i) tasks.emplace_back(new InflateTask);
   return tasks;
 }

@@ -119,6 +119,7 @@ std::unique_ptr<Sink> makeOutputSink(FILE* F, OutputFormat format, int level, in
   if (format == OutputFormat::kPlain) return file;
   size_t workers = threads < 1 ? 1 : static_cast<size_t>(threads);
   std::vector<std::unique_ptr<PoolTask>> tasks;
+  tasks.reserve(workers);
   for (size_t i = 0; i < workers; ++i) {
     tasks.push_back(format == OutputFormat::kBgzf ? bgzfTask(level) : zstdTask(level));
   }

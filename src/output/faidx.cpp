@@ -20,7 +20,7 @@ void FaidxBuilder::endRecord() {
                    static_cast<unsigned long long>(length_),
                    static_cast<unsigned long long>(offset_),
                    static_cast<unsigned long long>(lineBases_),
-                   static_cast<unsigned long long>(lineBases_ + 1)) < 0)
+                   static_cast<unsigned long long>(lineBases_) + 1) < 0)
     failed_ = true;
 }
 
