@@ -14,6 +14,9 @@ bool isBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r' && c 
 void FaidxBuilder::endRecord() {
   if (!inRecord_) return;
   inRecord_ = false;
+  // The lines after the first hold lineBases_ residues each, but the last,
+  // each with its line end.
+  if (rest_ > 0 && lineBases_ > 0) length_ += rest_ - (rest_ + lineBases_) / (lineBases_ + 1);
   if (length_ == 0 || !names_.insert(name_).second) return;
   // The first residue line's width counts its line end.
   if (std::fprintf(F_, "%s\t%llu\t%llu\t%llu\t%llu\n", name_.c_str(),
@@ -65,15 +68,15 @@ void FaidxBuilder::feed(const unsigned char* p, size_t n) {
           nameCut_ = false;
           length_ = 0;
           lineBases_ = 0;
+          rest_ = 0;
           at_ = At::kNameBlanks;
           ++p;
-        } else if (*p == '\n') {
+        } else if (*p == '\n' && firstLine_) {
           // An empty line before the first residue line moves the offset.
           ++p;
-          if (firstLine_) offset_ = pos_ + static_cast<uint64_t>(p - start);
+          offset_ = pos_ + static_cast<uint64_t>(p - start);
         } else {
-          lineRun_ = 0;
-          at_ = At::kResidues;
+          at_ = firstLine_ ? At::kFirstLine : At::kRest;
         }
         break;
       case At::kNameBlanks:
@@ -82,17 +85,25 @@ void FaidxBuilder::feed(const unsigned char* p, size_t n) {
         p = header(p, end);
         if (at_ == At::kLineStart) offset_ = pos_ + static_cast<uint64_t>(p - start);
         break;
-      case At::kResidues: {
+      case At::kFirstLine: {
         const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
         const unsigned char* q = lf ? static_cast<const unsigned char*>(lf) : end;
-        lineRun_ += static_cast<uint64_t>(q - p);
+        lineBases_ += static_cast<uint64_t>(q - p);
         p = q;
         if (lf == nullptr) break;
         ++p;
-        length_ += lineRun_;
-        if (firstLine_) lineBases_ = lineRun_;
+        length_ = lineBases_;
         firstLine_ = false;
-        at_ = At::kLineStart;
+        at_ = At::kRest;
+        break;
+      }
+      case At::kRest: {
+        // Residue lines never hold ">": the next one starts the next header.
+        const void* mark = std::memchr(p, '>', static_cast<size_t>(end - p));
+        const unsigned char* q = mark ? static_cast<const unsigned char*>(mark) : end;
+        rest_ += static_cast<uint64_t>(q - p);
+        p = q;
+        if (mark != nullptr) at_ = At::kLineStart;
         break;
       }
     }
@@ -101,11 +112,8 @@ void FaidxBuilder::feed(const unsigned char* p, size_t n) {
 }
 
 bool FaidxBuilder::end() {
-  // A last residue line without its line end still counts.
-  if (at_ == At::kResidues) {
-    length_ += lineRun_;
-    if (firstLine_) lineBases_ = lineRun_;
-  }
+  // A first residue line without its line end still counts.
+  if (at_ == At::kFirstLine) length_ = lineBases_;
   endRecord();
   return !failed_;
 }

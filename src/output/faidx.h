@@ -14,7 +14,10 @@
 //   of records with the same name only the first gets a line.
 //
 // The engine writes only residues (letters and "-") on the lines after a
-// header, so a line's residues are its bytes.
+// header, every line as wide as the first but the last of a record, so a
+// line's residues are its bytes, and the record's length follows from the
+// bytes between its first residue line and the next header: the builder
+// searches for line ends only in headers and first residue lines.
 #ifndef QUENBREL_OUTPUT_FAIDX_H
 #define QUENBREL_OUTPUT_FAIDX_H
 
@@ -40,7 +43,8 @@ class FaidxBuilder {
     kNameBlanks,  // in a header, before its name
     kName,        // in the name
     kHeaderRest,  // in the header after the name
-    kResidues,    // in a residue line
+    kFirstLine,   // in the first residue line of a record
+    kRest,        // in the residue lines after it
   };
   void endRecord();
   const unsigned char* header(const unsigned char* p, const unsigned char* end);
@@ -58,7 +62,7 @@ class FaidxBuilder {
   uint64_t offset_ = 0;
   uint64_t length_ = 0;
   uint64_t lineBases_ = 0;
-  uint64_t lineRun_ = 0;  // bytes of the current residue line
+  uint64_t rest_ = 0;  // bytes of the residue lines after the first
 
   std::unordered_set<std::string> names_;  // names that have a line
 };
