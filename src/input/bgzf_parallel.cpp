@@ -125,7 +125,7 @@ class BgzfSource : public InputSource {
         streaming_(streaming),
         stage_(new unsigned char[n > kStageCap ? n : kStageCap]),
         stageCap_(n > kStageCap ? n : kStageCap),
-        pool_(inflateTasks(threads), 4 * static_cast<size_t>(threads) + 4, kMemberMax, kMemberMax) {
+        pool_(inflateTasks(threads), 2 * static_cast<size_t>(threads) + 2, kMemberMax, kMemberMax) {
     std::memcpy(stage_.get(), head, n);
     end_ = n;
   }
