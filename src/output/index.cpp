@@ -48,6 +48,11 @@ bool OutputIndex::fail(const File& f) {
 bool OutputIndex::open(const std::string& outName, bool gzi) {
   opened_ = true;
   gzi_ = gzi;
+  // An index of an earlier output of this name describes nothing once the
+  // output is rewritten. Gone now, it is also not replaced at the end, which
+  // some file systems answer by writing the new file out at once.
+  unlink((outName + ".fai").c_str());
+  unlink((outName + ".gzi").c_str());
   if (!create(fai_file_, outName + ".fai")) return false;
   fai_.reset(new FaidxBuilder(fai_file_.F));
   if (gzi_) {
