@@ -29,6 +29,9 @@ namespace {
 constexpr size_t kMemberMax = 0x10000;  // a member's size field counts at most this
 constexpr size_t kHeaderSize = 18;      // with the "BC" field alone
 constexpr size_t kStageCap = 4 * kMemberMax;
+// Members per job: the workers wake and report once per job, and each time
+// costs system calls; a few members make it rare.
+constexpr size_t kMembersPerJob = 4;
 
 uint32_t le16(const unsigned char* p) { return p[0] | (static_cast<uint32_t>(p[1]) << 8); }
 uint32_t le32(const unsigned char* p) { return le16(p) | (le16(p + 2) << 16); }
@@ -61,46 +64,59 @@ class InflateTask : public PoolTask {
   InflateTask(const InflateTask&) = delete;
   InflateTask& operator=(const InflateTask&) = delete;
 
+  // The job's members, one after another.
   bool run(PoolJob& job) override {
-    const unsigned char* in = job.in.get();
-    size_t size = job.inLen;
+    job.outLen = 0;
+    for (size_t at = 0; at < job.inLen;) {
+      size_t size = memberSize(job.in.get() + at);
+      if (size == 0 || size > job.inLen - at) return false;
+      size_t made = 0;
+      if (!inflateMember(job.in.get() + at, size, job.out.get() + job.outLen, made)) return false;
+      job.outLen += made;
+      at += size;
+    }
+    return true;
+  }
+
+ private:
+  // Inflates the member of `size` bytes at `in` into `out`, checked.
+  bool inflateMember(const unsigned char* in, size_t size, unsigned char* out, size_t& made) {
     if (size < kHeaderSize + 8) return false;
     uint32_t crc = le32(in + size - 8), length = le32(in + size - 4);
     if (length > kMemberMax) return false;
     const unsigned char* data = in + kHeaderSize;
     size_t dataLen = size - kHeaderSize - 8;
-    job.outLen = length;
+    made = length;
 #if defined(QUENBREL_HAVE_ISAL)
     inflate_state& st = *s_;
     isal_inflate_init(&st);
     st.next_in = const_cast<unsigned char*>(data);
     st.avail_in = static_cast<uint32_t>(dataLen);
-    st.next_out = job.out.get();
+    st.next_out = out;
     st.avail_out = length;
     st.crc_flag = ISAL_DEFLATE;
     if (isal_inflate_stateless(&st) != ISAL_DECOMP_OK || st.avail_out != 0) return false;
-    return crc32_gzip_refl(0, job.out.get(), length) == crc;
+    return crc32_gzip_refl(0, out, length) == crc;
 #elif defined(QUENBREL_HAVE_LIBDEFLATE)
     if (d_ == nullptr) return false;
-    size_t used = 0, made = 0;
-    if (libdeflate_deflate_decompress_ex(d_, data, dataLen, job.out.get(), length, &used, &made) !=
+    size_t used = 0, produced = 0;
+    if (libdeflate_deflate_decompress_ex(d_, data, dataLen, out, length, &used, &produced) !=
             LIBDEFLATE_SUCCESS ||
-        used != dataLen || made != length)
+        used != dataLen || produced != length)
       return false;
-    return libdeflate_crc32(0, job.out.get(), length) == crc;
+    return libdeflate_crc32(0, out, length) == crc;
 #else
     if (!ready_ || inflateReset(&z_) != Z_OK) return false;
     z_.next_in = const_cast<unsigned char*>(data);
     z_.avail_in = static_cast<uInt>(dataLen);
-    z_.next_out = job.out.get();
+    z_.next_out = out;
     z_.avail_out = length;
     if (inflate(&z_, Z_FINISH) != Z_STREAM_END || z_.avail_in != 0 || z_.avail_out != 0)
       return false;
-    return static_cast<uint32_t>(crc32(0L, job.out.get(), length)) == crc;
+    return static_cast<uint32_t>(crc32(0L, out, length)) == crc;
 #endif
   }
 
- private:
 #if defined(QUENBREL_HAVE_ISAL)
   std::unique_ptr<inflate_state> s_;  // some 40 KiB of tables
 #elif defined(QUENBREL_HAVE_LIBDEFLATE)
@@ -125,7 +141,8 @@ class BgzfSource : public InputSource {
         streaming_(streaming),
         stage_(new unsigned char[n > kStageCap ? n : kStageCap]),
         stageCap_(n > kStageCap ? n : kStageCap),
-        pool_(inflateTasks(threads), 2 * static_cast<size_t>(threads) + 2, kMemberMax, kMemberMax) {
+        pool_(inflateTasks(threads), 2 * static_cast<size_t>(threads) + 2,
+              kMembersPerJob * kMemberMax, kMembersPerJob * kMemberMax) {
     std::memcpy(stage_.get(), head, n);
     end_ = n;
   }
@@ -187,20 +204,23 @@ BgzfSource::Stop BgzfSource::nextMember(size_t& size) {
   return Stop::kNone;
 }
 
-// Cuts members from the stream into the free slots of the pool.
+// Cuts members from the stream into the free slots of the pool, a few to
+// a job.
 void BgzfSource::submitMore() {
   PoolJob* job;
   while (stop_ == Stop::kNone && (job = pool_.fill()) != nullptr) {
-    size_t size = 0;
-    Stop s = nextMember(size);
-    if (s != Stop::kNone) {
-      stop_ = s;
-      break;
+    for (size_t k = 0; k < kMembersPerJob && stop_ == Stop::kNone; ++k) {
+      size_t size = 0;
+      Stop s = nextMember(size);
+      if (s != Stop::kNone) {
+        stop_ = s;
+        break;
+      }
+      std::memcpy(job->in.get() + job->inLen, stage_.get() + start_, size);
+      job->inLen += size;
+      start_ += size;
     }
-    std::memcpy(job->in.get(), stage_.get() + start_, size);
-    job->inLen = size;
-    start_ += size;
-    pool_.submit();
+    if (job->inLen > 0) pool_.submit();
   }
 }
 
