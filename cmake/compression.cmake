@@ -1,14 +1,16 @@
 # SPDX-License-Identifier: MIT
-# Decompression libraries for compressed input.
+# Compression libraries for compressed input and output.
 #
-# zlib is required: it reads gzip when ISA-L is not there. The others are
-# optional, each with a cache option AUTO (use it when found), ON (fail the
-# configure when not found) or OFF (leave it out):
+# zlib is required: it reads gzip when ISA-L is not there, and writes BGZF
+# when libdeflate is not there. The others are optional, each with a cache
+# option AUTO (use it when found), ON (fail the configure when not found) or
+# OFF (leave it out):
 #
-#   QUENBREL_WITH_ISAL   gzip through ISA-L's inflate (Debian: libisal-dev)
-#   QUENBREL_WITH_ZSTD   zstd input (libzstd-dev)
-#   QUENBREL_WITH_XZ     xz input (liblzma-dev)
-#   QUENBREL_WITH_BZIP2  bzip2 input (libbz2-dev)
+#   QUENBREL_WITH_ISAL        gzip through ISA-L's inflate (Debian: libisal-dev)
+#   QUENBREL_WITH_ZSTD        zstd input and output (libzstd-dev)
+#   QUENBREL_WITH_XZ          xz input (liblzma-dev)
+#   QUENBREL_WITH_BZIP2       bzip2 input (libbz2-dev)
+#   QUENBREL_WITH_LIBDEFLATE  BGZF output through libdeflate (libdeflate-dev)
 #
 # A format left out is still recognised by its magic bytes and refused with a
 # message that names what is missing. Sets quenbrel_input_sources (the
@@ -73,6 +75,9 @@ if(NOT quenbrel_choice STREQUAL "OFF")
   quenbrel_find_plain(zstd zstd.h zstd)
 endif()
 quenbrel_use(ZSTD "libzstd (zstd)" src/input/zstd.cpp quenbrel::zstd)
+if(QUENBREL_HAVE_ZSTD IN_LIST quenbrel_input_definitions)
+  list(APPEND quenbrel_input_sources src/output/zstd_out.cpp)
+endif()
 
 quenbrel_option(XZ "liblzma (xz)")
 if(NOT quenbrel_choice STREQUAL "OFF")
@@ -85,3 +90,10 @@ if(NOT quenbrel_choice STREQUAL "OFF")
   find_package(BZip2 QUIET)
 endif()
 quenbrel_use(BZIP2 "libbz2 (bzip2)" src/input/bzip2.cpp BZip2::BZip2)
+
+quenbrel_option(LIBDEFLATE "libdeflate (BGZF output)")
+if(NOT quenbrel_choice STREQUAL "OFF")
+  quenbrel_find_plain(libdeflate libdeflate.h deflate)
+endif()
+quenbrel_use(LIBDEFLATE "libdeflate (BGZF output)" src/output/bgzf_libdeflate.cpp
+             quenbrel::libdeflate)

@@ -5,11 +5,12 @@
 // bit 2 -ol, bit 3 deliver the input in small pieces, bits 4 to 6 the
 // packing loop, as far as the processor has it, bit 7 compress the text
 // first), byte 1 the line length (5 to 254, or one of a few huge lengths),
-// byte 2 the seed of the piece sizes; the rest is the input text.
+// byte 2 the seed of the piece sizes (its top bits also choose compressed
+// output, below); the rest is the input text.
 //
 // When bit 7 is set, the text's first three bytes say how to compress the
-// rest: the format (gzip, zstd, xz, bzip2: every one the engine has built
-// in), whether as one unit or two (with skippable frames or padding beside
+// rest: the format (gzip, as plain members or BGZF, zstd, xz, bzip2: every
+// one the engine has built in), whether as one unit or two (with skippable frames or padding beside
 // them), and whether to cut, corrupt or extend the result. So mutations of
 // plain text reach the decoders as well-formed compressed data.
 //
@@ -29,6 +30,11 @@
 // written, when handed the input whole, no more than the model writes for the
 // part that could be decompressed. A format that was not built in must be
 // refused with its own message.
+//
+// With bits 6 and 7 of byte 2 both set, the engine writes through the
+// compressing output, BGZF or zstd (bit 5), on one to three workers; what
+// it wrote is decompressed before it is compared. Bits 3 and 4 choose the
+// BGZF level.
 //
 // QUENBREL_FUZZ_FORMAT=plain|gzip|zstd|xz|bzip2 in the environment keeps
 // one format's inputs and passes over the others, to spend a run on one
@@ -64,6 +70,7 @@
 #include "engine/convert.h"
 #include "input/formats.h"
 #include "kernels/registry.h"
+#include "output/compressed.h"
 
 namespace {
 
@@ -303,6 +310,37 @@ std::string gzipUnit(std::string_view in) {
   return out;
 }
 
+// BGZF: members of at most 200 bytes of text, as the BGZF reader cuts them
+// apart, then the empty member.
+std::string bgzfUnit(std::string_view in) {
+  std::string out;
+  for (size_t at = 0; at < in.size(); at += 200) {
+    std::string_view part = in.substr(at, 200);
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) std::abort();
+    std::string body(deflateBound(&z, part.size()) + 16, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(part.data()));
+    z.avail_in = static_cast<uInt>(part.size());
+    z.next_out = reinterpret_cast<Bytef*>(&body[0]);
+    z.avail_out = static_cast<uInt>(body.size());
+    if (deflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
+    body.resize(z.total_out);
+    deflateEnd(&z);
+    size_t size = 18 + body.size() + 8;
+    uLong crc =
+        crc32(0L, reinterpret_cast<const Bytef*>(part.data()), static_cast<uInt>(part.size()));
+    out += std::string("\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0", 16);
+    out += static_cast<char>((size - 1) & 0xff);
+    out += static_cast<char>((size - 1) >> 8);
+    out += body;
+    for (uLong v : {crc, static_cast<uLong>(part.size())}) {
+      for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+    }
+  }
+  return out + std::string(
+                   "\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0\x1b\0\x03\0\0\0\0\0\0\0\0\0", 28);
+}
+
 #ifdef QUENBREL_HAVE_ZSTD
 std::string zstdUnit(std::string_view in) {
   ZSTD_CCtx* c = ZSTD_createCCtx();
@@ -348,7 +386,8 @@ std::string compressed(std::string_view in) {
   uint8_t how = static_cast<uint8_t>(in[0]), at = static_cast<uint8_t>(in[1]),
           with = static_cast<uint8_t>(in[2]);
   std::string_view text = in.substr(3);
-  std::string (*unit)(std::string_view) = gzipUnit;
+  // gzip as plain members, or as BGZF (bit 5), read on two workers.
+  std::string (*unit)(std::string_view) = (how & 0x20) ? bgzfUnit : gzipUnit;
   std::string filler, lead;  // what may stand between units, and before the first
   switch (how & 3) {
 #ifdef QUENBREL_HAVE_ZSTD
@@ -468,11 +507,39 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* out = open_memstream(&outBuf, &outLen);
   if (out == nullptr) std::abort();
 
+  std::unique_ptr<Sink> sink;
+  bool zstdOut = false;
+  if ((data[2] & 0xc0) == 0xc0) {
+#ifdef QUENBREL_HAVE_ZSTD
+    zstdOut = (data[2] & 0x20) != 0;
+#endif
+    // BGZF at levels 0 (stored), 1 (the sequence coder), 2 and 6.
+    static const int kLevels[4] = {0, 1, 2, 6};
+    int level = zstdOut ? 1 : kLevels[(data[2] >> 3) & 3];
+    sink = makeOutputSink(out, zstdOut ? OutputFormat::kZstd : OutputFormat::kBgzf, level,
+                          1 + data[2] % 3, nullptr);
+  }
+
+  s.sink = sink.get();
+  // BGZF input is inflated on workers when there are two.
+  s.threads = 1 + (data[2] & 1);
   ConvertResult result = convert(in, out, s);
   int status = result.status;
   const std::string& messages = result.message;
   std::string got(outBuf, outLen);
   std::free(outBuf);
+  if (sink) {
+    // Every run ends its compressed stream, also one that wrote nothing.
+    std::string packedOut = got;
+    got.clear();
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(packedOut.data());
+    bool read = false;
+#ifdef QUENBREL_HAVE_ZSTD
+    if (zstdOut) read = unzstd(bytes, packedOut.size(), got);
+#endif
+    if (!zstdOut) read = gunzip(bytes, packedOut.size(), got);
+    if (!read || packedOut.empty()) fail("compressed output does not decompress");
+  }
 
   std::string_view plain(reinterpret_cast<const char*>(text), textSize);
   std::string unpacked;

@@ -13,6 +13,8 @@
 
 #include "engine/convert.h"
 #include "functions.h"
+#include "longopts.h"
+#include "output/index.h"
 
 namespace {
 
@@ -84,11 +86,60 @@ void usage(char* exec) { usage(std::cerr, exec); }
 
 namespace {
 
+// --- Compressed and indexed output -----------------------------------------
+// The long options, described by --help after the usage text (which the
+// failure paths write alone, unchanged).
+void longUsage(std::ostream& os) {
+  os << "\nLONG OPTIONS\n"
+     << "\t--compress=gzip|zstd|none - compression of the output. gzip writes BGZF (read by every\n"
+     << "\t\tgzip reader, indexable by samtools). By default the output file's name decides:\n"
+     << "\t\t.gz and .bgz gzip, .zst zstd, any other none; standard output is not compressed.\n"
+     << "\t--level=N - compression level: gzip 0 (stored) to 12, default 1; zstd 1 to 19,\n"
+     << "\t\tdefault 3.\n"
+     << "\t--threads=N - threads compressing the output and inflating BGZF input; default: the\n"
+     << "\t\tprocessors this process may run on. 1 uses no extra thread.\n"
+     << "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"
+     << "\t\twrites them for the output file.\n";
+}
+
+// Converts into the planned output: compressed on the pool of workers,
+// indexed on the way. The index gets its names only when all went well.
+ConvertResult convertPlanned(FILE* input, FILE* output, const char* outName, const OutputPlan& plan,
+                             ConvertOptions options) {
+  if (plan.format == OutputFormat::kPlain && !plan.index) return convert(input, output, options);
+  OutputIndex index;
+  // The plan has an index only for a named output.
+  if (plan.index &&
+      (outName == nullptr || !index.open(outName, plan.format == OutputFormat::kBgzf))) {
+    ConvertResult failed{kBadOutput, index.message()};
+    index.discard();
+    return failed;
+  }
+  std::unique_ptr<Sink> sink =
+      makeOutputSink(output, plan.format, plan.level, plan.threads, plan.index ? &index : nullptr);
+  if (plan.index) sink.reset(new IndexingSink(std::move(sink), index));
+  options.sink = sink.get();
+  ConvertResult result = convert(input, output, options);
+  if (!plan.index) return result;
+  if (result.status != 0) {
+    index.discard();
+    return result;
+  }
+  if (!index.commit()) {
+    ConvertResult failed{kBadOutput, index.message()};
+    index.discard();
+    return failed;
+  }
+  return result;
+}
+// --- end of compressed and indexed output ----------------------------------
+
 // Answers --help or --version on standard output; a failed write is
 // reported like any other output failure.
 int answerInfoRequest(const char* request, char* exec) {
   if (std::strcmp(request, "--help") == 0) {
     usage(std::cout, exec);
+    longUsage(std::cout);
   } else {
     std::cout << "quenbrel " << QUENBREL_VERSION << "\n";
   }
@@ -110,6 +161,17 @@ int main(int argc, char** argv) {
     return kBadInput;
   }
   if (const char* request = findInfoRequest(argv)) return answerInfoRequest(request, argv[0]);
+
+  // --- Compressed and indexed output: the long options leave the command
+  // line before anything else is matched.
+  LongOptions longOptions;
+  std::string problem;
+  if (!takeLongOptions(argv, longOptions, problem)) {
+    std::fputs(problem.c_str(), stderr);
+    usage(argv[0]);
+    return kBadInput;
+  }
+  // --- end of compressed and indexed output
 
   ARGMAP amap;
   ConvertOptions options;
@@ -140,6 +202,18 @@ int main(int argc, char** argv) {
   }
 
   char* outName = args[1];
+
+  // --- Compressed and indexed output: settled before the output is opened.
+  OutputPlan plan;
+  bool withUsage = true;
+  bool named = outName != nullptr && outName[0] != '-';
+  if (!planOutput(longOptions, named ? outName : nullptr, plan, problem, withUsage)) {
+    std::fputs(problem.c_str(), stderr);
+    if (withUsage) usage(argv[0]);
+    return kBadInput;
+  }
+  // --- end of compressed and indexed output
+
   if (outName != nullptr && outName[0] != '-' && namesInputFile(outName, input)) {
     std::fprintf(stderr, "Refusing to overwrite the input file %s\n", outName);
     std::fputs("Failed to asign output.\n", stderr);
@@ -153,7 +227,8 @@ int main(int argc, char** argv) {
     return kBadOutput;
   }
 
-  ConvertResult result = convert(input, output, options);
+  options.threads = plan.threads;
+  ConvertResult result = convertPlanned(input, output, outName, plan, options);
   std::fputs(result.message.c_str(), stderr);
   return result.status;
 }

@@ -6,9 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "decompress.h"
 #include "test_util.h"
 
 namespace {
@@ -152,6 +155,27 @@ std::vector<CliCase> cliCases() {
       {"UnknownWordSelectsStandardInput", {"-x"}, kSeq12, kSeq12, "", 0},
       {"DashWordOutputIsStandardOutput", {"-", "-out.fa"}, kSeq12, kSeq12, "", 0},
 
+      // Long options leave the command line first; a word of "--" and a
+      // letter that is none of them is refused, never taken for an operand.
+      {"UnknownLongOption", {"--thread=2", "-"}, kSeq12, "", "Unknown option --thread=2\n" + kUsage, 10},
+      {"UnknownLongOptionAsOutput", {"-", "--out.fa"}, kSeq12, "", "Unknown option --out.fa\n" + kUsage, 10},
+      {"BareDoubleDashIsAnOperand", {"--"}, kSeq12, kSeq12, "", 0},
+      {"DoubleDashDigitIsAnOperand", {"--5"}, kSeq12, kSeq12, "", 0},
+      {"LongOptionOutOfTheWayOfTheLineLength", {"-n", "--threads=1", "5", "-"}, kSeq12, ">s\nACGTA\nCGTAC\nGT\n", "", 0},
+      {"LongOptionValueApart", {"--level", "3", "--threads", "2", "-"}, kSeq12, kSeq12, "", 0},
+      {"CompressNoneIsPlain", {"--compress=none", "-"}, kSeq12, kSeq12, "", 0},
+      {"LevelOutOfRange", {"--level=99", "-"}, kSeq12, "", "Bad argument '99' to --level option\n" + kUsage, 10},
+      {"LevelNotANumber", {"--level=x", "-"}, kSeq12, "", "Bad argument 'x' to --level option\n" + kUsage, 10},
+      {"LevelSigned", {"--level=+3", "-"}, kSeq12, "", "Bad argument '+3' to --level option\n" + kUsage, 10},
+      {"LevelAboveTheGzipRange", {"--compress=gzip", "--level=13", "-"}, kSeq12, "", "Bad argument '13' to --level option\n" + kUsage, 10},
+      {"LevelZeroIsNoZstdLevel", {"--compress=zstd", "--level=0", "-"}, kSeq12, "", "Bad argument '0' to --level option\n" + kUsage, 10},
+      {"LevelWithoutValue", {"-", "--level"}, kSeq12, "", "Bad argument to --level option\n" + kUsage, 10},
+      {"ThreadsZero", {"--threads=0", "-"}, kSeq12, "", "Bad argument '0' to --threads option\n" + kUsage, 10},
+      {"ThreadsEmpty", {"--threads=", "-"}, kSeq12, "", "Bad argument '' to --threads option\n" + kUsage, 10},
+      {"CompressUnknown", {"--compress=lzma", "-"}, kSeq12, "", "Bad argument 'lzma' to --compress option\n" + kUsage, 10},
+      {"IndexTakesNoValue", {"--index=yes", "-"}, kSeq12, "", "Bad argument 'yes' to --index option\n" + kUsage, 10},
+      {"IndexOfStandardOutput", {"--index", "-"}, kSeq12, "", "The --index option needs an output file, not standard output\n" + kUsage, 10},
+
       // Flags.
       {"CaseKeptByDefault", {"-"}, ">s\nacgtRy\n", ">s\nacgtRy\n", "", 0},
       {"UpperCase", {"-uc", "-"}, ">s\nacgtRy\n", ">s\nACGTRY\n", "", 0},
@@ -283,6 +307,42 @@ TEST_P(CliTable, Run) {
   expectSameText(r.out, c.out);
   EXPECT_EQ(r.err, c.err);
   EXPECT_EQ(r.status, c.status);
+}
+
+// Every row again with its output compressed: BGZF and zstd, on the
+// caller's thread and on two workers. The output decompresses to exactly
+// the plain output (a run that writes nothing writes an empty compressed
+// stream); messages and status are the same. Rows that try long options
+// themselves are left out.
+TEST_P(CliTable, CompressedOutputHoldsThePlainOutput) {
+  const CliCase& c = GetParam();
+  for (const std::string& word : c.args) {
+    if (word.compare(0, 2, "--") == 0) return;
+  }
+  for (const char* format : {"gzip", "zstd"}) {
+#ifndef QUENBREL_HAVE_ZSTD
+    if (std::string(format) == "zstd") continue;
+#endif
+    for (const char* threads : {"--threads=1", "--threads=2"}) {
+      SCOPED_TRACE(std::string(format) + " " + threads);
+      std::vector<std::string> args{std::string("--compress=") + format, threads};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      testutil::RunResult r = quenbrel(args, c.input);
+      EXPECT_EQ(r.err, c.err);
+      EXPECT_EQ(r.status, c.status);
+      std::string plain;
+      if (!r.out.empty() && std::string(format) == "gzip") {
+        EXPECT_TRUE(testutil::isBgzf(r.out));
+        EXPECT_TRUE(testutil::gunzipAll(r.out, plain));
+      }
+#ifdef QUENBREL_HAVE_ZSTD
+      if (!r.out.empty() && std::string(format) == "zstd") {
+        EXPECT_TRUE(testutil::unzstdAll(r.out, plain));
+      }
+#endif
+      expectSameText(plain, c.out);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, CliTable, testing::ValuesIn(cliCases()),
@@ -529,9 +589,171 @@ TEST_F(Files, AnotherExistingFileIsOverwritten) {
   EXPECT_EQ(testutil::readFile(other), kOutput);
 }
 
+// The output's name chooses its format, unless --compress says otherwise.
+TEST_F(Files, OutputFormatByName) {
+  std::string big = testutil::bigInput();
+  ASSERT_TRUE(testutil::writeFile(in_, big));
+  std::string plain = quenbrel({in_}).out;
+  struct Named {
+    std::string name;
+    std::vector<std::string> options;
+    const char* format;
+  };
+  const Named cases[] = {
+      {"out.fa.gz", {}, "gzip"},
+      {"out.bgz", {"--threads=3", "--level=6"}, "gzip"},
+      {"out.fa.zst", {}, "zstd"},
+      {"out.fa", {}, "none"},
+      {"out.fa.gz", {"--compress=none"}, "none"},
+      {"out.fa", {"--compress", "gzip", "--level", "0"}, "gzip"},
+      {"out.gz.txt", {}, "none"},
+  };
+  for (const Named& c : cases) {
+    SCOPED_TRACE(c.name);
+#ifndef QUENBREL_HAVE_ZSTD
+    if (std::string(c.format) == "zstd") continue;
+#endif
+    std::string out = dir_.file(c.name);
+    std::vector<std::string> args{in_, out};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    testutil::RunResult r = quenbrel(args);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    std::string bytes = testutil::readFile(out), back;
+    if (std::string(c.format) == "gzip") {
+      EXPECT_TRUE(testutil::isBgzf(bytes));
+      EXPECT_TRUE(testutil::gunzipAll(bytes, back));
+    } else if (std::string(c.format) == "zstd") {
+#ifdef QUENBREL_HAVE_ZSTD
+      EXPECT_TRUE(testutil::unzstdAll(bytes, back));
+#endif
+    } else {
+      back = bytes;
+    }
+    expectSameText(back, plain);
+    std::remove(out.c_str());
+  }
+}
+
+#ifndef QUENBREL_HAVE_ZSTD
+// Without libzstd, zstd output is refused by name before the output is
+// touched.
+TEST_F(Files, ZstdOutputNotBuiltIn) {
+  std::string out = dir_.file("out.fa.zst");
+  testutil::RunResult r = quenbrel({in_, out});
+  EXPECT_EQ(r.err,
+            "Cannot write zstd output: quenbrel was built without zstd support (libzstd).\n");
+  EXPECT_EQ(r.status, 10);
+  EXPECT_FALSE(exists(out));
+  r = quenbrel({"--compress=zstd", in_});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(r.out, "");
+}
+#endif
+
+// Names of the files in the folder, to see that no temporary file stays.
+std::vector<std::string> listing(const std::string& dir) {
+  std::vector<std::string> names;
+  testutil::RunResult r = testutil::run({"/bin/ls", "-A", dir});
+  size_t at = 0;
+  while (at < r.out.size()) {
+    size_t nl = r.out.find('\n', at);
+    names.push_back(r.out.substr(at, nl - at));
+    at = nl + 1;
+  }
+  return names;
+}
+
+TEST_F(Files, IndexWrittenBesideTheOutput) {
+  for (const char* name : {"out.fa", "out.fa.gz", "out.fa.zst"}) {
+    SCOPED_TRACE(name);
+#ifndef QUENBREL_HAVE_ZSTD
+    if (std::string(name) == "out.fa.zst") continue;
+#endif
+    testutil::TempDir dir;
+    std::string in = dir.file("in.ig"), out = dir.file(name);
+    ASSERT_TRUE(testutil::writeFile(in, kInput));
+    testutil::RunResult r = quenbrel({"--index", in, out, "-n", "6"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(testutil::readFile(out + ".fai"), "SEQ1\t8\t22\t6\t7\nf\t2\t35\t2\t3\n");
+    bool gzi = std::string(name) == "out.fa.gz";
+    // A single member: no entry.
+    if (gzi) {
+      EXPECT_EQ(testutil::readFile(out + ".gzi"), std::string(8, '\0'));
+    }
+    std::vector<std::string> want{"in.ig", name, std::string(name) + ".fai"};
+    if (gzi) want.push_back(std::string(name) + ".gzi");
+    std::vector<std::string> got = listing(dir.path());
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+  }
+}
+
+// An index that cannot be written ends the run with status 20 and its name;
+// after any failure no index describes the output, and no temporary file
+// stays behind.
+TEST_F(Files, IndexFailures) {
+  std::string out = dir_.file("out.fa.gz");
+  ASSERT_EQ(mkdir((out + ".fai").c_str(), 0755), 0);
+  testutil::RunResult r = quenbrel({in_, out, "--index"});
+  EXPECT_EQ(r.err, "Failed to write the index " + out + ".fai\n");
+  EXPECT_EQ(r.status, 20);
+  EXPECT_FALSE(exists(out + ".gzi"));
+  ASSERT_EQ(rmdir((out + ".fai").c_str()), 0);
+  ASSERT_EQ(mkdir((out + ".gzi").c_str(), 0755), 0);
+  r = quenbrel({in_, out, "--index"});
+  EXPECT_EQ(r.err, "Failed to write the index " + out + ".gzi\n");
+  EXPECT_EQ(r.status, 20);
+  EXPECT_FALSE(exists(out + ".fai"));
+  ASSERT_EQ(rmdir((out + ".gzi").c_str()), 0);
+  std::vector<std::string> want{"in.ig", "out.fa.gz"};
+  EXPECT_EQ(listing(dir_.path()), want);
+
+  // A failed conversion leaves no index, not even one of an earlier run.
+  r = quenbrel({in_, out, "--index"});
+  ASSERT_EQ(r.status, 0);
+  ASSERT_TRUE(exists(out + ".fai"));
+  std::string bad = dir_.file("bad.fa");
+  ASSERT_TRUE(testutil::writeFile(bad, "ACGT\n"));
+  r = quenbrel({bad, out, "--index"});
+  EXPECT_EQ(r.err, kNotFormat);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_FALSE(exists(out + ".fai"));
+  EXPECT_FALSE(exists(out + ".gzi"));
+  want = {"bad.fa", "in.ig", "out.fa.gz"};
+  std::vector<std::string> got = listing(dir_.path());
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, want);
+}
+
 // ---------------------------------------------------------------------------
 // Write failures
 // ---------------------------------------------------------------------------
+
+// Compressed output fails the same way, from the caller's thread as from
+// the workers, and nothing hangs.
+TEST(WriteErrors, CompressedOutputOnFullDevice) {
+  std::string input = ">big\n" + residues(3000000, "ACGTTGCAAC") + "\n";
+  for (const char* format : {"--compress=gzip", "--compress=zstd"}) {
+#ifndef QUENBREL_HAVE_ZSTD
+    if (std::string(format) == "--compress=zstd") continue;
+#endif
+    for (const char* threads : {"--threads=1", "--threads=2", "--threads=8"}) {
+      SCOPED_TRACE(std::string(format) + " " + threads);
+      testutil::RunResult r = quenbrel({format, threads, "-"}, input, "", "/dev/full");
+      EXPECT_EQ(r.err, kWriteFailed);
+      EXPECT_EQ(r.status, 20);
+      r = quenbrel({format, threads, "-"}, kInput, "", "/dev/full");
+      EXPECT_EQ(r.err, kWriteFailed);
+      EXPECT_EQ(r.status, 20);
+    }
+  }
+  testutil::RunResult r = quenbrel({"-", "/dev/full", "--compress=gzip", "--index"}, input);
+  EXPECT_EQ(r.err, kWriteFailed);
+  EXPECT_EQ(r.status, 20);
+}
 
 TEST(WriteErrors, FullDeviceAsOutputOperand) {
   testutil::RunResult r = quenbrel({"-", "/dev/full"}, kInput);

@@ -46,6 +46,39 @@ std::string gzipMember(const std::string& data, bool named = false) {
 using testutil::bigInput;
 using testutil::sample;
 
+// BGZF: `data` cut into members of `chunk` bytes, each a gzip member with
+// the "BC" field giving its size; the empty member last.
+std::string bgzfOf(const std::string& data, size_t chunk = 0xff00) {
+  std::string out;
+  for (size_t at = 0; at < data.size() || at == 0; at += chunk) {
+    std::string part = data.substr(at, chunk);
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string body(deflateBound(&z, part.size()) + 16, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(part.data()));
+    z.avail_in = static_cast<uInt>(part.size());
+    z.next_out = reinterpret_cast<Bytef*>(&body[0]);
+    z.avail_out = static_cast<uInt>(body.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    body.resize(z.total_out);
+    deflateEnd(&z);
+    size_t size = 18 + body.size() + 8;
+    uLong crc =
+        crc32(0L, reinterpret_cast<const Bytef*>(part.data()), static_cast<uInt>(part.size()));
+    std::string member("\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0", 16);
+    member += static_cast<char>((size - 1) & 0xff);
+    member += static_cast<char>((size - 1) >> 8);
+    member += body;
+    for (uLong v : {crc, static_cast<uLong>(part.size())}) {
+      for (int i = 0; i < 4; ++i) member += static_cast<char>((v >> (8 * i)) & 0xff);
+    }
+    out += member;
+    if (data.empty()) break;
+  }
+  return out + std::string(
+                   "\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0\x1b\0\x03\0\0\0\0\0\0\0\0\0", 28);
+}
+
 void expectSameRun(const RunResult& got, const RunResult& want) {
   EXPECT_EQ(got.status, want.status);
   EXPECT_EQ(got.err, want.err);
@@ -76,6 +109,13 @@ TEST(GzipInput, ConvertsLikeThePlainInput) {
            gzipMember(big.substr(100003)),
        {}},
       {"not the format", "xyz\n>a\nAC\n", gzipMember("xyz\n>a\nAC\n"), {}},
+      // BGZF members are inflated on workers; a member that is no BGZF
+      // member hands the rest to the streaming decoder.
+      {"BGZF", big, bgzfOf(big), {"--threads=3"}},
+      {"BGZF, small members", big, bgzfOf(big, 1000), {"--threads=2", "-ol"}},
+      {"BGZF, on one thread", big, bgzfOf(big), {"--threads=1"}},
+      {"BGZF, then gzip", big + s, bgzfOf(big) + gzipMember(s), {"--threads=2"}},
+      {"BGZF, empty", "", bgzfOf(""), {"--threads=2"}},
       {"no content", "\n\n", gzipMember("\n\n"), {}},
       {"empty", "", gzipMember(""), {}},
   };
@@ -165,6 +205,47 @@ TEST(GzipInput, DamagedStreamsAreReadFailures) {
       EXPECT_EQ(got.err, kReadFailed);
       if (c.wholeMember) {
         EXPECT_EQ(got.out, whole);
+      }
+    }
+  }
+}
+
+// Damage in BGZF input decoded on workers ends the run as for any gzip
+// input, after the output of the members before it.
+TEST(GzipInput, DamagedBgzfIsAReadFailure) {
+  std::string big = bigInput();
+  std::string good = bgzfOf(big, 20000);
+  std::string badCrc = good;
+  size_t second = static_cast<unsigned char>(good[16]) +
+                  256 * static_cast<size_t>(static_cast<unsigned char>(good[17])) + 1;
+  badCrc[second - 8] ^= 0x01;  // the check value of the first member
+  std::string badData = good;
+  badData[good.size() / 2] ^= 0x55;
+  std::string badLength = good;
+  badLength[second - 1] ^= 0x01;  // beyond what a member holds
+  std::string shortLength = good;
+  shortLength[second - 4] ^= 0x01;
+  const Damaged cases[] = {
+      {"wrong check value", badCrc},
+      {"corrupt data", badData},
+      {"wrong length", badLength},
+      {"wrong length within a member's reach", shortLength},
+      {"cut in a member", good.substr(0, good.size() / 2)},
+      {"cut in the last member", good.substr(0, good.size() - 3)},
+      {"trailing garbage", good + "garbage\n"},
+      {"half of a further magic", good + "\x1f"},
+  };
+  std::string full = testutil::run({kBin, "-"}, big).out;
+  for (const Damaged& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* threads : {"--threads=2", "--threads=4"}) {
+      RunResult r = testutil::run({kBin, "-", threads}, c.bytes);
+      EXPECT_EQ(r.status, 10);
+      EXPECT_EQ(r.err, kReadFailed);
+      // A member that does not inflate goes to the streaming decoder, which
+      // may deliver made-up bytes of corrupt data before it finds it.
+      if (std::string(c.name) != "corrupt data") {
+        EXPECT_EQ(full.compare(0, r.out.size(), r.out), 0) << "made-up output";
       }
     }
   }

@@ -28,6 +28,19 @@ std::string usageFor(const std::string& name) {
          "\nAUTHOR\n\tquenbrel developers\n";
 }
 
+// What --help adds after the usage text: the long options.
+const std::string kLongOptions =
+    "\nLONG OPTIONS\n"
+    "\t--compress=gzip|zstd|none - compression of the output. gzip writes BGZF (read by every\n"
+    "\t\tgzip reader, indexable by samtools). By default the output file's name decides:\n"
+    "\t\t.gz and .bgz gzip, .zst zstd, any other none; standard output is not compressed.\n"
+    "\t--level=N - compression level: gzip 0 (stored) to 12, default 1; zstd 1 to 19,\n"
+    "\t\tdefault 3.\n"
+    "\t--threads=N - threads compressing the output and inflating BGZF input; default: the\n"
+    "\t\tprocessors this process may run on. 1 uses no extra thread.\n"
+    "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"
+    "\t\twrites them for the output file.\n";
+
 struct Answered {
   std::vector<std::string> words;  // after the program name
   bool help;                       // else the version
@@ -62,7 +75,7 @@ TEST(InfoRequest, AnsweredOnStandardOutputWherever) {
     SCOPED_TRACE(trace);
     RunResult r = testutil::run(argv, ";\nNAME\nACGT\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, c.help ? usageFor("quenbrel") : kVersion);
+    EXPECT_EQ(r.out, c.help ? usageFor("quenbrel") + kLongOptions : kVersion);
     EXPECT_EQ(r.err, "");
     EXPECT_NE(access(tmp.file("out.fa").c_str(), F_OK), 0) << "an output file was created";
     EXPECT_EQ(testutil::readFile(tmp.file("in.ig")), sample) << "the input was written";
@@ -75,7 +88,7 @@ TEST(InfoRequest, HelpNamesTheProgramWithoutItsDirectory) {
   ASSERT_EQ(symlink(kBin.c_str(), link.c_str()), 0);
   RunResult r = testutil::run({link, "--help"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, usageFor("fasta-tool"));
+  EXPECT_EQ(r.out, usageFor("fasta-tool") + kLongOptions);
 }
 
 struct Kept {
@@ -87,14 +100,15 @@ struct Kept {
 
 // Near misses are ordinary words: a word beginning with "-" standing as an
 // operand selects standard input (or output), and a glued -n value stays
-// the -n value.
+// the -n value. A word of "--" and a letter is a long option, refused when
+// it is none.
 TEST(InfoRequest, OtherWordsKeepTheirMeaning) {
   const std::string converted = ">NAME\nACGT\n";
   const Kept cases[] = {
-      {"--HELP", 0, converted, ""},
-      {"--help=1", 0, converted, ""},
+      {"--HELP", 10, "", "Unknown option --HELP\n" + usageFor("quenbrel")},
+      {"--help=1", 10, "", "Unknown option --help=1\n" + usageFor("quenbrel")},
       {"-help", 0, converted, ""},
-      {"--versions", 0, converted, ""},
+      {"--versions", 10, "", "Unknown option --versions\n" + usageFor("quenbrel")},
       {"-version", 0, converted, ""},
       {"-n--help", 10, "", "Bad argument '--help' to -n option\n" + usageFor("quenbrel")},
   };

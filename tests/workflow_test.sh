@@ -55,6 +55,18 @@ done
   fail "unexpected outputs: $(ls "$TMP/out" | tr '\n' ' ')"
 echo "mixed inputs: $(ls "$TMP/out" | wc -l) outputs equal quenbrel's by hand"
 
+# Compressed, indexed output on the rule's threads: BGZF that decompresses to
+# quenbrel's output by hand, with both index files.
+workflow "$TMP/gz.log" --config in="$TMP/mixed" out="$TMP/outgz" quenbrel="$QUENBREL" \
+  compress=gz index=1 threads=2 || { cat "$TMP/gz.log" >&2; fail "workflow writing .gz"; }
+for name in a b c d e f; do
+  gzip -dc "$TMP/outgz/$name.fa.gz" >"$TMP/plain.fa" || fail "$name.fa.gz does not decompress"
+  same_as_by_hand "$TMP/plain.fa" "$TMP/mixed/$name"*
+  [ -s "$TMP/outgz/$name.fa.gz.fai" ] && [ -s "$TMP/outgz/$name.fa.gz.gzi" ] ||
+    fail "$name.fa.gz lacks its index files"
+done
+echo "compressed output: BGZF with its index for every input"
+
 # A gzip stream cut short: quenbrel writes what it converted before the
 # damage, then fails. This time the program is found on PATH and no option
 # is given.

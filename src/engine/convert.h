@@ -11,6 +11,8 @@ namespace kernels {
 struct Kernel;
 }
 
+class Sink;
+
 // Run statuses of the engine; the tool exits with them.
 enum ConvertStatus {
   kConvertOk = 0,
@@ -30,6 +32,11 @@ struct ConvertOptions {
   // The packing kernel (from kernels::allKernels(), one the processor
   // runs); null: the widest this processor runs.
   const kernels::Kernel* kernel = nullptr;
+  // Where the output goes instead of `out` (which is then left alone; the
+  // sink is finished on every path); null: `out` itself, written as it is.
+  Sink* sink = nullptr;
+  // The threads that may inflate BGZF input (two or more).
+  int threads = 1;
 };
 
 // How a conversion ended: its status, and the message to report for it

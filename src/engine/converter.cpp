@@ -56,8 +56,9 @@ class Converter {
       : lineLen_(options.lineLen),
         oneLine_(options.oneLine),
         pack_(packFor(options)),
-        input_(in),
-        out_(out) {}
+        input_(in, options.threads),
+        file_(out),
+        out_(options.sink ? options.sink : &file_) {}
 
   ConvertResult run();
 
@@ -98,6 +99,7 @@ class Converter {
   bool notFormat_ = false;
 
   Input input_;
+  FileSink file_;  // the output stream, unless the caller gave a sink
   Output out_;
   unsigned char stage_[kStageWindow + kPackSlack];
 };

@@ -31,6 +31,12 @@ std::unique_ptr<InputSource> openZstd(FILE* F, const unsigned char* head, size_t
 std::unique_ptr<InputSource> openXz(FILE* F, const unsigned char* head, size_t n, size_t cap);
 // bzip2 streams.
 std::unique_ptr<InputSource> openBzip2(FILE* F, const unsigned char* head, size_t n, size_t cap);
+// BGZF members inflated on `threads` workers; from the first byte that is
+// no BGZF member on, the stream goes to the `streaming` gzip decoder.
+// looksLikeBgzf() says whether the head begins with a BGZF member.
+bool looksLikeBgzf(const unsigned char* head, size_t n);
+std::unique_ptr<InputSource> openBgzf(FILE* F, const unsigned char* head, size_t n, int threads,
+                                      DecoderOpener streaming);
 
 // Every standard xz preset (the largest, -9, needs 65 MiB) fits; a stream
 // that asks for more is refused rather than trusted with the memory.

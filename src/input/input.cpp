@@ -35,7 +35,8 @@ class MissingSource : public InputSource {
 
 }  // namespace
 
-Input::Input(FILE* F) : F_(F), buf_(new unsigned char[kHead + kBlock]) {}
+Input::Input(FILE* F, int threads)
+    : F_(F), threads_(threads), buf_(new unsigned char[kHead + kBlock]) {}
 
 long Input::next(unsigned char*& data) {
   if (ahead_) return ahead_->next(data);
@@ -84,7 +85,13 @@ long Input::start(unsigned char* buf) {
       decoder_ = std::make_unique<MissingSource>(format->missing);
       return -1;
     }
-    decoder_ = format->open(F_, buf, static_cast<size_t>(n), kBlock);
+    // gzip in BGZF members is inflated on the workers, when there are any.
+    bool gzip = format == inputFormat("gzip");
+    if (gzip && threads_ > 1 && looksLikeBgzf(buf, static_cast<size_t>(n))) {
+      decoder_ = openBgzf(F_, buf, static_cast<size_t>(n), threads_, format->open);
+    } else {
+      decoder_ = format->open(F_, buf, static_cast<size_t>(n), kBlock);
+    }
     n = decoder_->read(buf, kBlock);
   }
   // What comes before a failure is delivered; the failure answers the next

@@ -25,7 +25,8 @@ class Input {
   static constexpr size_t kBlock = size_t{128} * 1024;
   static constexpr size_t kHead = 1;
 
-  explicit Input(FILE* F);
+  // BGZF input is inflated on `threads` workers when there are two or more.
+  explicit Input(FILE* F, int threads = 1);
 
   // The next block: sets `data` to its first byte and returns its size, 0
   // at the clean end of input, -1 on a read error or damaged compressed
@@ -48,6 +49,7 @@ class Input {
   long read(unsigned char* buf, size_t cap);
 
   FILE* F_;
+  int threads_;
   bool atStart_ = true;                   // nothing has been read yet
   std::unique_ptr<unsigned char[]> buf_;  // kHead + kBlock
   std::unique_ptr<InputSource> decoder_;  // set when the input is compressed

@@ -16,16 +16,12 @@ void Output::put(const void* p, size_t n) {
 }
 
 void Output::flush() {
-  if (len_ > 0 && !failed_ && std::fwrite(buf_, 1, len_, F_) != len_) failed_ = true;
+  if (len_ > 0 && !failed_ && !sink_->write(buf_, len_)) failed_ = true;
   len_ = 0;
 }
 
 bool Output::close() {
   flush();
-  if (F_ == stdout) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) failed_ = true;
-  } else if (std::fclose(F_) != 0) {
-    failed_ = true;
-  }
+  if (!sink_->finish()) failed_ = true;
   return !failed_;
 }

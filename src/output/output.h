@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The engine's output: bytes gathered in a buffer and written in large
-// blocks. A write failure is remembered and ends the run at the next check.
+// The engine's output: bytes gathered in a buffer and handed to the sink in
+// large blocks. A write failure is remembered and ends the run at the next
+// check.
 #ifndef QUENBREL_OUTPUT_OUTPUT_H
 #define QUENBREL_OUTPUT_OUTPUT_H
 
@@ -8,13 +9,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "sink.h"
+
 class Output {
  public:
   static constexpr size_t kCap = size_t{128} * 1024;
   // Bytes writable past what reserve() promised, for copies in whole steps.
   static constexpr size_t kSlack = 16;
 
-  explicit Output(FILE* F) : F_(F) {}
+  explicit Output(Sink* sink) : sink_(sink) {}
 
   void put(char c) {
     if (len_ == kCap) flush();
@@ -34,12 +37,13 @@ class Output {
   void flush();
   bool failed() const { return failed_; }
 
-  // Flushes, then closes the stream unless it is stdout, which is flushed.
-  // False when anything written since the start failed.
+  // Flushes, then finishes the sink (which closes the stream unless it is
+  // stdout, which is flushed). False when anything written since the start
+  // failed.
   bool close();
 
  private:
-  FILE* F_;
+  Sink* sink_;
   size_t len_ = 0;
   bool failed_ = false;
   unsigned char buf_[kCap + kSlack];

@@ -1,0 +1,298 @@
+// SPDX-License-Identifier: MIT
+// BGZF input decoded on a pool of workers. Every BGZF member says its own
+// size, so members are cut from the stream without inflating them and
+// inflated side by side, each checked (CRC-32 and length) and delivered in
+// order. Whatever is not a well-formed BGZF member (a plain gzip member,
+// bytes that form no member, a stream cut short, a member that does not
+// inflate) is handed, from there on, to the streaming gzip decoder, which
+// reads it or reports it as damage exactly as for any gzip input.
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "../output/pool.h"
+#include "decoders.h"
+
+// ISA-L's whole-buffer inflate is the fastest where it was built in, then
+// libdeflate's; zlib always works.
+#if defined(QUENBREL_HAVE_ISAL)
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#elif defined(QUENBREL_HAVE_LIBDEFLATE)
+#include <libdeflate.h>
+#else
+#include <zlib.h>
+#endif
+
+namespace {
+
+constexpr size_t kMemberMax = 0x10000;  // a member's size field counts at most this
+constexpr size_t kHeaderSize = 18;      // with the "BC" field alone
+constexpr size_t kStageCap = 4 * kMemberMax;
+// Members per job: the workers wake and report once per job, and each time
+// costs system calls; a few members make it rare.
+constexpr size_t kMembersPerJob = 4;
+
+uint32_t le16(const unsigned char* p) { return p[0] | (static_cast<uint32_t>(p[1]) << 8); }
+uint32_t le32(const unsigned char* p) { return le16(p) | (le16(p + 2) << 16); }
+
+// The size of the BGZF member at `p` (at least kHeaderSize bytes), or 0
+// when it is no BGZF member: gzip with the extra field only and a "BC"
+// subfield of two bytes.
+size_t memberSize(const unsigned char* p) {
+  if (p[0] != 0x1f || p[1] != 0x8b || p[2] != 8 || p[3] != 4) return 0;
+  uint32_t xlen = le16(p + 10);
+  if (xlen != 6 || p[12] != 'B' || p[13] != 'C' || le16(p + 14) != 2) return 0;
+  return static_cast<size_t>(le16(p + 16)) + 1;
+}
+
+// Inflates one member and checks it.
+class InflateTask : public PoolTask {
+ public:
+#if defined(QUENBREL_HAVE_ISAL)
+  InflateTask() : s_(new inflate_state) {}
+  ~InflateTask() override = default;
+#elif defined(QUENBREL_HAVE_LIBDEFLATE)
+  InflateTask() : d_(libdeflate_alloc_decompressor()) {}
+  ~InflateTask() override { libdeflate_free_decompressor(d_); }
+#else
+  InflateTask() { ready_ = inflateInit2(&z_, -15) == Z_OK; }
+  ~InflateTask() override {
+    if (ready_) inflateEnd(&z_);
+  }
+#endif
+  InflateTask(const InflateTask&) = delete;
+  InflateTask& operator=(const InflateTask&) = delete;
+
+  // The job's members, one after another.
+  bool run(PoolJob& job) override {
+    job.outLen = 0;
+    for (size_t at = 0; at < job.inLen;) {
+      size_t size = memberSize(job.in.get() + at);
+      if (size == 0 || size > job.inLen - at) return false;
+      size_t made = 0;
+      if (!inflateMember(job.in.get() + at, size, job.out.get() + job.outLen, made)) return false;
+      job.outLen += made;
+      at += size;
+    }
+    return true;
+  }
+
+ private:
+  // Inflates the member of `size` bytes at `in` into `out`, checked.
+  bool inflateMember(const unsigned char* in, size_t size, unsigned char* out, size_t& made) {
+    if (size < kHeaderSize + 8) return false;
+    uint32_t crc = le32(in + size - 8), length = le32(in + size - 4);
+    if (length > kMemberMax) return false;
+    const unsigned char* data = in + kHeaderSize;
+    size_t dataLen = size - kHeaderSize - 8;
+    made = length;
+#if defined(QUENBREL_HAVE_ISAL)
+    inflate_state& st = *s_;
+    isal_inflate_init(&st);
+    st.next_in = const_cast<unsigned char*>(data);
+    st.avail_in = static_cast<uint32_t>(dataLen);
+    st.next_out = out;
+    st.avail_out = length;
+    st.crc_flag = ISAL_DEFLATE;
+    if (isal_inflate_stateless(&st) != ISAL_DECOMP_OK || st.avail_out != 0) return false;
+    return crc32_gzip_refl(0, out, length) == crc;
+#elif defined(QUENBREL_HAVE_LIBDEFLATE)
+    if (d_ == nullptr) return false;
+    size_t used = 0, produced = 0;
+    if (libdeflate_deflate_decompress_ex(d_, data, dataLen, out, length, &used, &produced) !=
+            LIBDEFLATE_SUCCESS ||
+        used != dataLen || produced != length)
+      return false;
+    return libdeflate_crc32(0, out, length) == crc;
+#else
+    if (!ready_ || inflateReset(&z_) != Z_OK) return false;
+    z_.next_in = const_cast<unsigned char*>(data);
+    z_.avail_in = static_cast<uInt>(dataLen);
+    z_.next_out = out;
+    z_.avail_out = length;
+    if (inflate(&z_, Z_FINISH) != Z_STREAM_END || z_.avail_in != 0 || z_.avail_out != 0)
+      return false;
+    return static_cast<uint32_t>(crc32(0L, out, length)) == crc;
+#endif
+  }
+
+#if defined(QUENBREL_HAVE_ISAL)
+  std::unique_ptr<inflate_state> s_;  // some 40 KiB of tables
+#elif defined(QUENBREL_HAVE_LIBDEFLATE)
+  libdeflate_decompressor* d_;
+#else
+  z_stream z_{};
+  bool ready_ = false;
+#endif
+};
+
+std::vector<std::unique_ptr<PoolTask>> inflateTasks(int threads) {
+  std::vector<std::unique_ptr<PoolTask>> tasks;
+  tasks.reserve(static_cast<size_t>(threads));
+  for (int i = 0; i < threads; ++i) tasks.emplace_back(new InflateTask);
+  return tasks;
+}
+
+class BgzfSource : public InputSource {
+ public:
+  BgzfSource(FILE* F, const unsigned char* head, size_t n, int threads, DecoderOpener streaming)
+      : F_(F),
+        streaming_(streaming),
+        stage_(new unsigned char[n > kStageCap ? n : kStageCap]),
+        stageCap_(n > kStageCap ? n : kStageCap),
+        pool_(inflateTasks(threads), 2 * static_cast<size_t>(threads) + 2,
+              kMembersPerJob * kMemberMax, kMembersPerJob * kMemberMax) {
+    std::memcpy(stage_.get(), head, n);
+    end_ = n;
+  }
+
+  long read(unsigned char* buf, size_t cap) override;
+  std::string message() const override {
+    return rest_ ? rest_->message() : std::string(kReadFailedMessage);
+  }
+
+ private:
+  enum class Stop { kNone, kEnd, kFailed, kOther };
+  bool haveBytes(size_t n);
+  Stop nextMember(size_t& size);
+  void submitMore();
+  void handOver();
+
+  FILE* F_;
+  DecoderOpener streaming_;
+  std::unique_ptr<unsigned char[]> stage_;  // compressed bytes read, not yet handed out
+  size_t stageCap_;
+  size_t start_ = 0, end_ = 0;
+  bool eof_ = false;
+  OrderedPool pool_;
+  Stop stop_ = Stop::kNone;  // why no further member is submitted
+  PoolJob* current_ = nullptr;
+  size_t delivered_ = 0;  // of the current job's output
+  std::unique_ptr<InputSource> rest_;
+  bool failed_ = false;
+};
+
+// Whether `n` bytes from start_ are staged, reading more as needed; false
+// at the end of the stream (or on a read error, then stop_ says so).
+bool BgzfSource::haveBytes(size_t n) {
+  while (end_ - start_ < n) {
+    if (eof_) return false;
+    if (start_ > 0) {
+      std::memmove(stage_.get(), stage_.get() + start_, end_ - start_);
+      end_ -= start_;
+      start_ = 0;
+    }
+    long got = readRaw(F_, stage_.get() + end_, stageCap_ - end_);
+    if (got < 0) {
+      stop_ = Stop::kFailed;
+      return false;
+    }
+    if (got == 0) eof_ = true;
+    end_ += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+BgzfSource::Stop BgzfSource::nextMember(size_t& size) {
+  if (!haveBytes(1)) return stop_ == Stop::kFailed ? Stop::kFailed : Stop::kEnd;
+  if (!haveBytes(kHeaderSize)) return stop_ == Stop::kFailed ? Stop::kFailed : Stop::kOther;
+  size = memberSize(stage_.get() + start_);
+  if (size < kHeaderSize + 8 + 2) return Stop::kOther;
+  if (!haveBytes(size)) return stop_ == Stop::kFailed ? Stop::kFailed : Stop::kOther;
+  if (le32(stage_.get() + start_ + size - 4) > kMemberMax) return Stop::kOther;
+  return Stop::kNone;
+}
+
+// Cuts members from the stream into the free slots of the pool, a few to
+// a job.
+void BgzfSource::submitMore() {
+  PoolJob* job;
+  while (stop_ == Stop::kNone && (job = pool_.fill()) != nullptr) {
+    for (size_t k = 0; k < kMembersPerJob && stop_ == Stop::kNone; ++k) {
+      size_t size = 0;
+      Stop s = nextMember(size);
+      if (s != Stop::kNone) {
+        stop_ = s;
+        break;
+      }
+      std::memcpy(job->in.get() + job->inLen, stage_.get() + start_, size);
+      job->inLen += size;
+      start_ += size;
+    }
+    if (job->inLen > 0) pool_.submit();
+  }
+}
+
+// A member that did not inflate as BGZF may still be sound gzip (a size
+// field that lies is no damage to a gzip reader): the streaming decoder
+// reads the stream from that member on, and judges it. The members taken
+// from the stream after it come back in order.
+void BgzfSource::handOver() {
+  std::string rest(reinterpret_cast<const char*>(current_->in.get()), current_->inLen);
+  pool_.release();
+  current_ = nullptr;
+  while (PoolJob* later = pool_.take()) {
+    rest.append(reinterpret_cast<const char*>(later->in.get()), later->inLen);
+    pool_.release();
+  }
+  if (stop_ == Stop::kFailed) {
+    failed_ = true;
+    return;
+  }
+  rest.append(reinterpret_cast<const char*>(stage_.get() + start_), end_ - start_);
+  rest_ =
+      streaming_(F_, reinterpret_cast<const unsigned char*>(rest.data()), rest.size(), kStageCap);
+  stage_.reset();
+}
+
+long BgzfSource::read(unsigned char* buf, size_t cap) {
+  if (failed_) return -1;
+  if (rest_) return rest_->read(buf, cap);
+  size_t got = 0;
+  while (got < cap) {
+    if (current_ == nullptr) {
+      submitMore();
+      current_ = pool_.take();
+      delivered_ = 0;
+      if (current_ == nullptr) {
+        // Every member has been delivered; what follows decides.
+        if (got > 0) break;
+        if (stop_ == Stop::kEnd) return 0;
+        if (stop_ == Stop::kFailed) {
+          failed_ = true;
+          return -1;
+        }
+        rest_ = streaming_(F_, stage_.get() + start_, end_ - start_, kStageCap);
+        stage_.reset();
+        return rest_->read(buf, cap);
+      }
+      if (!current_->ok) {
+        handOver();
+        if (got > 0) break;  // output before it goes first
+        return failed_ ? -1 : rest_->read(buf, cap);
+      }
+    }
+    size_t k = current_->outLen - delivered_;
+    if (k > cap - got) k = cap - got;
+    std::memcpy(buf + got, current_->out.get() + delivered_, k);
+    got += k;
+    delivered_ += k;
+    if (delivered_ == current_->outLen) {
+      pool_.release();
+      current_ = nullptr;
+    }
+  }
+  return static_cast<long>(got);
+}
+
+}  // namespace
+
+bool looksLikeBgzf(const unsigned char* head, size_t n) {
+  return n >= kHeaderSize && memberSize(head) >= kHeaderSize + 8 + 2;
+}
+
+std::unique_ptr<InputSource> openBgzf(FILE* F, const unsigned char* head, size_t n, int threads,
+                                      DecoderOpener streaming) {
+  return std::unique_ptr<InputSource>(new BgzfSource(F, head, n, threads, streaming));
+}

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+// BGZF: gzip members of at most 64 KiB, each carrying its own size in a
+// "BC" extra field, so that a reader can find every member without
+// inflating the one before; the empty member marks the end of the file.
+#ifndef QUENBREL_OUTPUT_BGZF_H
+#define QUENBREL_OUTPUT_BGZF_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "pool.h"
+
+// Plain bytes per member: a member of incompressible text, stored, still
+// fits the 64 KiB the size field can count.
+constexpr size_t kBgzfChunk = 0xff00;
+// The largest member: the size field holds the member's size minus one.
+constexpr size_t kBgzfMemberMax = 0x10000;
+constexpr size_t kBgzfHeaderSize = 18;
+constexpr size_t kBgzfTrailerSize = 8;
+
+// The empty member that ends every BGZF file.
+extern const unsigned char kBgzfEof[28];
+
+// Levels: 0 stores, 1 is the fastest, 12 the smallest (zlib, where it
+// does the work, stops at 9). At 1, sequence text is coded with Huffman
+// codes alone (huffman.h), other text by the library at its level 1.
+constexpr int kBgzfLevelMin = 0;
+constexpr int kBgzfLevelMax = 12;
+constexpr int kBgzfLevelSequence = 1;
+
+// Frames the raw deflate data already written at out + kBgzfHeaderSize
+// (`deflated` bytes) into a member: header with the member's size, then
+// the CRC-32 and length of the `n` plain bytes. Returns the member's size.
+size_t bgzfFrame(unsigned char* out, size_t deflated, uint32_t crc, size_t n);
+
+// Writes `n` plain bytes as a member of stored deflate blocks, for data a
+// compressor could not fit into a member. Returns the member's size.
+size_t bgzfStored(unsigned char* out, const unsigned char* in, size_t n, uint32_t crc);
+
+// A worker's compressor for members at `level`: libdeflate's when it was
+// built in, else zlib's.
+std::unique_ptr<PoolTask> bgzfTask(int level);
+std::unique_ptr<PoolTask> bgzfZlibTask(int level);
+std::unique_ptr<PoolTask> bgzfLibdeflateTask(int level);
+
+#endif  // QUENBREL_OUTPUT_BGZF_H

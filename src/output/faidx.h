@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: MIT
+// The FASTA index of the output, built from the output bytes as they pass:
+// one line per record, "NAME\tLENGTH\tOFFSET\tLINEBASES\tLINEWIDTH\n", with
+// the rules samtools follows, so that its index of the same file is the
+// same bytes:
+// - NAME is the header's first word (blanks after ">" skipped; a NUL ends
+//   it); it may be empty.
+// - OFFSET is where the first residue line begins, counted in plain bytes
+//   (for compressed output too); an empty line right after the header moves
+//   it along.
+// - LINEBASES and LINEWIDTH are the residues and the bytes (line end
+//   included) of the first residue line.
+// - A record without residues gets no line and does not count as a name;
+//   of records with the same name only the first gets a line.
+//
+// The engine writes only residues (letters and "-") on the lines after a
+// header, every line as wide as the first but the last of a record, so a
+// line's residues are its bytes, and the record's length follows from the
+// bytes between its first residue line and the next header: the builder
+// searches for line ends only in headers and first residue lines.
+#ifndef QUENBREL_OUTPUT_FAIDX_H
+#define QUENBREL_OUTPUT_FAIDX_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <unordered_set>
+
+class FaidxBuilder {
+ public:
+  // Entry lines go to `F` as their records end.
+  explicit FaidxBuilder(FILE* F) : F_(F) {}
+
+  void feed(const unsigned char* p, size_t n);
+  // The end of the output: the last record's line. False when writing an
+  // entry failed.
+  bool end();
+
+ private:
+  enum class At {
+    kLineStart,   // at the start of a line
+    kNameBlanks,  // in a header, before its name
+    kName,        // in the name
+    kHeaderRest,  // in the header after the name
+    kFirstLine,   // in the first residue line of a record
+    kRest,        // in the residue lines after it
+  };
+  void endRecord();
+  const unsigned char* header(const unsigned char* p, const unsigned char* end);
+
+  FILE* F_;
+  bool failed_ = false;
+  At at_ = At::kLineStart;
+  uint64_t pos_ = 0;  // plain bytes fed so far
+
+  // The record being read.
+  bool inRecord_ = false;
+  bool firstLine_ = true;  // no residue line yet
+  std::string name_;
+  bool nameCut_ = false;  // a NUL ended the name
+  uint64_t offset_ = 0;
+  uint64_t length_ = 0;
+  uint64_t lineBases_ = 0;
+  uint64_t rest_ = 0;  // bytes of the residue lines after the first
+
+  std::unordered_set<std::string> names_;  // names that have a line
+};
+
+#endif  // QUENBREL_OUTPUT_FAIDX_H
