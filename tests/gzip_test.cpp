@@ -175,11 +175,14 @@ TEST(GzipInput, DamagedStreamsAreReadFailures) {
   badData[good.size() / 2] ^= 0x55;
   std::string badMethod = good;
   badMethod[2] = 7;  // only deflate exists
+  std::string reservedFlag = good;
+  reservedFlag[3] |= 0x20;  // no writer sets the reserved bits
   const Damaged cases[] = {
       {"wrong check value", badCrc},
       {"wrong length", badLength},
       {"corrupt data", badData},
       {"unknown method", badMethod},
+      {"reserved flag", reservedFlag},
       {"cut in the data", good.substr(0, good.size() / 2)},
       {"cut in the trailer", good.substr(0, good.size() - 3)},
       {"cut in the header", good.substr(0, 5)},

@@ -50,7 +50,7 @@ size_t memberSize(const unsigned char* p) {
 class InflateTask : public PoolTask {
  public:
 #if defined(QUENBREL_HAVE_ISAL)
-  InflateTask() : s_(new inflate_state) {}
+  InflateTask() : s_(new inflate_state()) {}
   ~InflateTask() override = default;
 #elif defined(QUENBREL_HAVE_LIBDEFLATE)
   InflateTask() : d_(libdeflate_alloc_decompressor()) {}
