@@ -39,14 +39,20 @@ inline bool gunzipAll(const std::string& data, std::string& out) {
   return true;
 }
 
-// Whether `data` is BGZF: members of at most 64 KiB, each with the "BC"
-// field giving its size, the empty 28-byte member last.
-inline bool isBgzf(const std::string& data) {
+// Whether `data` ends with BGZF's end-of-file member, the mark of a whole
+// file.
+inline bool endsWithBgzfEof(const std::string& data) {
   static const std::string kEof(
       "\x1f\x8b\x08\x04\x00\x00\x00\x00\x00\xff\x06\x00\x42\x43\x02\x00\x1b\x00\x03\x00\x00\x00"
       "\x00\x00\x00\x00\x00\x00",
       28);
-  if (data.size() < kEof.size() || data.compare(data.size() - 28, 28, kEof) != 0) return false;
+  return data.size() >= kEof.size() && data.compare(data.size() - 28, 28, kEof) == 0;
+}
+
+// Whether `data` is BGZF: members of at most 64 KiB, each with the "BC"
+// field giving its size, the empty 28-byte member last.
+inline bool isBgzf(const std::string& data) {
+  if (!endsWithBgzfEof(data)) return false;
   size_t at = 0;
   while (at < data.size()) {
     if (data.size() - at < 18 || data.compare(at, 4, "\x1f\x8b\x08\x04", 4) != 0 ||

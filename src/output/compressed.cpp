@@ -27,34 +27,44 @@ size_t zstdBound() { return 1; }
 
 namespace {
 
+// A format's chunks and what it writes at the end.
+struct ChunkFormat {
+  size_t chunk;  // plain bytes per job
+  size_t bound;  // compressed bytes a job may take
+  // Written after the last job of a complete output: BGZF's end-of-file
+  // member.
+  const unsigned char* trailer;
+  size_t trailerLen;
+  // Written after the last job of an output cut short by a failure, where
+  // the format has no end marker to leave out: zstd's frame magic alone, a
+  // frame begun and never finished, which every reader reports as cut short
+  // after delivering all that came before.
+  const unsigned char* cutShort;
+  size_t cutShortLen;
+  // A job of empty data when there was no output at all, for formats
+  // whose empty file is not valid.
+  bool emptyJob;
+};
+
 class CompressedSink final : public Sink {
  public:
-  // `chunk` plain bytes per job, at most `bound` compressed. `trailer` is
-  // written after the last job; `emptyJob` makes a job of empty data when
-  // there was no output at all, for formats whose empty file is not valid.
   CompressedSink(std::unique_ptr<Sink> file, std::vector<std::unique_ptr<PoolTask>> tasks,
-                 size_t slots, size_t chunk, size_t bound, const unsigned char* trailer,
-                 size_t trailerLen, bool emptyJob, OutputIndex* index)
+                 size_t slots, const ChunkFormat& format, OutputIndex* index)
       : file_(std::move(file)),
-        pool_(std::move(tasks), slots, chunk, bound),
-        chunk_(chunk),
-        trailer_(trailer),
-        trailerLen_(trailerLen),
-        emptyJob_(emptyJob),
+        pool_(std::move(tasks), slots, format.chunk, format.bound),
+        format_(format),
         index_(index) {}
 
   bool write(const unsigned char* p, size_t n) override;
-  bool finish() override;
+  bool finish(Ending ending) override;
 
  private:
   bool takeOne();
+  bool writeMark(const unsigned char* p, size_t n) { return n == 0 || file_->write(p, n); }
 
   std::unique_ptr<Sink> file_;
   OrderedPool pool_;
-  const size_t chunk_;
-  const unsigned char* trailer_;
-  const size_t trailerLen_;
-  const bool emptyJob_;
+  const ChunkFormat format_;
   OutputIndex* index_;
 
   PoolJob* job_ = nullptr;  // the job being filled
@@ -84,12 +94,12 @@ bool CompressedSink::write(const unsigned char* p, size_t n) {
     if (job_ == nullptr) {
       while ((job_ = pool_.fill()) == nullptr) takeOne();
     }
-    size_t k = std::min(n, chunk_ - job_->inLen);
+    size_t k = std::min(n, format_.chunk - job_->inLen);
     std::memcpy(job_->in.get() + job_->inLen, p, k);
     job_->inLen += k;
     p += k;
     n -= k;
-    if (job_->inLen == chunk_) {
+    if (job_->inLen == format_.chunk) {
       pool_.submit();
       anyJob_ = true;
       job_ = nullptr;
@@ -98,16 +108,24 @@ bool CompressedSink::write(const unsigned char* p, size_t n) {
   return !failed_;
 }
 
-bool CompressedSink::finish() {
-  if (!failed_ && job_ == nullptr && !anyJob_ && emptyJob_) {
+// What was converted before a failure is written too; only a complete
+// output gets the format's end (and an empty one its empty job), so that
+// the end of a cut-short file shows it.
+bool CompressedSink::finish(Ending ending) {
+  bool complete = ending == Ending::kComplete;
+  if (complete && !failed_ && job_ == nullptr && !anyJob_ && format_.emptyJob) {
     while ((job_ = pool_.fill()) == nullptr) takeOne();
   }
-  if (job_ != nullptr && !failed_ && (job_->inLen > 0 || !anyJob_)) pool_.submit();
+  // A job is only taken to be filled, so it holds data, or it is that empty
+  // job.
+  if (job_ != nullptr && !failed_) pool_.submit();
   job_ = nullptr;
   while (takeOne()) {
   }
-  if (!failed_ && trailerLen_ > 0 && !file_->write(trailer_, trailerLen_)) failed_ = true;
-  if (!file_->finish()) failed_ = true;
+  if (!failed_ && !(complete ? writeMark(format_.trailer, format_.trailerLen)
+                             : writeMark(format_.cutShort, format_.cutShortLen)))
+    failed_ = true;
+  if (!file_->finish(ending)) failed_ = true;
   return !failed_;
 }
 
@@ -115,7 +133,7 @@ bool CompressedSink::finish() {
 
 std::unique_ptr<Sink> makeOutputSink(FILE* F, OutputFormat format, int level, int threads,
                                      OutputIndex* index) {
-  std::unique_ptr<Sink> file(new FileSink(F));
+  auto file = std::make_unique<FileSink>(F);
   if (format == OutputFormat::kPlain) return file;
   size_t workers = threads < 1 ? 1 : static_cast<size_t>(threads);
   std::vector<std::unique_ptr<PoolTask>> tasks;
@@ -125,13 +143,15 @@ std::unique_ptr<Sink> makeOutputSink(FILE* F, OutputFormat format, int level, in
   }
   if (format == OutputFormat::kBgzf) {
     // Members are small: enough of them in flight that no worker waits.
-    return std::unique_ptr<Sink>(new CompressedSink(std::move(file), std::move(tasks),
-                                                    4 * workers + 4, kBgzfChunk, kBgzfMemberMax,
-                                                    kBgzfEof, sizeof kBgzfEof, false, index));
+    const ChunkFormat bgzf{kBgzfChunk, kBgzfMemberMax, kBgzfEof, sizeof kBgzfEof, nullptr,
+                           0,          false};
+    return std::make_unique<CompressedSink>(std::move(file), std::move(tasks), 4 * workers + 4,
+                                            bgzf, index);
   }
   // zstd chunks are large: one running per worker and one being filled;
   // the oldest is written as soon as it is done.
-  return std::unique_ptr<Sink>(new CompressedSink(std::move(file), std::move(tasks), workers + 1,
-                                                  zstdChunk(), zstdBound(), nullptr, 0, true,
-                                                  nullptr));
+  static const unsigned char kZstdMagic[4] = {0x28, 0xb5, 0x2f, 0xfd};
+  const ChunkFormat zstd{zstdChunk(), zstdBound(), nullptr, 0, kZstdMagic, sizeof kZstdMagic, true};
+  return std::make_unique<CompressedSink>(std::move(file), std::move(tasks), workers + 1, zstd,
+                                          nullptr);
 }

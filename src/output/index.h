@@ -3,7 +3,9 @@
 // BGZF output, OUT.gzi (where each member after the first begins, in
 // compressed and in plain bytes). Both are written under temporary names
 // beside the output while it is written, and get their names only when the
-// whole run succeeded: after a failure no index describes the output.
+// whole run succeeded: after a failure no index describes the output. The
+// temporary files are created before the output is opened, so that an
+// index that cannot be written is known before the output is touched.
 #ifndef QUENBREL_OUTPUT_INDEX_H
 #define QUENBREL_OUTPUT_INDEX_H
 
@@ -24,7 +26,9 @@ class OutputIndex {
   OutputIndex& operator=(const OutputIndex&) = delete;
 
   // Creates the temporary files for the output `outName`, with OUT.gzi when
-  // `gzi`. False when one cannot be created; message() then says which.
+  // `gzi`; nothing of an earlier output is touched. False when one cannot
+  // be created, or its final name cannot be given (a folder of that name, a
+  // name too long for the file system); message() then says which.
   bool open(const std::string& outName, bool gzi);
 
   // The plain output bytes, in order.
@@ -36,8 +40,7 @@ class OutputIndex {
   // Completes both files and gives them their names. False when anything
   // failed; message() names the index file.
   bool commit();
-  // Removes the temporary files, and index files left from an earlier
-  // output of the same name, which no longer describe it.
+  // Removes the temporary files.
   void discard();
 
   const std::string& message() const { return message_; }
@@ -48,10 +51,13 @@ class OutputIndex {
     std::string temp;
     FILE* F = nullptr;
     bool failed = false;
+    int guard = -1;  // the temporary file's ticket with the signal handler
   };
   bool create(File& f, const std::string& name);
   bool fail(const File& f);
   bool close(File& f);
+  bool rename(File& f);
+  static void removeTemp(File& f);
 
   File fai_file_;
   File gzi_file_;
@@ -62,6 +68,16 @@ class OutputIndex {
   std::string message_;
 };
 
+// The names of the index files of the output `outName`: OUT.fai, and
+// OUT.gzi for BGZF output.
+std::string faiName(const std::string& outName);
+std::string gziName(const std::string& outName);
+
+// Removes the index files of an earlier output named `outName`, which no
+// longer describe the output once it is rewritten, but for one that is the
+// file open as `keepFd` (the input).
+void removeStaleIndex(const std::string& outName, int keepFd);
+
 // Passes the output to `inner` and shows every byte to the index on the way.
 class IndexingSink final : public Sink {
  public:
@@ -71,7 +87,7 @@ class IndexingSink final : public Sink {
     index_.feed(p, n);
     return inner_->write(p, n);
   }
-  bool finish() override { return inner_->finish(); }
+  bool finish(Ending ending) override { return inner_->finish(ending); }
 
  private:
   std::unique_ptr<Sink> inner_;

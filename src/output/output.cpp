@@ -20,8 +20,8 @@ void Output::flush() {
   len_ = 0;
 }
 
-bool Output::close() {
+bool Output::close(Ending ending) {
   flush();
-  if (!sink_->finish()) failed_ = true;
+  if (!sink_->finish(ending)) failed_ = true;
   return !failed_;
 }

@@ -40,7 +40,7 @@ class Output {
   // Flushes, then finishes the sink (which closes the stream unless it is
   // stdout, which is flushed). False when anything written since the start
   // failed.
-  bool close();
+  bool close(Ending ending);
 
  private:
   Sink* sink_;

@@ -7,7 +7,7 @@ bool FileSink::write(const unsigned char* p, size_t n) {
   return !failed_;
 }
 
-bool FileSink::finish() {
+bool FileSink::finish(Ending) {
   if (F_ == nullptr) return !failed_;
   if (F_ == stdout) {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) failed_ = true;

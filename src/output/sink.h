@@ -7,6 +7,11 @@
 #include <cstddef>
 #include <cstdio>
 
+// How the output ends: after the whole conversion, or cut short by a
+// failure. A format with an end marker writes it only for a complete
+// output, so that a reader can tell a cut-short file from a whole one.
+enum class Ending { kComplete, kCutShort };
+
 class Sink {
  public:
   virtual ~Sink() = default;
@@ -15,10 +20,11 @@ class Sink {
   // what comes after a failure is dropped.
   virtual bool write(const unsigned char* p, size_t n) = 0;
 
-  // Ends the output: whatever a format writes last, then the stream is
-  // closed (standard output is flushed instead). False when anything
-  // written since the start failed. Called once, on every path.
-  virtual bool finish() = 0;
+  // Ends the output: whatever a format writes last (its end marker only
+  // for a complete output), then the stream is closed (standard output is
+  // flushed instead). False when anything written since the start failed.
+  // Called once, on every path.
+  virtual bool finish(Ending ending) = 0;
 };
 
 // The plain stream: bytes written as they come.
@@ -29,7 +35,7 @@ class FileSink final : public Sink {
   FileSink& operator=(const FileSink&) = delete;
 
   bool write(const unsigned char* p, size_t n) override;
-  bool finish() override;
+  bool finish(Ending ending) override;
 
  private:
   FILE* F_;
