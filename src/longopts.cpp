@@ -155,6 +155,12 @@ bool planOutput(const LongOptions& options, const char* outName, OutputPlan& pla
     problem = "The --index option needs an output file, not standard output\n";
     return false;
   }
+  // An index of the plain offsets would send readers of the index into the
+  // middle of compressed frames: only plain and BGZF output are indexed.
+  if (options.index && plan.format == OutputFormat::kZstd) {
+    problem = "The --index option cannot index zstd output; use gzip (BGZF) or none\n";
+    return false;
+  }
   if (plan.format == OutputFormat::kZstd && !zstdOutputBuilt()) {
     problem = "Cannot write zstd output: quenbrel was built without zstd support (libzstd).\n";
     withUsage = false;

@@ -4,12 +4,14 @@
 // The entry reads the command line into the conversion settings, binds the
 // two streams and hands over to the engine, whose status ends the process.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "engine/convert.h"
 #include "functions.h"
@@ -48,6 +50,29 @@ bool namesInputFile(const char* operand, FILE* input) {
   if (fstat(fileno(input), &in) != 0 || !S_ISREG(in.st_mode)) return false;
   if (stat(operand, &out) != 0) return false;
   return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+// True when standard output is the regular file that `input` reads from:
+// the run would read back what it writes and grow the file without end.
+// (With standard output closed, the input may have been opened on its
+// descriptor; writes to it then fail as for any closed output.)
+bool stdoutIsInputFile(FILE* input) {
+  struct stat in, out;
+  if (fileno(input) == STDOUT_FILENO) return false;
+  if (fstat(fileno(input), &in) != 0 || !S_ISREG(in.st_mode)) return false;
+  if (fstat(STDOUT_FILENO, &out) != 0) return false;
+  return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
+// The first file the run would write that names the input, or an empty
+// string: the output, then its index files.
+std::string writtenFileNamingInput(const char* outName, const OutputPlan& plan, FILE* input) {
+  if (namesInputFile(outName, input)) return outName;
+  if (!plan.index) return "";
+  for (const std::string& name : {faiName(outName), gziName(outName)}) {
+    if (namesInputFile(name.c_str(), input)) return name;
+  }
+  return "";
 }
 
 // The first of the words "--help" and "--version" on the command line, or
@@ -103,33 +128,18 @@ void longUsage(std::ostream& os) {
 }
 
 // Converts into the planned output: compressed on the pool of workers,
-// indexed on the way. The index gets its names only when all went well.
-ConvertResult convertPlanned(FILE* input, FILE* output, const char* outName, const OutputPlan& plan,
+// indexed on the way into `index` (opened already when the plan has one).
+// The index gets its names only when all went well.
+ConvertResult convertPlanned(FILE* input, FILE* output, const OutputPlan& plan, OutputIndex& index,
                              ConvertOptions options) {
   if (plan.format == OutputFormat::kPlain && !plan.index) return convert(input, output, options);
-  OutputIndex index;
-  // The plan has an index only for a named output.
-  if (plan.index &&
-      (outName == nullptr || !index.open(outName, plan.format == OutputFormat::kBgzf))) {
-    ConvertResult failed{kBadOutput, index.message()};
-    index.discard();
-    return failed;
-  }
   std::unique_ptr<Sink> sink =
       makeOutputSink(output, plan.format, plan.level, plan.threads, plan.index ? &index : nullptr);
-  if (plan.index) sink.reset(new IndexingSink(std::move(sink), index));
+  if (plan.index) sink = std::make_unique<IndexingSink>(std::move(sink), index);
   options.sink = sink.get();
   ConvertResult result = convert(input, output, options);
-  if (!plan.index) return result;
-  if (result.status != 0) {
-    index.discard();
-    return result;
-  }
-  if (!index.commit()) {
-    ConvertResult failed{kBadOutput, index.message()};
-    index.discard();
-    return failed;
-  }
+  if (!plan.index || result.status != 0) return result;
+  if (!index.commit()) return {kBadOutput, index.message()};
   return result;
 }
 // --- end of compressed and indexed output ----------------------------------
@@ -214,10 +224,27 @@ int main(int argc, char** argv) {
   }
   // --- end of compressed and indexed output
 
-  if (outName != nullptr && outName[0] != '-' && namesInputFile(outName, input)) {
-    std::fprintf(stderr, "Refusing to overwrite the input file %s\n", outName);
+  // Nothing the run writes may be the input: neither a named file nor
+  // standard output.
+  std::string clash = named ? writtenFileNamingInput(outName, plan, input) : "";
+  if (!clash.empty()) {
+    std::fprintf(stderr, "Refusing to overwrite the input file %s\n", clash.c_str());
     std::fputs("Failed to asign output.\n", stderr);
     usage(argv[0]);
+    return kBadOutput;
+  }
+  if (!named && stdoutIsInputFile(input)) {
+    std::fputs("Refusing to write the output into the input file through standard output\n",
+               stderr);
+    std::fputs("Failed to asign output.\n", stderr);
+    usage(argv[0]);
+    return kBadOutput;
+  }
+  // The index files are created before the output is opened: when they
+  // cannot be, an earlier output stays as it was.
+  OutputIndex index;
+  if (plan.index && !index.open(outName, plan.format == OutputFormat::kBgzf)) {
+    std::fputs(index.message().c_str(), stderr);
     return kBadOutput;
   }
   FILE* output = nullptr;
@@ -226,9 +253,13 @@ int main(int argc, char** argv) {
     usage(argv[0]);
     return kBadOutput;
   }
+  // An index of an earlier output of this name describes bytes that are
+  // gone. Removed now, it is also not replaced at the end, which some file
+  // systems answer by writing the new file out at once.
+  if (named) removeStaleIndex(outName, fileno(input));
 
   options.threads = plan.threads;
-  ConvertResult result = convertPlanned(input, output, outName, plan, options);
+  ConvertResult result = convertPlanned(input, output, plan, index, options);
   std::fputs(result.message.c_str(), stderr);
   return result.status;
 }

@@ -67,6 +67,14 @@ for name in a b c d e f; do
 done
 echo "compressed output: BGZF with its index for every input"
 
+# zstd output cannot be indexed: the pair is refused before any job runs.
+status=0
+workflow "$TMP/zst.log" --config in="$TMP/mixed" out="$TMP/outzst" quenbrel="$QUENBREL" \
+  compress=zst index=1 || status=$?
+[ "$status" -ne 0 ] && grep -q 'index=1 with compress=zst' "$TMP/zst.log" &&
+  [ ! -e "$TMP/outzst" ] || { cat "$TMP/zst.log" >&2; fail "compress=zst index=1 not refused"; }
+echo "compress=zst index=1: refused"
+
 # A gzip stream cut short: quenbrel writes what it converted before the
 # damage, then fails. This time the program is found on PATH and no option
 # is given.

@@ -3,9 +3,12 @@
 #include "index.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "temp_files.h"
 
 namespace {
 
@@ -13,7 +16,54 @@ void putLe64(unsigned char* p, uint64_t v) {
   for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xff);
 }
 
+// The longest name the folder of the path `name` takes for its entries.
+size_t nameMax(const std::string& name) {
+  size_t slash = name.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  long max = pathconf(dir.c_str(), _PC_NAME_MAX);
+  return max > 0 ? static_cast<size_t>(max) : 255;
+}
+
+size_t baseLength(const std::string& name) {
+  size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name.size() : name.size() - slash - 1;
+}
+
+// The final name can be given by rename() at the end: it fits the folder's
+// limit, and no folder holds it.
+bool nameCanBeGiven(const std::string& name, size_t max) {
+  struct stat st;
+  if (baseLength(name) > max) return false;
+  return stat(name.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+}
+
+// NAME.tmpPID.N beside the final name, NAME cut short where the whole would
+// pass the folder's limit, so that every final name that fits has one.
+std::string tempName(const std::string& name, int attempt, size_t max) {
+  std::string tail = ".tmp" + std::to_string(getpid()) + "." + std::to_string(attempt);
+  size_t base = baseLength(name);
+  size_t keep = name.size();
+  if (base + tail.size() > max) keep -= base + tail.size() - max;
+  return name.substr(0, keep) + tail;
+}
+
 }  // namespace
+
+std::string faiName(const std::string& outName) { return outName + ".fai"; }
+std::string gziName(const std::string& outName) { return outName + ".gzi"; }
+
+void removeStaleIndex(const std::string& outName, int keepFd) {
+  struct stat keep;
+  bool haveKeep = keepFd >= 0 && fstat(keepFd, &keep) == 0;
+  for (const std::string& name : {faiName(outName), gziName(outName)}) {
+    struct stat st;
+    if (haveKeep && stat(name.c_str(), &st) == 0 && st.st_dev == keep.st_dev &&
+        st.st_ino == keep.st_ino)
+      continue;
+    // unlink() leaves a folder of that name alone.
+    unlink(name.c_str());
+  }
+}
 
 // An index that was not committed must not stay behind.
 OutputIndex::~OutputIndex() { discard(); }
@@ -22,16 +72,24 @@ OutputIndex::~OutputIndex() { discard(); }
 // follows the umask), under a name of this process that is not taken.
 bool OutputIndex::create(File& f, const std::string& name) {
   f.name = name;
+  size_t max = nameMax(name);
+  if (!nameCanBeGiven(name, max)) return fail(f);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    f.temp = name + ".tmp" + std::to_string(getpid()) + "." + std::to_string(attempt);
+    f.temp = tempName(name, attempt, max);
+    // Guarded before it exists: a signal between the two leaves nothing.
+    f.guard = guardTempFile(f.temp);
     int fd = ::open(f.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) continue;
-    if (fd >= 0) f.F = fdopen(fd, "wb");
+    if (fd < 0) {
+      bool taken = errno == EEXIST;
+      unguardTempFile(f.guard);
+      f.guard = -1;
+      if (taken) continue;
+      break;
+    }
+    f.F = fdopen(fd, "wb");
     if (f.F == nullptr) {
-      if (fd >= 0) {
-        ::close(fd);
-        unlink(f.temp.c_str());
-      }
+      ::close(fd);
+      removeTemp(f);
       break;
     }
     return true;
@@ -48,15 +106,10 @@ bool OutputIndex::fail(const File& f) {
 bool OutputIndex::open(const std::string& outName, bool gzi) {
   opened_ = true;
   gzi_ = gzi;
-  // An index of an earlier output of this name describes nothing once the
-  // output is rewritten. Gone now, it is also not replaced at the end, which
-  // some file systems answer by writing the new file out at once.
-  unlink((outName + ".fai").c_str());
-  unlink((outName + ".gzi").c_str());
-  if (!create(fai_file_, outName + ".fai")) return false;
-  fai_.reset(new FaidxBuilder(fai_file_.F));
+  if (!create(fai_file_, faiName(outName))) return false;
+  fai_ = std::make_unique<FaidxBuilder>(fai_file_.F);
   if (gzi_) {
-    if (!create(gzi_file_, outName + ".gzi")) return false;
+    if (!create(gzi_file_, gziName(outName))) return false;
     // The number of entries comes first; it is known at the end.
     unsigned char count[8] = {};
     if (std::fwrite(count, 1, sizeof count, gzi_file_.F) != sizeof count) gzi_file_.failed = true;
@@ -90,17 +143,30 @@ bool OutputIndex::commit() {
         std::fwrite(count, 1, sizeof count, gzi_file_.F) != sizeof count)
       gzi_file_.failed = true;
     if (!close(gzi_file_)) return fail(gzi_file_);
-    if (std::rename(gzi_file_.temp.c_str(), gzi_file_.name.c_str()) != 0) return fail(gzi_file_);
-    gzi_file_.temp.clear();
+    if (!rename(gzi_file_)) return fail(gzi_file_);
   }
-  if (std::rename(fai_file_.temp.c_str(), fai_file_.name.c_str()) != 0) {
+  if (!rename(fai_file_)) {
     // The .gzi alone would describe the output after a failed run.
     if (gzi_) unlink(gzi_file_.name.c_str());
     return fail(fai_file_);
   }
-  fai_file_.temp.clear();
   opened_ = false;
   return true;
+}
+
+bool OutputIndex::rename(File& f) {
+  if (std::rename(f.temp.c_str(), f.name.c_str()) != 0) return false;
+  f.temp.clear();
+  unguardTempFile(f.guard);
+  f.guard = -1;
+  return true;
+}
+
+void OutputIndex::removeTemp(File& f) {
+  if (!f.temp.empty()) unlink(f.temp.c_str());
+  f.temp.clear();
+  unguardTempFile(f.guard);
+  f.guard = -1;
 }
 
 void OutputIndex::discard() {
@@ -108,10 +174,7 @@ void OutputIndex::discard() {
   for (File* f : {&fai_file_, &gzi_file_}) {
     if (f->F != nullptr) std::fclose(f->F);
     f->F = nullptr;
-    if (!f->temp.empty()) unlink(f->temp.c_str());
-    f->temp.clear();
-    // unlink() leaves a directory of that name alone.
-    if (!f->name.empty()) unlink(f->name.c_str());
+    removeTemp(*f);
   }
   opened_ = false;
 }
