@@ -254,7 +254,14 @@ TEST_P(CompressedInput, DamagedStreamsAreReadFailures) {
   // Past the first record, so that its first line was read right.
   std::string middle = good;
   middle[good.size() / 4 * 3] ^= 0x55;
+  // Text in the wrong format whose damage only the end of the stream shows:
+  // what was decoded before is not taken for the input's format.
+  std::string wrongText;
+  for (int i = 0; i < 60000; ++i) wrongText += "ACGT\n";
+  std::string wrongFormat = f.compress(wrongText);
+  wrongFormat[wrongFormat.size() - 3] ^= 0x01;
   std::vector<Damaged> cases = {
+      {"wrong format, damaged at the end", wrongFormat, kReadFailed, false},
       {"cut in the data", good.substr(0, good.size() / 2), kReadFailed},
       {"cut at the end", good.substr(0, good.size() - 1), kReadFailed},
       {"magic only", f.magic, kReadFailed},

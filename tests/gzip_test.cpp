@@ -177,9 +177,14 @@ TEST(GzipInput, DamagedStreamsAreReadFailures) {
   badMethod[2] = 7;  // only deflate exists
   std::string reservedFlag = good;
   reservedFlag[3] |= 0x20;  // no writer sets the reserved bits
+  // Text in the wrong format with a wrong check value: what was decoded
+  // before the check must not be taken for the input's format.
+  std::string wrongFormat = gzipMember("ACGT\nACGT\n");
+  wrongFormat[wrongFormat.size() - 8] ^= 0x01;
   const Damaged cases[] = {
       {"wrong check value", badCrc},
       {"wrong length", badLength},
+      {"wrong format, wrong check value", wrongFormat},
       {"corrupt data", badData},
       {"unknown method", badMethod},
       {"reserved flag", reservedFlag},
@@ -228,7 +233,20 @@ TEST(GzipInput, DamagedBgzfIsAReadFailure) {
   badLength[second - 1] ^= 0x01;  // beyond what a member holds
   std::string shortLength = good;
   shortLength[second - 4] ^= 0x01;
+  // Bytes between the first member's deflate data and its trailer, its size
+  // field enlarged to cover them: no gzip reader takes them.
+  std::string gap = good.substr(0, second - 8) + std::string(3, '\0') + good.substr(second - 8);
+  gap[16] = static_cast<char>((second + 2) & 0xff);
+  gap[17] = static_cast<char>((second + 2) >> 8);
+  // A first member of text in the wrong format with a wrong check value:
+  // what it decodes to must not be taken for the input's format.
+  std::string wrongFormat = bgzfOf("ACGT\n" + big, 20000);
+  wrongFormat[static_cast<unsigned char>(wrongFormat[16]) +
+              256 * static_cast<size_t>(static_cast<unsigned char>(wrongFormat[17])) + 1 - 8] ^=
+      0x01;
   const Damaged cases[] = {
+      {"bytes before the trailer", gap},
+      {"wrong format, wrong check value", wrongFormat},
       {"wrong check value", badCrc},
       {"corrupt data", badData},
       {"wrong length", badLength},
@@ -241,7 +259,8 @@ TEST(GzipInput, DamagedBgzfIsAReadFailure) {
   std::string full = testutil::run({kBin, "-"}, big).out;
   for (const Damaged& c : cases) {
     SCOPED_TRACE(c.name);
-    for (const char* threads : {"--threads=2", "--threads=4"}) {
+    for (const char* threads : {"--threads=1", "--threads=2", "--threads=4"}) {
+      SCOPED_TRACE(threads);
       RunResult r = testutil::run({kBin, "-", threads}, c.bytes);
       EXPECT_EQ(r.status, 10);
       EXPECT_EQ(r.err, kReadFailed);

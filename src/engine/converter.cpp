@@ -366,7 +366,9 @@ const unsigned char* Converter::step(const unsigned char* p, const unsigned char
 // to write, also one found only now, turns a run that had something to
 // write into a write failure.
 ConvertResult Converter::finish(int status) {
-  bool writeFailed = !out_.close();
+  // Input without content converts, whole, into nothing.
+  bool whole = status == kConvertOk || status == kConvertNoContent;
+  bool writeFailed = !out_.close(whole ? Ending::kComplete : Ending::kCutShort);
   input_.close();
   if (writeFailed && status != kConvertNotFormat && status != kConvertNoContent) {
     return {kConvertWriteFailed, "Failed to write output.\n"};
@@ -405,7 +407,9 @@ ConvertResult Converter::run() {
     }
     while (p < end) {
       p = step(p, end);
-      if (notFormat_) return finish(kConvertNotFormat);
+      if (notFormat_) {
+        return finish(input_.restReadsClean() ? kConvertNotFormat : kConvertReadFailed);
+      }
     }
     if (out_.failed()) return finish(kConvertWriteFailed);
     if (ended) break;

@@ -95,7 +95,10 @@ class InflateTask : public PoolTask {
     st.next_out = out;
     st.avail_out = length;
     st.crc_flag = ISAL_DEFLATE;
-    if (isal_inflate_stateless(&st) != ISAL_DECOMP_OK || st.avail_out != 0) return false;
+    // The deflate data must fill the member: bytes before the trailer that it
+    // leaves unread are damage, as the other inflaters find.
+    if (isal_inflate_stateless(&st) != ISAL_DECOMP_OK || st.avail_out != 0 || st.avail_in != 0)
+      return false;
     return crc32_gzip_refl(0, out, length) == crc;
 #elif defined(QUENBREL_HAVE_LIBDEFLATE)
     if (d_ == nullptr) return false;

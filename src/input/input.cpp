@@ -55,6 +55,15 @@ long Input::read(unsigned char* buf, size_t cap) {
   return decoder_ ? decoder_->read(buf, cap) : readRaw(F_, buf, cap);
 }
 
+bool Input::restReadsClean() {
+  if (!decoder_) return true;
+  unsigned char* block = nullptr;
+  long n = 0;
+  while ((n = next(block)) > 0) {
+  }
+  return n == 0;
+}
+
 void Input::close() {
   ahead_.reset();
   if (F_ != nullptr && F_ != stdin) std::fclose(F_);

@@ -36,6 +36,13 @@ class Input {
   // split over pipe reads is seen whole.
   long next(unsigned char*& data);
 
+  // Whether the rest of the input reads to a clean end. Compressed input is
+  // decoded to its end for this: bytes decoded from damaged data may be
+  // delivered before the damage is found (the check value comes last), and
+  // such made-up bytes must not pass for input in the wrong format. Plain
+  // input is not read further.
+  bool restReadsClean();
+
   // Closes the stream unless it is stdin, which stays open; nothing is read
   // after.
   void close();
