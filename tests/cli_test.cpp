@@ -339,6 +339,10 @@ TEST_P(CliTable, CompressedOutputHoldsThePlainOutput) {
       EXPECT_EQ(r.err, c.err);
       EXPECT_EQ(r.status, c.status);
       bool whole = c.status == 0 || c.status == 4;
+      // Even of nothing: an empty file is no valid compressed stream.
+      if (whole) {
+        EXPECT_FALSE(r.out.empty());
+      }
       std::string plain;
       // A run refused before the output was opened writes nothing.
       if (!r.out.empty() && std::string(format) == "gzip") {
@@ -880,39 +884,148 @@ TEST_F(Files, IndexFailures) {
   }
 }
 
+// The tool started with `words` on a pipe the test holds open, so that it
+// can be looked at while it runs.
+class Running {
+ public:
+  explicit Running(std::vector<std::string> words) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+    words.insert(words.begin(), kBin);
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[0]);
+    in_ = fds[1];
+  }
+  ~Running() { finish(); }
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  bool feed(const std::string& s) {
+    return write(in_, s.data(), s.size()) == static_cast<ssize_t>(s.size());
+  }
+  // Ends the input and waits: the wait status.
+  int finish() {
+    if (in_ >= 0) close(in_);
+    in_ = -1;
+    int ws = 0;
+    if (pid_ > 0) waitpid(pid_, &ws, 0);
+    pid_ = -1;
+    return ws;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+};
+
 // Ended by a signal, an --index run leaves none of its temporary files and
 // ends as the signal ends a process; the output as far as written stays.
 TEST_F(Files, SignalLeavesNoTemporaryIndex) {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     testutil::TempDir dir;
-    std::string out = dir.file("o.fa.gz");
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
-    std::vector<std::string> words{kBin, "-", out, "--index"};
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[0]);
-    ASSERT_EQ(write(fds[1], kInput.data(), kInput.size()), static_cast<ssize_t>(kInput.size()));
+    Running run({"-", dir.file("o.fa.gz"), "--index"});
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.feed(kInput));
     // Waits for the run to have its temporary files, with the input still
     // open.
     for (int i = 0; i < 500 && listing(dir.path()).size() < 3; ++i) usleep(10 * 1000);
     EXPECT_EQ(listing(dir.path()).size(), 3u);
-    kill(pid, sig);
-    int ws = 0;
-    ASSERT_EQ(waitpid(pid, &ws, 0), pid);
-    close(fds[1]);
+    kill(run.pid(), sig);
+    int ws = run.finish();
     EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == sig);
     std::vector<std::string> want{"o.fa.gz"};
     EXPECT_EQ(listing(dir.path()), want);
   }
+}
+
+// Threads of the running process.
+size_t threadCount(pid_t pid) { return listing("/proc/" + std::to_string(pid) + "/task").size(); }
+
+// --threads=N compresses on N workers (1: none besides the converting
+// thread), counted against a run on one.
+TEST_F(Files, ThreadsStartedAsAskedFor) {
+  for (const char* format : {"gzip", "zstd"}) {
+#ifndef QUENBREL_HAVE_ZSTD
+    if (std::string(format) == "zstd") continue;
+#endif
+    size_t base = 0;
+    for (size_t n : {1, 2, 3, 5}) {
+      SCOPED_TRACE(std::string(format) + " on " + std::to_string(n));
+      std::string out = dir_.file("o");
+      Running run(
+          {"-", out, std::string("--compress=") + format, "--threads=" + std::to_string(n)});
+      ASSERT_TRUE(run.started());
+      ASSERT_TRUE(run.feed(kInput));
+      // The workers start with the output; give them time to show.
+      for (int i = 0; i < 200 && !exists(out); ++i) usleep(10 * 1000);
+      usleep(200 * 1000);
+      size_t count = threadCount(run.pid());
+      if (n == 1) base = count;
+      EXPECT_EQ(count, base + (n == 1 ? 0 : n));
+      EXPECT_EQ(run.finish(), 0);
+      std::remove(out.c_str());
+    }
+  }
+}
+
+// What a compression setting asks for shows in the bytes: level 0 stores;
+// the levels above 9 (libdeflate's) each code otherwise than 9, no larger;
+// zstd frames carry their checksum, so that a changed byte is refused by
+// the reader even where the frame still decodes.
+TEST_F(Files, CompressionSettingsShowInTheBytes) {
+  std::string dna = ">chr\n";
+  unsigned state = 1;
+  for (size_t i = 0; i < 3000000; ++i) {
+    state = state * 1103515245u + 12345u;
+    dna += "ACGT"[(state >> 16) & 3];
+    if (i % 60 == 59) dna += '\n';
+  }
+  dna += '\n';
+  ASSERT_TRUE(testutil::writeFile(in_, dna));
+  auto bytesOf = [&](std::vector<std::string> options) {
+    options.insert(options.begin(), in_);
+    testutil::RunResult r = quenbrel(options);
+    EXPECT_EQ(r.status, 0);
+    return r.out;
+  };
+  size_t plain = bytesOf({}).size();
+  std::string stored = bytesOf({"--compress=gzip", "--level=0"});
+  EXPECT_GE(stored.size(), plain);
+  EXPECT_LE(stored.size(), plain + plain / 100);
+#ifdef QUENBREL_HAVE_LIBDEFLATE
+  std::string nine = bytesOf({"--compress=gzip", "--level=9"});
+  for (const char* level : {"--level=10", "--level=11", "--level=12"}) {
+    SCOPED_TRACE(level);
+    std::string bytes = bytesOf({"--compress=gzip", level});
+    EXPECT_TRUE(bytes != nine) << "the same bytes as level 9";
+    EXPECT_LE(bytes.size(), nine.size());
+  }
+#endif
+#ifdef QUENBREL_HAVE_ZSTD
+  // A header of bytes no coder shrinks is stored as it is: a changed byte
+  // still decodes, and only the checksum tells.
+  std::string header = ">";
+  for (int i = 0; i < 200000; ++i) {
+    state = state * 1103515245u + 12345u;
+    unsigned char c = static_cast<unsigned char>(state >> 16);
+    header += c == '\n' || c == '\r' ? 'x' : static_cast<char>(c);
+  }
+  std::string zst = testutil::run({kBin, "-", "--compress=zstd"}, header + "\nACGT\n").out;
+  zst[zst.size() / 2] ^= 0x01;
+  testutil::RunResult r = quenbrel({"-"}, zst);
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(r.err, "Failed to read input.\n");
+#endif
 }
 
 // ---------------------------------------------------------------------------

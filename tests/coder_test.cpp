@@ -76,9 +76,9 @@ struct Mix {
 // many values of widely different counts (a skew near 2).
 TEST(SequenceCoder, SkewedMixesInflateWithZlib) {
   const Mix mixes[] = {
-      {"nucleotides", 4, 0.3, false},      {"nucleotides with runs", 5, 1.0, true},
-      {"ambiguity codes", 16, 1.0, true},  {"protein", 25, 0.5, false},
-      {"header bytes", 230, 2.0, false},   {"header bytes, steeper", 230, 2.5, false},
+      {"nucleotides", 4, 0.3, false},        {"nucleotides with runs", 5, 1.0, true},
+      {"ambiguity codes", 16, 1.0, true},    {"protein", 25, 0.5, false},
+      {"header bytes", 230, 2.0, false},     {"header bytes, steeper", 230, 2.5, false},
       {"some header bytes", 120, 2.0, true}, {"all bytes", 256, 2.0, true},
   };
   std::mt19937 rng(20261208);
@@ -98,8 +98,8 @@ TEST(SequenceCoder, SkewedMixesInflateWithZlib) {
 TEST(SequenceCoder, RunsSplitIntoMatches) {
   std::string dna;
   for (int i = 0; i < 1000; ++i) dna += "ACGT"[(i * 7 + i / 3) % 4];
-  for (size_t run : {16u, 17u, 18u, 19u, 259u, 260u, 261u, 262u, 516u, 517u, 518u, 519u, 520u,
-                     774u, 775u, 776u, 60000u}) {
+  for (size_t run : {16u, 17u, 18u, 19u, 259u, 260u, 261u, 262u, 516u, 517u, 518u, 519u, 520u, 774u,
+                     775u, 776u, 60000u}) {
     SCOPED_TRACE(run);
     std::string text = dna + std::string(run, 'N') + dna;
     EXPECT_GT(expectRoundTrip(text), 0u);

@@ -86,6 +86,22 @@ void expectSameRun(const RunResult& got, const RunResult& want) {
       << "stdout differs (" << got.out.size() << " against " << want.out.size() << " bytes)";
 }
 
+// `bgzf` with the size field of its member `k` (from 0) enlarged to cover
+// member k + 1 too: still sound gzip, though no longer sound BGZF.
+std::string sizeFieldOverTwo(std::string bgzf, int k) {
+  auto sizeAt = [&bgzf](size_t at) {
+    return static_cast<unsigned char>(bgzf[at + 16]) +
+           256 * static_cast<size_t>(static_cast<unsigned char>(bgzf[at + 17])) + 1;
+  };
+  size_t at = 0;
+  for (int i = 0; i < k; ++i) at += sizeAt(at);
+  size_t both = sizeAt(at) + sizeAt(at + sizeAt(at));
+  EXPECT_LE(both, 0x10000u);
+  bgzf[at + 16] = static_cast<char>((both - 1) & 0xff);
+  bgzf[at + 17] = static_cast<char>((both - 1) >> 8);
+  return bgzf;
+}
+
 struct SameAsPlain {
   const char* name;
   std::string plain;
@@ -114,6 +130,10 @@ TEST(GzipInput, ConvertsLikeThePlainInput) {
       {"BGZF", big, bgzfOf(big), {"--threads=3"}},
       {"BGZF, small members", big, bgzfOf(big, 1000), {"--threads=2", "-ol"}},
       {"BGZF, on one thread", big, bgzfOf(big), {"--threads=1"}},
+      {"BGZF, a size field over two members",
+       big,
+       sizeFieldOverTwo(bgzfOf(big, 20000), 4),
+       {"--threads=2"}},
       {"BGZF, then gzip", big + s, bgzfOf(big) + gzipMember(s), {"--threads=2"}},
       {"BGZF, empty", "", bgzfOf(""), {"--threads=2"}},
       {"no content", "\n\n", gzipMember("\n\n"), {}},
