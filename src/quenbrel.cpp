@@ -124,7 +124,7 @@ void longUsage(std::ostream& os) {
      << "\t--threads=N - threads compressing the output and inflating BGZF input; default: the\n"
      << "\t\tprocessors this process may run on. 1 uses no extra thread.\n"
      << "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"
-     << "\t\twrites them for the output file.\n";
+     << "\t\twrites them for the output file; not for zstd output, which cannot be indexed.\n";
 }
 
 // Converts into the planned output: compressed on the pool of workers,

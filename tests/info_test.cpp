@@ -39,7 +39,7 @@ const std::string kLongOptions =
     "\t--threads=N - threads compressing the output and inflating BGZF input; default: the\n"
     "\t\tprocessors this process may run on. 1 uses no extra thread.\n"
     "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"
-    "\t\twrites them for the output file.\n";
+    "\t\twrites them for the output file; not for zstd output, which cannot be indexed.\n";
 
 struct Answered {
   std::vector<std::string> words;  // after the program name
