@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
   // The index files are created before the output is opened: when they
   // cannot be, an earlier output stays as it was.
   OutputIndex index;
-  if (plan.index && !index.open(outName, plan.format == OutputFormat::kBgzf)) {
+  if (named && plan.index && !index.open(outName, plan.format == OutputFormat::kBgzf)) {
     std::fputs(index.message().c_str(), stderr);
     return kBadOutput;
   }

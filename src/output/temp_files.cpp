@@ -5,9 +5,9 @@
 // and raise(), which are safe in a handler.
 #include "temp_files.h"
 
-#include <limits.h>
-#include <signal.h>
 #include <unistd.h>
+#include <climits>
+#include <csignal>
 
 #include <atomic>
 #include <cstring>
