@@ -309,12 +309,19 @@ struct Pieces {
   std::string plain;  // what the pieces convert like
 };
 
-// A pipe delivers the start of the input in pieces: a magic, a byte-order
-// mark or a line end split over reads is still recognised as a whole.
+// A pipe delivers the start of the input in pieces: a magic, a gzip
+// header, a byte-order mark or a line end split over reads is still
+// recognised as a whole.
 TEST(GzipInput, StartSplitAcrossPipeReads) {
   std::string data = gzipMember(sample());
+  // The header is 30 bytes: 10 fixed, the name, the comment, the check.
+  std::string named = gzipMember(sample(), true);
   const Pieces cases[] = {
       {"gzip magic", {data.substr(0, 1), data.substr(1)}, sample()},
+      {"gzip header with name, comment and check",
+       {named.substr(0, 5), named.substr(5, 9), named.substr(14, 10), named.substr(24, 5),
+        named.substr(29)},
+       sample()},
       {"byte-order mark", {"\xEF", "\xBB\xBF>s\nAC\n"}, ">s\nAC\n"},
       // Classic Mac text: a CRLF whose LF comes in the next read after the
       // convention is settled is one line end.

@@ -21,12 +21,26 @@ class IsalSource : public Decoder {
   void begin() {
     isal_inflate_init(s_.get());
     s_->crc_flag = ISAL_GZIP;
+    startMember();
+  }
+  // The extra field, name and comment are skipped, not kept.
+  void startMember() {
+    isal_gzip_header_init(&header_);
+    inHeader_ = true;
   }
 
   bool reservedFlags(const Window& w) const;
 
   std::unique_ptr<inflate_state> s_;  // some 40 KiB of tables and buffers
   size_t memberPos_ = 0;              // bytes of the member taken, up to its flags
+  // The member's header is read here, call after call, before inflating.
+  // ISA-L's inflate reads it into a header record of its own that lasts
+  // one call: a header that arrives over several calls is then resumed
+  // without its flags (stack garbage, so a name, comment or header check
+  // may be read where there is none) and with the running header check
+  // restarted, so a member with a header check fails.
+  isal_gzip_header header_{};
+  bool inHeader_ = true;
 };
 
 // Whether the member's flag byte, when it is in the window, sets one of the
@@ -41,6 +55,19 @@ bool IsalSource::reservedFlags(const Window& w) const {
 Decoder::Step IsalSource::step(Window& w, bool /*inputEnded*/) {
   if (reservedFlags(w)) return Step::kFailed;
   inflate_state& s = *s_;
+  if (inHeader_) {
+    s.next_in = w.in;
+    s.avail_in = count32(w.inLeft);
+    int rc = isal_read_gzip_header(&s, &header_);
+    size_t taken = static_cast<size_t>(s.next_in - w.in);
+    w.used(taken, 0);
+    memberPos_ += taken;
+    // ISAL_END_INPUT: the header goes on in the next input.
+    if (rc == ISAL_END_INPUT) return Step::kGoing;
+    if (rc != ISAL_DECOMP_OK) return Step::kFailed;
+    // The header is whole: inflate takes the member on from its data.
+    inHeader_ = false;
+  }
   s.next_in = w.in;
   s.avail_in = count32(w.inLeft);
   s.next_out = w.out;
@@ -55,6 +82,7 @@ Decoder::Step IsalSource::step(Window& w, bool /*inputEnded*/) {
   // starts from a fresh state.
   isal_inflate_reset(&s);
   s.crc_flag = ISAL_GZIP;
+  startMember();
   memberPos_ = 0;
   return Step::kUnitEnded;
 }
