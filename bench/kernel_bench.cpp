@@ -14,6 +14,7 @@
 
 #include "engine/convert.h"
 #include "kernels/registry.h"
+#include "output/sink.h"
 
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--list") == 0) {
@@ -43,7 +44,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot open %s\n", argv[2]);
     return 2;
   }
-  ConvertResult result = convert(in, stdout, options);
+  FileSink out(stdout);
+  ConvertResult result = convert(in, out, options);
   std::fputs(result.message.c_str(), stderr);
   return result.status;
 }

@@ -28,7 +28,7 @@ install(TARGETS quenbrel_functions EXPORT quenbrelTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES src/functions.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quenbrel)
+install(FILES src/lib/functions.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quenbrel)
 install(FILES doc/quenbrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # CMake package: exported targets under quenbrel::, a config file and a

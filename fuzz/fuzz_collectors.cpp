@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "functions.h"
+#include "lib/functions.h"
 
 namespace {
 

@@ -71,7 +71,7 @@
 #include "input/formats.h"
 #include "kernels/registry.h"
 #include "output/bgzf.h"
-#include "output/compressed.h"
+#include "output/plan.h"
 
 namespace {
 
@@ -513,28 +513,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FILE* out = open_memstream(&outBuf, &outLen);
   if (out == nullptr) std::abort();
 
-  std::unique_ptr<Sink> sink;
+  OutputPlan plan;
+  bool compressed = (data[2] & 0xc0) == 0xc0;
   bool zstdOut = false;
-  if ((data[2] & 0xc0) == 0xc0) {
+  if (compressed) {
 #ifdef QUENBREL_HAVE_ZSTD
     zstdOut = (data[2] & 0x20) != 0;
 #endif
     // BGZF at levels 0 (stored), 1 (the sequence coder), 2 and 6.
     static const int kLevels[4] = {0, 1, 2, 6};
-    int level = zstdOut ? 1 : kLevels[(data[2] >> 3) & 3];
-    sink = makeOutputSink(out, zstdOut ? OutputFormat::kZstd : OutputFormat::kBgzf, level,
-                          1 + data[2] % 3, nullptr);
+    plan.format = zstdOut ? OutputFormat::kZstd : OutputFormat::kBgzf;
+    plan.level = zstdOut ? 1 : kLevels[(data[2] >> 3) & 3];
+    plan.threads = 1 + data[2] % 3;
   }
+  std::unique_ptr<Sink> sink = makeOutputChain(out, plan, nullptr);
 
-  s.sink = sink.get();
   // BGZF input is inflated on workers when there are two.
   s.threads = 1 + (data[2] & 1);
-  ConvertResult result = convert(in, out, s);
+  ConvertResult result = convert(in, *sink, s);
   int status = result.status;
   const std::string& messages = result.message;
   std::string got(outBuf, outLen);
   std::free(outBuf);
-  if (sink) {
+  if (compressed) {
     // A complete run ends its compressed stream, also one that wrote
     // nothing. A failed one leaves what it converted, marked as cut short:
     // BGZF without its end-of-file member, zstd with a frame never

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "functions.h"
 #include "fuzz_util.h"
+#include "lib/functions.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "functions.h"
 #include "fuzz_util.h"
+#include "lib/functions.h"
 
 namespace {
 

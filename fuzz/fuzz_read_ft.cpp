@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "functions.h"
 #include "fuzz_util.h"
+#include "lib/functions.h"
 
 namespace {
 

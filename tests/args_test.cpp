@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "functions.h"
+#include "lib/functions.h"
 #include "test_util.h"
 
 namespace {

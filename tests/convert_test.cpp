@@ -17,6 +17,7 @@
 
 #include "conversion_model.h"
 #include "engine/convert.h"
+#include "output/sink.h"
 #include "test_util.h"
 
 namespace {
@@ -42,7 +43,8 @@ Converted convertFrom(FILE* in, const ConvertOptions& s) {
   FILE* out = std::fopen(outPath.c_str(), "w");
   if (out == nullptr) return c;
   int inFd = fileno(in);
-  ConvertResult r = convert(in, out, s);
+  FileSink sink(out);
+  ConvertResult r = convert(in, sink, s);
   c.inputClosed = inFd >= 0 && fcntl(inFd, F_GETFD) == -1;
   c.status = r.status;
   c.err = r.message;
@@ -218,7 +220,8 @@ TEST(Convert, WriteFailure) {
   FILE* out = std::fopen("/dev/full", "w");
   ASSERT_NE(in, nullptr);
   ASSERT_NE(out, nullptr);
-  ConvertResult r = convert(in, out, ConvertOptions());
+  FileSink sink(out);
+  ConvertResult r = convert(in, sink, ConvertOptions());
   EXPECT_EQ(r.status, 20);
   EXPECT_EQ(r.message, "Failed to write output.\n");
 }

@@ -14,6 +14,7 @@
 #include "conversion_model.h"
 #include "engine/convert.h"
 #include "kernels/registry.h"
+#include "output/sink.h"
 #include "test_util.h"
 
 namespace {
@@ -47,7 +48,8 @@ Outcome engine(const std::string& in, const ConvertOptions& s, bool viaDescripto
   size_t len = 0;
   FILE* output = open_memstream(&buf, &len);
   Outcome r;
-  r.status = convert(input, output, s).status;
+  FileSink sink(output);
+  r.status = convert(input, sink, s).status;
   r.out.assign(buf, len);
   std::free(buf);
   return r;

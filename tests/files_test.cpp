@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "functions.h"
+#include "lib/functions.h"
 #include "test_util.h"
 
 namespace {

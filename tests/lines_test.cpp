@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "functions.h"
+#include "lib/functions.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "functions.h"
+#include "lib/functions.h"
 #include "test_util.h"
 
 namespace {

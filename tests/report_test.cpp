@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "functions.h"
+#include "lib/functions.h"
 #include "test_util.h"
 
 namespace {

@@ -13,7 +13,8 @@ struct Kernel;
 
 class Sink;
 
-// Run statuses of the engine; the tool exits with them.
+// Run statuses of the engine; the tool exits with them, and with 10 and 20
+// also for what is wrong with the command line's input and output side.
 enum ConvertStatus {
   kConvertOk = 0,
   kConvertNotFormat = 3,  // first content line begins with neither ";" nor ">"
@@ -32,9 +33,6 @@ struct ConvertOptions {
   // The packing kernel (from kernels::allKernels(), one the processor
   // runs); null: the widest this processor runs.
   const kernels::Kernel* kernel = nullptr;
-  // Where the output goes instead of `out` (which is then left alone; the
-  // sink is finished on every path); null: `out` itself, written as it is.
-  Sink* sink = nullptr;
   // The threads that may inflate BGZF input (two or more).
   int threads = 1;
 };
@@ -46,11 +44,14 @@ struct ConvertResult {
   std::string message;
 };
 
-// Converts the IG or FASTA records read from `in` into FASTA on `out`.
+// Converts the IG or FASTA records read from `in` into FASTA written to
+// `out` (the plain stream, or a chain of sinks in front of it: see
+// output/plan.h).
 //
-// The engine is done with both streams when it returns: it closes each one,
-// but for the standard streams, which stay open (standard output flushed).
-// A failure to flush or close the output is a write failure.
-ConvertResult convert(FILE* in, FILE* out, const ConvertOptions& options);
+// The engine is done with both when it returns: it closes `in`, unless it
+// is standard input, and finishes `out` on every path, which ends its
+// format and closes its stream (standard output is flushed instead). A
+// failure to finish the output is a write failure.
+ConvertResult convert(FILE* in, Sink& out, const ConvertOptions& options);
 
 #endif  // QUENBREL_ENGINE_CONVERT_H

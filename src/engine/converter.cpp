@@ -17,11 +17,11 @@
 #include <memory>
 #include <string>
 
-#include "../input/input.h"
-#include "../kernels/registry.h"
-#include "../output/output.h"
-#include "convert.h"
-#include "fragment.h"
+#include "engine/convert.h"
+#include "engine/fragment.h"
+#include "input/input.h"
+#include "kernels/registry.h"
+#include "output/output.h"
 
 namespace {
 
@@ -52,13 +52,12 @@ enum class State {
 
 class Converter {
  public:
-  Converter(FILE* in, FILE* out, const ConvertOptions& options)
+  Converter(FILE* in, Sink& out, const ConvertOptions& options)
       : lineLen_(options.lineLen),
         oneLine_(options.oneLine),
         pack_(packFor(options)),
         input_(in, options.threads),
-        file_(out),
-        out_(options.sink ? options.sink : &file_) {}
+        out_(&out) {}
 
   ConvertResult run();
 
@@ -99,7 +98,6 @@ class Converter {
   bool notFormat_ = false;
 
   Input input_;
-  FileSink file_;  // the output stream, unless the caller gave a sink
   Output out_;
   unsigned char stage_[kStageWindow + kPackSlack];
 };
@@ -437,7 +435,7 @@ ConvertResult Converter::run() {
 
 }  // namespace
 
-ConvertResult convert(FILE* in, FILE* out, const ConvertOptions& options) {
+ConvertResult convert(FILE* in, Sink& out, const ConvertOptions& options) {
   // The buffers are large; keep them off the stack.
   auto converter = std::make_unique<Converter>(in, out, options);
   return converter->run();

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The FRAGMENT annotation of IG comment lines.
-#include "fragment.h"
+#include "engine/fragment.h"
 
 namespace {
 

@@ -10,8 +10,9 @@
 #include <cstring>
 #include <string>
 
-#include "../output/pool.h"
-#include "decoders.h"
+#include "common/bgzf_format.h"
+#include "common/pool.h"
+#include "input/decoders.h"
 
 // ISA-L's whole-buffer inflate is the fastest where it was built in, then
 // libdeflate's; zlib always works.
@@ -26,25 +27,12 @@
 
 namespace {
 
-constexpr size_t kMemberMax = 0x10000;  // a member's size field counts at most this
-constexpr size_t kHeaderSize = 18;      // with the "BC" field alone
+constexpr size_t kMemberMax = kBgzfMemberMax;
+constexpr size_t kHeaderSize = kBgzfHeaderSize;
 constexpr size_t kStageCap = 4 * kMemberMax;
 // Members per job: the workers wake and report once per job, and each time
 // costs system calls; a few members make it rare.
 constexpr size_t kMembersPerJob = 4;
-
-uint32_t le16(const unsigned char* p) { return p[0] | (static_cast<uint32_t>(p[1]) << 8); }
-uint32_t le32(const unsigned char* p) { return le16(p) | (le16(p + 2) << 16); }
-
-// The size of the BGZF member at `p` (at least kHeaderSize bytes), or 0
-// when it is no BGZF member: gzip with the extra field only and a "BC"
-// subfield of two bytes.
-size_t memberSize(const unsigned char* p) {
-  if (p[0] != 0x1f || p[1] != 0x8b || p[2] != 8 || p[3] != 4) return 0;
-  uint32_t xlen = le16(p + 10);
-  if (xlen != 6 || p[12] != 'B' || p[13] != 'C' || le16(p + 14) != 2) return 0;
-  return static_cast<size_t>(le16(p + 16)) + 1;
-}
 
 // Inflates one member and checks it.
 class InflateTask : public PoolTask {
@@ -68,7 +56,7 @@ class InflateTask : public PoolTask {
   bool run(PoolJob& job) override {
     job.outLen = 0;
     for (size_t at = 0; at < job.inLen;) {
-      size_t size = memberSize(job.in.get() + at);
+      size_t size = bgzfMemberSize(job.in.get() + at);
       if (size == 0 || size > job.inLen - at) return false;
       size_t made = 0;
       if (!inflateMember(job.in.get() + at, size, job.out.get() + job.outLen, made)) return false;
@@ -82,7 +70,7 @@ class InflateTask : public PoolTask {
   // Inflates the member of `size` bytes at `in` into `out`, checked.
   bool inflateMember(const unsigned char* in, size_t size, unsigned char* out, size_t& made) {
     if (size < kHeaderSize + 8) return false;
-    uint32_t crc = le32(in + size - 8), length = le32(in + size - 4);
+    uint32_t crc = readLe32(in + size - 8), length = readLe32(in + size - 4);
     if (length > kMemberMax) return false;
     const unsigned char* data = in + kHeaderSize;
     size_t dataLen = size - kHeaderSize - 8;
@@ -200,10 +188,10 @@ bool BgzfSource::haveBytes(size_t n) {
 BgzfSource::Stop BgzfSource::nextMember(size_t& size) {
   if (!haveBytes(1)) return stop_ == Stop::kFailed ? Stop::kFailed : Stop::kEnd;
   if (!haveBytes(kHeaderSize)) return stop_ == Stop::kFailed ? Stop::kFailed : Stop::kOther;
-  size = memberSize(stage_.get() + start_);
+  size = bgzfMemberSize(stage_.get() + start_);
   if (size < kHeaderSize + 8 + 2) return Stop::kOther;
   if (!haveBytes(size)) return stop_ == Stop::kFailed ? Stop::kFailed : Stop::kOther;
-  if (le32(stage_.get() + start_ + size - 4) > kMemberMax) return Stop::kOther;
+  if (readLe32(stage_.get() + start_ + size - 4) > kMemberMax) return Stop::kOther;
   return Stop::kNone;
 }
 
@@ -292,7 +280,7 @@ long BgzfSource::read(unsigned char* buf, size_t cap) {
 }  // namespace
 
 bool looksLikeBgzf(const unsigned char* head, size_t n) {
-  return n >= kHeaderSize && memberSize(head) >= kHeaderSize + 8 + 2;
+  return n >= kHeaderSize && bgzfMemberSize(head) >= kHeaderSize + 8 + 2;
 }
 
 std::unique_ptr<InputSource> openBgzf(FILE* F, const unsigned char* head, size_t n, int threads,

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "source.h"
+#include "input/source.h"
 
 using DecoderOpener = std::unique_ptr<InputSource> (*)(FILE* F, const unsigned char* head, size_t n,
                                                        size_t cap);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The table of compressed input formats.
-#include "formats.h"
+#include "input/formats.h"
 
 #include <cstring>
 #include <iterator>

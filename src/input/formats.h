@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "decoders.h"
+#include "input/decoders.h"
 
 constexpr size_t kMagicMax = 6;
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "decoders.h"
+#include "input/decoders.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "decoders.h"
+#include "input/decoders.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Choosing the input's source from its first bytes.
-#include "input.h"
+#include "input/input.h"
 
-#include "formats.h"
+#include "input/formats.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <memory>
 #include <string>
 
-#include "read_ahead.h"
-#include "source.h"
+#include "input/read_ahead.h"
+#include "input/source.h"
 
 class Input {
  public:

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "source.h"
+#include "input/source.h"
 
 long readRaw(FILE* F, unsigned char* buf, size_t cap) {
   int fd = fileno(F);

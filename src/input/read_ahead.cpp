@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The read-ahead thread and its ring of blocks.
-#include "read_ahead.h"
+#include "input/read_ahead.h"
 
 #include <sched.h>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "decoders.h"
+#include "input/decoders.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
-#include "decoders.h"
+#include "input/decoders.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "kernel.h"
+#include "kernels/kernel.h"
 
 namespace kernels {
 

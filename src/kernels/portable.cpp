@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "generic.h"
-#include "portable.h"
+#include "kernels/generic.h"
+#include "kernels/portable.h"
 
 namespace kernels {
 namespace {

@@ -3,7 +3,7 @@
 #ifndef QUENBREL_KERNELS_PORTABLE_H
 #define QUENBREL_KERNELS_PORTABLE_H
 
-#include "kernel.h"
+#include "kernels/kernel.h"
 
 namespace kernels {
 

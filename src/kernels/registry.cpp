@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The one list of packing kernels, and the one place where one is chosen.
-#include "registry.h"
+#include "kernels/registry.h"
 
 #include <cstring>
 #include <iterator>
 
-#include "portable.h"
+#include "kernels/portable.h"
 
 #if defined(QUENBREL_KERNELS_X86)
-#include "x86/x86.h"
+#include "kernels/x86/x86.h"
 #endif
 #if defined(QUENBREL_KERNELS_ARM)
-#include "arm/arm.h"
+#include "kernels/arm/arm.h"
 #endif
 
 namespace kernels {

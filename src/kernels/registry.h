@@ -6,7 +6,7 @@
 #ifndef QUENBREL_KERNELS_REGISTRY_H
 #define QUENBREL_KERNELS_REGISTRY_H
 
-#include "kernel.h"
+#include "kernels/kernel.h"
 
 namespace kernels {
 

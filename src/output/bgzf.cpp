@@ -1,27 +1,14 @@
 // SPDX-License-Identifier: MIT
 // BGZF members, and the zlib compressor that always works.
-#include "bgzf.h"
+#include "output/bgzf.h"
 
 #include <zlib.h>
 
 #include <cstring>
 
-#include "huffman.h"
-
-const unsigned char kBgzfEof[28] = {0x1f, 0x8b, 8,    4, 0, 0, 0, 0, 0, 0xff, 6, 0, 'B', 'C',
-                                    2,    0,    0x1b, 0, 3, 0, 0, 0, 0, 0,    0, 0, 0,   0};
+#include "output/huffman.h"
 
 namespace {
-
-void putLe16(unsigned char* p, unsigned v) {
-  p[0] = static_cast<unsigned char>(v & 0xff);
-  p[1] = static_cast<unsigned char>((v >> 8) & 0xff);
-}
-
-void putLe32(unsigned char* p, uint32_t v) {
-  putLe16(p, v & 0xffff);
-  putLe16(p + 2, v >> 16);
-}
 
 // zlib's raw deflate, one member per job; the stream is reset between
 // members, so that each one stands alone.
@@ -73,10 +60,10 @@ size_t bgzfFrame(unsigned char* out, size_t deflated, uint32_t crc, size_t n) {
                                             0,    0xff, 6, 0, 'B', 'C', 2, 0};
   size_t size = kBgzfHeaderSize + deflated + kBgzfTrailerSize;
   std::memcpy(out, kHeader, sizeof kHeader);
-  putLe16(out + 16, static_cast<unsigned>(size - 1));
+  writeLe16(out + 16, static_cast<unsigned>(size - 1));
   unsigned char* t = out + kBgzfHeaderSize + deflated;
-  putLe32(t, crc);
-  putLe32(t + 4, static_cast<uint32_t>(n));
+  writeLe32(t, crc);
+  writeLe32(t + 4, static_cast<uint32_t>(n));
   return size;
 }
 
@@ -84,8 +71,8 @@ size_t bgzfStored(unsigned char* out, const unsigned char* in, size_t n, uint32_
   // One stored block holds at most 65535 bytes: a chunk fits in one.
   unsigned char* p = out + kBgzfHeaderSize;
   p[0] = 1;  // the last block, stored
-  putLe16(p + 1, static_cast<unsigned>(n));
-  putLe16(p + 3, static_cast<unsigned>(~n & 0xffff));
+  writeLe16(p + 1, static_cast<unsigned>(n));
+  writeLe16(p + 3, static_cast<unsigned>(~n & 0xffff));
   std::memcpy(p + 5, in, n);
   return bgzfFrame(out, n + 5, crc, n);
 }

@@ -9,18 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "pool.h"
-
-// Plain bytes per member: a member of incompressible text, stored, still
-// fits the 64 KiB the size field can count.
-constexpr size_t kBgzfChunk = 0xff00;
-// The largest member: the size field holds the member's size minus one.
-constexpr size_t kBgzfMemberMax = 0x10000;
-constexpr size_t kBgzfHeaderSize = 18;
-constexpr size_t kBgzfTrailerSize = 8;
-
-// The empty member that ends every BGZF file.
-extern const unsigned char kBgzfEof[28];
+#include "common/bgzf_format.h"
+#include "common/pool.h"
 
 // Levels: 0 stores, 1 is the fastest, 12 the smallest (zlib, where it
 // does the work, stops at 9). At 1, sequence text is coded with Huffman

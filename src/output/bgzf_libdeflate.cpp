@@ -4,8 +4,8 @@
 // always a whole buffer.
 #include <libdeflate.h>
 
-#include "bgzf.h"
-#include "huffman.h"
+#include "output/bgzf.h"
+#include "output/huffman.h"
 
 namespace {
 

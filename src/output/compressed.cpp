@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: MIT
 // The compressing sink: plain bytes cut into chunks, each compressed on
 // its own by a worker of the pool, written back in order.
-#include "compressed.h"
+#include "output/compressed.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
 
-#include "bgzf.h"
-#include "index.h"
-#include "pool.h"
+#include "common/pool.h"
+#include "output/bgzf.h"
+#include "output/index.h"
 
 // zstd's workers, chunk and bound (zstd_out.cpp, where libzstd is built in).
 std::unique_ptr<PoolTask> zstdTask(int level);
@@ -131,10 +131,9 @@ bool CompressedSink::finish(Ending ending) {
 
 }  // namespace
 
-std::unique_ptr<Sink> makeOutputSink(FILE* F, OutputFormat format, int level, int threads,
-                                     OutputIndex* index) {
+std::unique_ptr<Sink> makeCompressedSink(FILE* F, OutputFormat format, int level, int threads,
+                                         OutputIndex* index) {
   auto file = std::make_unique<FileSink>(F);
-  if (format == OutputFormat::kPlain) return file;
   size_t workers = threads < 1 ? 1 : static_cast<size_t>(threads);
   std::vector<std::unique_ptr<PoolTask>> tasks;
   tasks.reserve(workers);

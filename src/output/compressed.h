@@ -7,11 +7,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "sink.h"
+#include "output/plan.h"
+#include "output/sink.h"
 
 class OutputIndex;
-
-enum class OutputFormat { kPlain, kBgzf, kZstd };
 
 // Levels of zstd output (libzstd's regular ones; higher ones need windows
 // far beyond this tool's memory).
@@ -29,10 +28,10 @@ constexpr int kZstdLevelDefault = 3;
 // Whether zstd output was built in (libzstd).
 bool zstdOutputBuilt();
 
-// The output stream `F` as a sink in `format` at `level`, compressed on
-// `threads` workers (1: on the caller's thread). Block boundaries of BGZF
-// output go to `index` when it is given.
-std::unique_ptr<Sink> makeOutputSink(FILE* F, OutputFormat format, int level, int threads,
-                                     OutputIndex* index);
+// The output stream `F` as a sink in the compressed `format` at `level`,
+// compressed on `threads` workers (1: on the caller's thread). Block
+// boundaries of BGZF output go to `index` when it is given.
+std::unique_ptr<Sink> makeCompressedSink(FILE* F, OutputFormat format, int level, int threads,
+                                         OutputIndex* index);
 
 #endif  // QUENBREL_OUTPUT_COMPRESSED_H

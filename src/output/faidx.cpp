@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The streaming FASTA index builder.
-#include "faidx.h"
+#include "output/faidx.h"
 
 #include <cstring>
 

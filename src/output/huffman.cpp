@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Huffman-only deflate for sequence text (RFC 1951, one dynamic block).
-#include "huffman.h"
+#include "output/huffman.h"
 
 #include <algorithm>
 #include <cstring>

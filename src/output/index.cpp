@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The index files of the output, under temporary names until the run ends.
-#include "index.h"
+#include "output/index.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,13 +8,10 @@
 
 #include <cerrno>
 
-#include "temp_files.h"
+#include "common/bgzf_format.h"
+#include "output/temp_files.h"
 
 namespace {
-
-void putLe64(unsigned char* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>((v >> (8 * i)) & 0xff);
-}
 
 // The longest name the folder of the path `name` takes for its entries.
 size_t nameMax(const std::string& name) {
@@ -120,8 +117,8 @@ bool OutputIndex::open(const std::string& outName, bool gzi) {
 void OutputIndex::block(uint64_t compressed, uint64_t plain) {
   if (!gzi_ || gzi_file_.failed) return;
   unsigned char entry[16];
-  putLe64(entry, compressed);
-  putLe64(entry + 8, plain);
+  writeLe64(entry, compressed);
+  writeLe64(entry + 8, plain);
   if (std::fwrite(entry, 1, sizeof entry, gzi_file_.F) != sizeof entry) gzi_file_.failed = true;
   ++entries_;
 }
@@ -138,7 +135,7 @@ bool OutputIndex::commit() {
   if (!close(fai_file_)) return fail(fai_file_);
   if (gzi_) {
     unsigned char count[8];
-    putLe64(count, entries_);
+    writeLe64(count, entries_);
     if (std::fseek(gzi_file_.F, 0, SEEK_SET) != 0 ||
         std::fwrite(count, 1, sizeof count, gzi_file_.F) != sizeof count)
       gzi_file_.failed = true;

@@ -15,8 +15,8 @@
 #include <memory>
 #include <string>
 
-#include "faidx.h"
-#include "sink.h"
+#include "output/faidx.h"
+#include "output/sink.h"
 
 class OutputIndex {
  public:

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The engine's output buffer.
-#include "output.h"
+#include "output/output.h"
 
 void Output::put(const void* p, size_t n) {
   const unsigned char* src = static_cast<const unsigned char*>(p);

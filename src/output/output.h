@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "sink.h"
+#include "output/sink.h"
 
 class Output {
  public:

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The plain output stream.
-#include "sink.h"
+#include "output/sink.h"
 
 bool FileSink::write(const unsigned char* p, size_t n) {
   if (!failed_ && n > 0 && std::fwrite(p, 1, n, F_) != n) failed_ = true;

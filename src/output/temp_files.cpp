@@ -3,7 +3,7 @@
 // moment, so the handler reads only fixed slots, each published by an
 // atomic flag once its name is complete, and calls only unlink(), signal()
 // and raise(), which are safe in a handler.
-#include "temp_files.h"
+#include "output/temp_files.h"
 
 #include <unistd.h>
 #include <climits>

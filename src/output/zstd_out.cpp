@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "pool.h"
+#include "common/pool.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #ifndef QUENBREL_KERNELS_ARM_ARM_H
 #define QUENBREL_KERNELS_ARM_ARM_H
 
-#include "../kernel.h"
+#include "kernels/kernel.h"
 
 namespace kernels {
 

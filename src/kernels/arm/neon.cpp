@@ -3,9 +3,9 @@
 // a table lookup per eight bytes, through a table indexed by the keep mask.
 #include <arm_neon.h>
 
-#include "../generic.h"
-#include "../registry.h"
-#include "arm.h"
+#include "kernels/arm/arm.h"
+#include "kernels/generic.h"
+#include "kernels/registry.h"
 
 namespace kernels {
 namespace {

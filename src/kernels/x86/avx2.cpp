@@ -2,9 +2,9 @@
 // The AVX2 kernel: 32-byte blocks, each half packed by byte shuffle.
 #include <immintrin.h>
 
-#include "../generic.h"
-#include "shuffle.h"
-#include "x86.h"
+#include "kernels/generic.h"
+#include "kernels/x86/shuffle.h"
+#include "kernels/x86/x86.h"
 
 namespace kernels {
 namespace {

@@ -3,8 +3,8 @@
 // (VBMI2) instead of table shuffles.
 #include <immintrin.h>
 
-#include "../generic.h"
-#include "x86.h"
+#include "kernels/generic.h"
+#include "kernels/x86/x86.h"
 
 namespace kernels {
 namespace {

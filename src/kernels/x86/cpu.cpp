@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The x86 features the kernels need, as this processor has them.
-#include "../registry.h"
-#include "x86.h"
+#include "kernels/registry.h"
+#include "kernels/x86/x86.h"
 
 namespace kernels {
 

@@ -8,7 +8,7 @@
 
 #include <immintrin.h>
 
-#include "../generic.h"
+#include "kernels/generic.h"
 
 namespace kernels {
 // NOLINTNEXTLINE(cert-dcl59-cpp): each including file needs its own copies, see above.

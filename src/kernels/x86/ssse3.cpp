@@ -4,9 +4,9 @@
 // keep mask.
 #include <immintrin.h>
 
-#include "../generic.h"
-#include "shuffle.h"
-#include "x86.h"
+#include "kernels/generic.h"
+#include "kernels/x86/shuffle.h"
+#include "kernels/x86/x86.h"
 
 namespace kernels {
 namespace {

@@ -4,7 +4,7 @@
 #ifndef QUENBREL_KERNELS_X86_X86_H
 #define QUENBREL_KERNELS_X86_X86_H
 
-#include "../kernel.h"
+#include "kernels/kernel.h"
 
 namespace kernels {
 

@@ -1,4 +1,4 @@
 // SPDX-License-Identifier: MIT
-#include "functions.h"
+#include "lib/functions.h"
 
 void libutil_main() {}

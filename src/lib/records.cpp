@@ -13,7 +13,7 @@
 #include <cstring>
 #include <iomanip>
 
-#include "functions.h"
+#include "lib/functions.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "functions.h"
+#include "lib/functions.h"
 
 int readline(char* buff, unsigned long size, FILE* is) {
   // With room for the terminating null only, fgets could never make

@@ -8,7 +8,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "functions.h"
+#include "lib/functions.h"
 
 namespace {
 

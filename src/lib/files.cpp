@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "functions.h"
+#include "lib/functions.h"
 
 // Candidate paths of findInPath are built here; a successful call returns it.
 // Lives from one call to the next, which makes findInPath non-reentrant.

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The ordered pool of workers.
-#include "pool.h"
+#include "common/pool.h"
 
 #include <utility>
 

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "functions.h"
+#include "lib/functions.h"
 
 namespace {
 

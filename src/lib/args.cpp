@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "functions.h"
+#include "lib/functions.h"
 
 namespace {
 

@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: MIT
+// The long options: their table and the parser that reads it.
+#include "cli/long_options.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+// A plain decimal number of at most four digits (no sign, no blank); -1
+// when the text is none.
+int smallNumber(const char* text) {
+  size_t n = std::strlen(text);
+  if (n == 0 || n > 4) return -1;
+  int v = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+    v = v * 10 + (text[i] - '0');
+  }
+  return v;
+}
+
+bool takeCompress(const char* value, OutputRequest& request) {
+  if (std::strcmp(value, "gzip") != 0 && std::strcmp(value, "zstd") != 0 &&
+      std::strcmp(value, "none") != 0)
+    return false;
+  request.compress = value;
+  return true;
+}
+
+// The range depends on the format, settled with the output plan.
+bool takeLevel(const char* value, OutputRequest& request) {
+  if (smallNumber(value) < 0) return false;
+  request.level = value;
+  return true;
+}
+
+bool takeThreads(const char* value, OutputRequest& request) {
+  int n = smallNumber(value);
+  if (n < 1 || n > kThreadsMax) return false;
+  request.threads = n;
+  return true;
+}
+
+bool takeIndex(const char* value, OutputRequest& request) {
+  if (value != nullptr) return false;
+  request.index = true;
+  return true;
+}
+
+const LongOption kLongOptions[] = {
+    {"--compress", OptionValue::kRequired, takeCompress,
+     "\t--compress=gzip|zstd|none - compression of the output. gzip writes BGZF (read by every\n"
+     "\t\tgzip reader, indexable by samtools). By default the output file's name decides:\n"
+     "\t\t.gz and .bgz gzip, .zst zstd, any other none; standard output is not compressed.\n"},
+    {"--level", OptionValue::kRequired, takeLevel,
+     "\t--level=N - compression level: gzip 0 (stored) to 12, default 1; zstd 1 to 19,\n"
+     "\t\tdefault 3.\n"},
+    {"--threads", OptionValue::kRequired, takeThreads,
+     "\t--threads=N - threads compressing the output and inflating BGZF input; default: the\n"
+     "\t\tprocessors this process may run on. 1 uses no extra thread.\n"},
+    {"--index", OptionValue::kNone, takeIndex,
+     "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"
+     "\t\twrites them for the output file; not for zstd output, which cannot be indexed.\n"},
+};
+
+std::string badValue(const char* name, const char* value) {
+  if (value == nullptr) return std::string("Bad argument to ") + name + " option\n";
+  return std::string("Bad argument '") + value + "' to " + name + " option\n";
+}
+
+// The option the word names ("--name" or "--name=..."), or null.
+const LongOption* optionNamed(const char* word) {
+  for (const LongOption& o : kLongOptions) {
+    size_t n = std::strlen(o.name);
+    if (std::strncmp(word, o.name, n) == 0 && (word[n] == '\0' || word[n] == '=')) return &o;
+  }
+  return nullptr;
+}
+
+// A word of "--" and a letter, but for the two that answer the run by
+// themselves.
+bool isLongWord(const char* word) {
+  return word[0] == '-' && word[1] == '-' && std::isalpha(static_cast<unsigned char>(word[2])) &&
+         std::strcmp(word, "--help") != 0 && std::strcmp(word, "--version") != 0;
+}
+
+}  // namespace
+
+const LongOption* longOptions() { return kLongOptions; }
+size_t longOptionCount() { return sizeof kLongOptions / sizeof kLongOptions[0]; }
+
+TakenOptions takeLongOptions(char** argv) {
+  TakenOptions taken;
+  char** out = argv + 1;
+  for (char** a = argv + 1; *a != nullptr;) {
+    const char* word = *a;
+    if (!isLongWord(word)) {
+      *out++ = *a++;
+      continue;
+    }
+    const LongOption* option = optionNamed(word);
+    if (option == nullptr) {
+      taken.problem = std::string("Unknown option ") + word + "\n";
+      return taken;
+    }
+    // The value after "=", or, for an option that needs one, the next word
+    // (taken out too).
+    const char* glued = word[std::strlen(option->name)] == '=' ? word + std::strlen(option->name) + 1
+                                                               : nullptr;
+    const char* value = glued;
+    ++a;
+    if (option->value == OptionValue::kRequired && glued == nullptr) {
+      value = *a;
+      if (value != nullptr) ++a;
+    }
+    if (option->value == OptionValue::kRequired && value == nullptr) {
+      taken.problem = badValue(option->name, nullptr);
+      return taken;
+    }
+    if (!option->take(value, taken.request)) {
+      taken.problem = badValue(option->name, value);
+      return taken;
+    }
+  }
+  *out = nullptr;
+  return taken;
+}
+
+void longUsage(std::ostream& os) {
+  os << "\nLONG OPTIONS\n";
+  for (const LongOption& o : kLongOptions) os << o.help;
+}

@@ -1,0 +1,221 @@
+// SPDX-License-Identifier: MIT
+// quenbrel: converts IG (or FASTA) sequence records into FASTA.
+//
+// The entry reads the command line into the conversion settings and the
+// output plan, binds the input, settles everything that could fail before
+// the output is touched, opens it, and hands over to the engine, whose
+// status ends the process. Statuses are the engine's: 10 for what is wrong
+// with the input side or the command line, 20 for the output side.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "cli/long_options.h"
+#include "engine/convert.h"
+#include "lib/functions.h"
+#include "output/index.h"
+#include "output/plan.h"
+
+// Writes the usage text for the program path `exec` to `os`.
+void usage(std::ostream& os, const char* exec) {
+  if (exec == nullptr) return;
+  const char* slash = std::strrchr(exec, '/');
+  const char* name = slash ? slash + 1 : exec;
+  os << "NAME\n\t" << name << " - converts IG formated sequences into FASTA format\n"
+     << "\nSYNOPSIS\n"
+     << "\t" << name << " [ig_input(-)] [fasta_output]\n"
+     << "\t[-n len]\n"
+     << "\nDESCRIPTION\n"
+     << "\tConverts IG formated sequences into FASTA format\n"
+     << "\nOPTIONS\n"
+     << "\t-n # - number of bases per data line in the output.\n"
+     << "\nFLAGS\n"
+     << "\t-ol - onle line per sequence. Each sequence body will be in one line.\n"
+     << "\t-uc - converts sequences to upper case.\n"
+     << "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n"
+     << "\nAUTHOR\n"
+     << "\tquenbrel developers\n";
+}
+
+void usage(char* exec) { usage(std::cerr, exec); }
+
+namespace {
+
+// Reads the -n value as "%d" would (leading blanks, a sign, digits; the rest
+// ignored). False when no integer is there or it does not fit an int.
+bool parseLineLen(const char* text, int& value) {
+  const char* p = text;
+  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
+  bool negative = (*p == '-');
+  if (*p == '+' || *p == '-') ++p;
+  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  long long magnitude = 0;
+  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+    magnitude = magnitude * 10 + (*p - '0');
+    if (magnitude > static_cast<long long>(INT_MAX) + 1) return false;
+  }
+  long long v = negative ? -magnitude : magnitude;
+  if (v > INT_MAX || v < INT_MIN) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+// Whether the regular file `input` reads from is the file `st` describes.
+bool isInputFile(FILE* input, const struct stat& st) {
+  struct stat in;
+  if (fstat(fileno(input), &in) != 0 || !S_ISREG(in.st_mode)) return false;
+  return in.st_dev == st.st_dev && in.st_ino == st.st_ino;
+}
+
+// True when `name` names the regular file that `input` reads from, so
+// opening it for writing would destroy the input before it is read.
+bool namesInputFile(const std::string& name, FILE* input) {
+  struct stat st;
+  return stat(name.c_str(), &st) == 0 && isInputFile(input, st);
+}
+
+// True when standard output is the regular file that `input` reads from:
+// the run would read back what it writes and grow the file without end.
+// (With standard output closed, the input may have been opened on its
+// descriptor; writes to it then fail as for any closed output.)
+bool stdoutIsInputFile(FILE* input) {
+  struct stat st;
+  return fileno(input) != STDOUT_FILENO && fstat(STDOUT_FILENO, &st) == 0 && isInputFile(input, st);
+}
+
+// The first file the run would write that names the input, or an empty
+// string: the output, then its index files.
+std::string writtenFileNamingInput(const char* outName, const OutputPlan& plan, FILE* input) {
+  if (namesInputFile(outName, input)) return outName;
+  if (!plan.index) return "";
+  for (const std::string& name : {faiName(outName), gziName(outName)}) {
+    if (namesInputFile(name, input)) return name;
+  }
+  return "";
+}
+
+// The first of the words "--help" and "--version" on the command line, or
+// null. Either one, wherever it stands, answers the run by itself.
+const char* findInfoRequest(char** argv) {
+  for (char** a = argv + 1; *a != nullptr; ++a) {
+    if (std::strcmp(*a, "--help") == 0 || std::strcmp(*a, "--version") == 0) return *a;
+  }
+  return nullptr;
+}
+
+// Answers --help or --version on standard output; a failed write is
+// reported like any other output failure.
+int answerInfoRequest(const char* request, char* exec) {
+  if (std::strcmp(request, "--help") == 0) {
+    usage(std::cout, exec);
+    longUsage(std::cout);
+  } else {
+    std::cout << "quenbrel " << QUENBREL_VERSION << "\n";
+  }
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0) {
+    std::fputs("Failed to write output.\n", stderr);
+    return kConvertWriteFailed;
+  }
+  return 0;
+}
+
+// A refusal of the command line: the message, then the usage text.
+int refuse(const std::string& message, char* exec, int status) {
+  std::fputs(message.c_str(), stderr);
+  usage(exec);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Started with an empty argument vector there is no operand at all; the
+  // binder must not look past the vector's end.
+  if (argc < 1) {
+    std::fputs("Failed to asign input.\n", stderr);
+    return kConvertReadFailed;
+  }
+  if (const char* request = findInfoRequest(argv)) return answerInfoRequest(request, argv[0]);
+
+  // The long options leave the command line before anything else is
+  // matched.
+  TakenOptions taken = takeLongOptions(argv);
+  if (!taken.ok()) return refuse(taken.problem, argv[0], kConvertReadFailed);
+
+  ARGMAP amap;
+  ConvertOptions options;
+  // A missing -n value is reported by the collector; the run goes on.
+  getoptions(argv, amap, 1, "-n");
+  getflags(argv, amap, 3, "-unseq", "-uc", "-ol");
+  options.upperCase = amap.count("-uc") > 0;
+  options.oneLine = amap.count("-ol") > 0;
+  options.dropN = amap.count("-unseq") > 0;
+  ARGMAP::const_iterator n = amap.find("-n");
+  if (n != amap.end()) {
+    if (!parseLineLen(n->second.c_str(), options.lineLen)) {
+      std::string bad = "Bad argument '" + n->second + "' to -n option\n";
+      return refuse(bad, argv[0], kConvertReadFailed);
+    }
+    if (options.lineLen <= 4) options.lineLen = 70;
+  }
+
+  FILE* input = nullptr;
+  char** args = assigninput(input, argv);
+  if (args == nullptr) return refuse("Failed to asign input.\n", argv[0], kConvertReadFailed);
+
+  // Everything that can be refused is settled before the output is opened.
+  char* outName = args[1];
+  bool named = outName != nullptr && outName[0] != '-';
+  Planned planned = planOutput(taken.request, named ? outName : nullptr);
+  if (!planned.ok()) {
+    std::fputs(planned.problem.c_str(), stderr);
+    if (planned.withUsage) usage(argv[0]);
+    return kConvertReadFailed;
+  }
+  const OutputPlan& plan = planned.plan;
+  // Nothing the run writes may be the input: neither a named file nor
+  // standard output.
+  std::string clash = named ? writtenFileNamingInput(outName, plan, input) : "";
+  if (!clash.empty()) {
+    std::string refusal = "Refusing to overwrite the input file " + clash + "\n";
+    return refuse(refusal + "Failed to asign output.\n", argv[0], kConvertWriteFailed);
+  }
+  if (!named && stdoutIsInputFile(input)) {
+    return refuse(
+        "Refusing to write the output into the input file through standard output\n"
+        "Failed to asign output.\n",
+        argv[0], kConvertWriteFailed);
+  }
+  // The index files are created before the output is opened: when they
+  // cannot be, an earlier output stays as it was.
+  OutputIndex index;
+  if (named && plan.index && !index.open(outName, plan.format == OutputFormat::kBgzf)) {
+    std::fputs(index.message().c_str(), stderr);
+    return kConvertWriteFailed;
+  }
+  FILE* output = nullptr;
+  if (assignoutput(output, args) == nullptr) {
+    return refuse("Failed to asign output.\n", argv[0], kConvertWriteFailed);
+  }
+  // An index of an earlier output of this name describes bytes that are
+  // gone. Removed now, it is also not replaced at the end, which some file
+  // systems answer by writing the new file out at once.
+  if (named) removeStaleIndex(outName, fileno(input));
+
+  options.threads = plan.threads;
+  std::unique_ptr<Sink> sink = makeOutputChain(output, plan, plan.index ? &index : nullptr);
+  ConvertResult result = convert(input, *sink, options);
+  // The index gets its names only when all went well.
+  if (result.status == kConvertOk && plan.index && !index.commit()) {
+    result = {kConvertWriteFailed, index.message()};
+  }
+  std::fputs(result.message.c_str(), stderr);
+  return result.status;
+}

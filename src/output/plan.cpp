@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: MIT
+// The output plan and the chain of sinks it asks for.
+#include "output/plan.h"
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "output/bgzf.h"
+#include "output/compressed.h"
+#include "output/index.h"
+
+namespace {
+
+// The levels each format takes, and its default. Plain output takes any
+// level either compressor would (and ignores it).
+struct LevelRange {
+  OutputFormat format;
+  int min;
+  int max;
+  int byDefault;
+};
+
+constexpr LevelRange kLevelRanges[] = {
+    {OutputFormat::kPlain, kBgzfLevelMin, kZstdLevelMax, kBgzfLevelDefault},
+    {OutputFormat::kBgzf, kBgzfLevelMin, kBgzfLevelMax, kBgzfLevelDefault},
+    {OutputFormat::kZstd, kZstdLevelMin, kZstdLevelMax, kZstdLevelDefault},
+};
+
+const LevelRange& levelsOf(OutputFormat format) {
+  for (const LevelRange& r : kLevelRanges) {
+    if (r.format == format) return r;
+  }
+  return kLevelRanges[0];
+}
+
+bool endsWith(const char* text, const char* tail) {
+  size_t n = std::strlen(text), k = std::strlen(tail);
+  return n >= k && std::strcmp(text + n - k, tail) == 0;
+}
+
+// A plain decimal number of at most four digits (no sign, no blank); -1
+// when the text is none.
+int smallNumber(const char* text) {
+  size_t n = std::strlen(text);
+  if (n == 0 || n > 4) return -1;
+  int v = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+    v = v * 10 + (text[i] - '0');
+  }
+  return v;
+}
+
+OutputFormat formatOf(const OutputRequest& request, const char* outName) {
+  if (request.compress != nullptr) {
+    if (std::strcmp(request.compress, "gzip") == 0) return OutputFormat::kBgzf;
+    if (std::strcmp(request.compress, "zstd") == 0) return OutputFormat::kZstd;
+    return OutputFormat::kPlain;
+  }
+  if (outName != nullptr && (endsWith(outName, ".gz") || endsWith(outName, ".bgz")))
+    return OutputFormat::kBgzf;
+  if (outName != nullptr && endsWith(outName, ".zst")) return OutputFormat::kZstd;
+  return OutputFormat::kPlain;
+}
+
+Planned refused(std::string problem, bool withUsage = true) {
+  Planned p;
+  p.problem = std::move(problem);
+  p.withUsage = withUsage;
+  return p;
+}
+
+}  // namespace
+
+Planned planOutput(const OutputRequest& request, const char* outName) {
+  Planned p;
+  OutputPlan& plan = p.plan;
+  plan.format = formatOf(request, outName);
+  const LevelRange& levels = levelsOf(plan.format);
+  plan.level = levels.byDefault;
+  if (request.level != nullptr) {
+    int level = smallNumber(request.level);
+    if (level < levels.min || level > levels.max)
+      return refused(std::string("Bad argument '") + request.level + "' to --level option\n");
+    plan.level = level;
+  }
+  if (request.index && outName == nullptr)
+    return refused("The --index option needs an output file, not standard output\n");
+  // An index of the plain offsets would send readers of the index into the
+  // middle of compressed frames: only plain and BGZF output are indexed.
+  if (request.index && plan.format == OutputFormat::kZstd)
+    return refused("The --index option cannot index zstd output; use gzip (BGZF) or none\n");
+  if (plan.format == OutputFormat::kZstd && !zstdOutputBuilt()) {
+    return refused("Cannot write zstd output: quenbrel was built without zstd support (libzstd).\n",
+                   false);
+  }
+  plan.index = request.index;
+  plan.threads = request.threads > 0 ? request.threads : processorCount();
+  return p;
+}
+
+int processorCount() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+std::unique_ptr<Sink> makeOutputChain(FILE* F, const OutputPlan& plan, OutputIndex* index) {
+  std::unique_ptr<Sink> sink =
+      plan.format == OutputFormat::kPlain
+          ? std::make_unique<FileSink>(F)
+          : makeCompressedSink(F, plan.format, plan.level, plan.threads, index);
+  if (index != nullptr) sink = std::make_unique<IndexingSink>(std::move(sink), *index);
+  return sink;
+}

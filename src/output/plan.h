@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+// What the output becomes, and the chain of sinks that makes it: plain or
+// compressed, indexed or not. The rules live here, beside the sinks; the
+// front end only says what was asked for.
+#ifndef QUENBREL_OUTPUT_PLAN_H
+#define QUENBREL_OUTPUT_PLAN_H
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "output/sink.h"
+
+class OutputIndex;
+
+enum class OutputFormat { kPlain, kBgzf, kZstd };
+
+// What was asked for, as given: null (or 0) where nothing was.
+struct OutputRequest {
+  const char* compress = nullptr;  // "gzip", "zstd" or "none"
+  const char* level = nullptr;     // digits; the range depends on the format
+  int threads = 0;                 // 0: one per processor this process may run on
+  bool index = false;
+};
+
+// What the output becomes.
+struct OutputPlan {
+  OutputFormat format = OutputFormat::kPlain;
+  int level = 0;
+  int threads = 1;
+  bool index = false;
+};
+
+// A plan, or why there is none: the message line, and whether the usage
+// text follows it (not for a format that was not built in).
+struct Planned {
+  OutputPlan plan;
+  std::string problem;
+  bool withUsage = true;
+  bool ok() const { return problem.empty(); }
+};
+
+// Settles the format (by `request`, else by the name of the output file
+// `outName`, null for standard output), the level and the threads.
+Planned planOutput(const OutputRequest& request, const char* outName);
+
+// The processors this process may run on.
+int processorCount();
+
+// The sinks that write the stream `F` as `plan` says: the plain stream, or a
+// compressor on the pool of workers in front of it; with `index` (opened,
+// and given exactly when the plan has one) shown every byte on the way.
+std::unique_ptr<Sink> makeOutputChain(FILE* F, const OutputPlan& plan, OutputIndex* index);
+
+#endif  // QUENBREL_OUTPUT_PLAN_H
