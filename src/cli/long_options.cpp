@@ -106,8 +106,8 @@ TakenOptions takeLongOptions(char** argv) {
     }
     // The value after "=", or, for an option that needs one, the next word
     // (taken out too).
-    const char* glued = word[std::strlen(option->name)] == '=' ? word + std::strlen(option->name) + 1
-                                                               : nullptr;
+    const char* glued =
+        word[std::strlen(option->name)] == '=' ? word + std::strlen(option->name) + 1 : nullptr;
     const char* value = glued;
     ++a;
     if (option->value == OptionValue::kRequired && glued == nullptr) {

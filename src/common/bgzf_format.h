@@ -20,16 +20,14 @@ constexpr size_t kBgzfMemberMax = 0x10000;
 constexpr size_t kBgzfChunk = 0xff00;
 
 // The empty member that ends every BGZF file.
-inline constexpr unsigned char kBgzfEof[28] = {0x1f, 0x8b, 8, 4, 0, 0,    0, 0, 0, 0xff,
+inline constexpr unsigned char kBgzfEof[28] = {0x1f, 0x8b, 8,   4,   0, 0, 0,    0, 0, 0xff,
                                                6,    0,    'B', 'C', 2, 0, 0x1b, 0, 3, 0,
-                                               0,    0,    0, 0, 0, 0,    0, 0};
+                                               0,    0,    0,   0,   0, 0, 0,    0};
 
 inline uint32_t readLe16(const unsigned char* p) {
   return p[0] | (static_cast<uint32_t>(p[1]) << 8);
 }
-inline uint32_t readLe32(const unsigned char* p) {
-  return readLe16(p) | (readLe16(p + 2) << 16);
-}
+inline uint32_t readLe32(const unsigned char* p) { return readLe16(p) | (readLe16(p + 2) << 16); }
 inline void writeLe16(unsigned char* p, uint32_t v) {
   p[0] = static_cast<unsigned char>(v & 0xff);
   p[1] = static_cast<unsigned char>((v >> 8) & 0xff);

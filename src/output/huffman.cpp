@@ -10,13 +10,37 @@ namespace {
 
 constexpr int kLitLen = 286;  // literals, end of block, length codes
 constexpr int kEndOfBlock = 256;
+constexpr int kFirstLengthCode = 257;
 constexpr int kCodeLengthCodes = 19;
+// The longest code of the literal/length code, and of the code that codes
+// its code lengths (what deflate's headers can say).
+constexpr int kMaxCodeBits = 15;
+constexpr int kMaxCodeLengthBits = 7;
+// Code-length symbols beyond the lengths 0 to 15: repeat the previous
+// length 3 to 6 times, a zero length 3 to 10 times, or 11 to 138 times.
+constexpr int kRepeatPrevious = 16;
+constexpr int kRepeatZeros = 17;
+constexpr int kRepeatZerosLong = 18;
+// The order in which the code-length code's lengths are sent, and the extra
+// bits of the three repeat symbols.
+constexpr uint8_t kCodeLengthOrder[kCodeLengthCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                                        11, 4,  12, 3, 13, 2, 14, 1, 15};
+constexpr int kRepeatExtraBits[3] = {2, 3, 7};
+// A block header's fixed fields: last-block flag and type (3 bits), the
+// counts of literal/length codes (5), distance codes (5) and code-length
+// codes (4), each of whose lengths takes 3 bits.
+constexpr uint64_t kHeaderFixedBits = 3 + 5 + 5 + 4;
+constexpr uint64_t kCodeLengthLengthBits = 3;
 // A run is coded as matches once it saves clearly over two-bit literals.
 constexpr size_t kMinRun = 16;
+constexpr size_t kMinMatch = 3;
 constexpr size_t kMaxMatch = 258;
+constexpr size_t kMaxBlock = 65535;
 // Above this many bits per byte the text is not sequence-like: string
 // matching would do better.
 constexpr uint64_t kMaxBitsPerByte = 3;
+// The writer stores eight bytes at a time, and needs them spare at the end.
+constexpr size_t kWriterSlack = 8;
 
 // The length codes 257..285: first length and extra bits of each.
 struct LengthCodes {
@@ -147,16 +171,19 @@ class BitWriter {
   int fill_ = 0;
 };
 
-}  // namespace
+// The length of the next match of a run with `left` bytes still to code:
+// the longest there is, but never leaving one or two bytes, which no match
+// can take. Counting and writing split a run the same way through it.
+size_t nextMatch(size_t left) {
+  size_t k = left > kMaxMatch ? kMaxMatch : left;
+  if (left - k > 0 && left - k < kMinMatch) k = left - kMinMatch;
+  return k;
+}
 
-SequenceDeflater::SequenceDeflater() : runs_(new Run[65536 / 8 + 1]) {}
-
-size_t SequenceDeflater::deflate(const unsigned char* in, size_t n, unsigned char* out,
-                                 size_t cap) {
-  if (n > 65535) return 0;
-  const LengthCodes& lc = lengthCodes();
-  // Byte counts in four tables, so that a text of few letters does not
-  // wait on one counter.
+// The byte counts of `in`, in freq[0..255].
+void countBytes(const unsigned char* in, size_t n, uint32_t* freq) {
+  // Four tables, so that a text of few letters does not wait on one
+  // counter.
   uint32_t counts[4][256] = {};
   size_t i = 0;
   for (; i + 4 <= n; i += 4) {
@@ -166,15 +193,19 @@ size_t SequenceDeflater::deflate(const unsigned char* in, size_t n, unsigned cha
     ++counts[3][in[i + 3]];
   }
   for (; i < n; ++i) ++counts[0][in[i]];
-  uint32_t freq[kLitLen] = {};
   for (int c = 0; c < 256; ++c) freq[c] = counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
+}
 
-  // Long runs of one byte: each holds an aligned word of eight equal bytes,
-  // which is cheap to look for. After its first byte, a run is matches at
-  // distance one.
-  Run* runs = runs_.get();
+// Finds the long runs of one byte into `runs`, and counts them as coded:
+// the first byte a literal, the rest matches at distance one (their length
+// codes into `freq`, their extra and distance bits into `extraBits`).
+// Returns the number of runs.
+size_t findRuns(const unsigned char* in, size_t n, ByteRun* runs, uint32_t* freq,
+                uint64_t& extraBits) {
+  const LengthCodes& lc = lengthCodes();
   size_t runCount = 0;
-  uint64_t extraBits = 0;
+  // Each run holds an aligned word of eight equal bytes, which is cheap to
+  // look for.
   for (size_t w = 0; w + 8 <= n; w += 8) {
     uint64_t word;
     std::memcpy(&word, in + w, 8);
@@ -186,105 +217,111 @@ size_t SequenceDeflater::deflate(const unsigned char* in, size_t n, unsigned cha
     while (to < n && in[to] == c) ++to;
     if (to - from >= kMinRun) {
       runs[runCount++] = {from, to - from};
-      // The first byte stays a literal; the rest are matches.
       freq[c] -= static_cast<uint32_t>(to - from - 1);
       for (size_t left = to - from - 1; left > 0;) {
-        size_t k = left > kMaxMatch ? kMaxMatch : left;
-        if (left - k > 0 && left - k < 3) k = left - 3;  // no match shorter than three
+        size_t k = nextMatch(left);
         uint16_t code = lc.code[k];
-        ++freq[257 + code];
+        ++freq[kFirstLengthCode + code];
         extraBits += lc.extra[code] + 1;  // and the distance code
         left -= k;
       }
     }
     w = (to + 7) / 8 * 8 - 8;
   }
-  freq[kEndOfBlock] = 1;
+  return runCount;
+}
 
-  uint8_t lens[kLitLen];
-  buildLengths(freq, kLitLen, 15, lens);
-  uint64_t bits = extraBits;
-  for (int s = 0; s < kLitLen; ++s) bits += static_cast<uint64_t>(freq[s]) * lens[s];
-  if (bits > kMaxBitsPerByte * n + 64) return 0;
+// The code lengths of both codes as deflate's header sends them: one
+// run-length coded sequence in the code-length code.
+struct HeaderCode {
+  int hlit = 0;   // literal/length codes sent
+  int hclen = 0;  // code-length codes sent
+  int count = 0;  // symbols of the sequence
+  uint16_t syms[kLitLen + 2];
+  uint8_t extra[kLitLen + 2];
+  uint8_t lens[kCodeLengthCodes];  // of the code-length code
+  uint16_t codes[kCodeLengthCodes];
+  uint64_t bits = 0;  // the header's size
+};
 
-  int hlit = kLitLen;
-  while (hlit > 257 && lens[hlit - 1] == 0) --hlit;
-  // Two distance codes of one bit: distance one is the only one used.
-  const uint8_t distLens[2] = {1, 1};
+void addSymbol(HeaderCode& h, int sym, int extra) {
+  h.syms[h.count] = static_cast<uint16_t>(sym);
+  h.extra[h.count++] = static_cast<uint8_t>(extra);
+}
 
-  // The code lengths of both codes, as one run-length coded sequence.
+// Appends `run` lengths `v` to the sequence, in repeat symbols where they
+// are shorter.
+void addLengths(HeaderCode& h, uint8_t v, int run) {
+  if (v == 0) {
+    while (run >= 11) {
+      int m = std::min(run, 138);
+      addSymbol(h, kRepeatZerosLong, m - 11);
+      run -= m;
+    }
+    if (run >= 3) {
+      addSymbol(h, kRepeatZeros, run - 3);
+      run = 0;
+    }
+  } else {
+    addSymbol(h, v, 0);
+    --run;
+    while (run >= 3) {
+      int m = std::min(run, 6);
+      addSymbol(h, kRepeatPrevious, m - 3);
+      run -= m;
+    }
+  }
+  for (; run > 0; --run) addSymbol(h, v, 0);
+}
+
+int extraBitsOf(int sym) { return sym >= kRepeatPrevious ? kRepeatExtraBits[sym - 16] : 0; }
+
+// Codes the literal/length code lengths `lens` and the two one-bit
+// distance codes (distance one is the only one used) into `h`.
+void codeTheCodeLengths(const uint8_t* lens, HeaderCode& h) {
+  h.hlit = kLitLen;
+  while (h.hlit > kFirstLengthCode && lens[h.hlit - 1] == 0) --h.hlit;
   uint8_t all[kLitLen + 2];
-  std::memcpy(all, lens, static_cast<size_t>(hlit));
-  std::memcpy(all + hlit, distLens, 2);
-  int total = hlit + 2;
-  uint16_t clSyms[kLitLen + 2];
-  uint8_t clExtra[kLitLen + 2];
-  int clCount = 0;
-  uint32_t clFreq[kCodeLengthCodes] = {};
+  std::memcpy(all, lens, static_cast<size_t>(h.hlit));
+  all[h.hlit] = all[h.hlit + 1] = 1;
+  int total = h.hlit + 2;
   for (int k = 0; k < total;) {
-    uint8_t v = all[k];
     int run = 1;
-    while (k + run < total && all[k + run] == v) ++run;
+    while (k + run < total && all[k + run] == all[k]) ++run;
+    addLengths(h, all[k], run);
     k += run;
-    if (v == 0) {
-      while (run >= 11) {
-        int m = std::min(run, 138);
-        clSyms[clCount] = 18;
-        clExtra[clCount++] = static_cast<uint8_t>(m - 11);
-        run -= m;
-      }
-      if (run >= 3) {
-        clSyms[clCount] = 17;
-        clExtra[clCount++] = static_cast<uint8_t>(run - 3);
-        run = 0;
-      }
-    } else {
-      clSyms[clCount] = v;
-      clExtra[clCount++] = 0;
-      --run;
-      while (run >= 3) {
-        int m = std::min(run, 6);
-        clSyms[clCount] = 16;
-        clExtra[clCount++] = static_cast<uint8_t>(m - 3);
-        run -= m;
-      }
-    }
-    for (; run > 0; --run) {
-      clSyms[clCount] = v;
-      clExtra[clCount++] = 0;
-    }
   }
-  for (int k = 0; k < clCount; ++k) ++clFreq[clSyms[k]];
-  uint8_t clLens[kCodeLengthCodes];
-  buildLengths(clFreq, kCodeLengthCodes, 7, clLens);
-  static const uint8_t kOrder[kCodeLengthCodes] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                                   11, 4,  12, 3, 13, 2, 14, 1, 15};
-  int hclen = kCodeLengthCodes;
-  while (hclen > 4 && clLens[kOrder[hclen - 1]] == 0) --hclen;
-  static const int kClExtraBits[3] = {2, 3, 7};
-  uint64_t headerBits = 3 + 5 + 5 + 4 + 3 * static_cast<uint64_t>(hclen);
-  for (int k = 0; k < clCount; ++k) {
-    headerBits += clLens[clSyms[k]] + (clSyms[k] >= 16 ? kClExtraBits[clSyms[k] - 16] : 0);
-  }
-  // Everything must fit with the writer's eight spare bytes.
-  if ((headerBits + bits + 7) / 8 + 8 > cap) return 0;
+  uint32_t freq[kCodeLengthCodes] = {};
+  for (int k = 0; k < h.count; ++k) ++freq[h.syms[k]];
+  buildLengths(freq, kCodeLengthCodes, kMaxCodeLengthBits, h.lens);
+  buildCodes(h.lens, kCodeLengthCodes, h.codes);
+  h.hclen = kCodeLengthCodes;
+  while (h.hclen > 4 && h.lens[kCodeLengthOrder[h.hclen - 1]] == 0) --h.hclen;
+  h.bits = kHeaderFixedBits + kCodeLengthLengthBits * static_cast<uint64_t>(h.hclen);
+  for (int k = 0; k < h.count; ++k) h.bits += h.lens[h.syms[k]] + extraBitsOf(h.syms[k]);
+}
 
-  uint16_t codes[kLitLen] = {}, clCodes[kCodeLengthCodes] = {};
-  buildCodes(lens, kLitLen, codes);
-  buildCodes(clLens, kCodeLengthCodes, clCodes);
-
-  BitWriter w(out);
+// The block header: one last block of dynamic codes, then the code
+// lengths.
+void writeHeader(BitWriter& w, const HeaderCode& h) {
   w.add(1, 1);  // the last block
   w.add(2, 2);  // dynamic Huffman codes
-  w.add(static_cast<uint64_t>(hlit - 257), 5);
+  w.add(static_cast<uint64_t>(h.hlit - kFirstLengthCode), 5);
   w.add(1, 5);  // two distance codes
-  w.put(static_cast<uint64_t>(hclen - 4), 4);
-  for (int k = 0; k < hclen; ++k) w.put(clLens[kOrder[k]], 3);
-  for (int k = 0; k < clCount; ++k) {
-    w.add(clCodes[clSyms[k]], clLens[clSyms[k]]);
-    w.put(clSyms[k] >= 16 ? clExtra[k] : 0, clSyms[k] >= 16 ? kClExtraBits[clSyms[k] - 16] : 0);
+  w.put(static_cast<uint64_t>(h.hclen - 4), 4);
+  for (int k = 0; k < h.hclen; ++k) w.put(h.lens[kCodeLengthOrder[k]], kCodeLengthLengthBits);
+  for (int k = 0; k < h.count; ++k) {
+    int sym = h.syms[k];
+    w.add(h.codes[sym], h.lens[sym]);
+    w.put(sym >= kRepeatPrevious ? h.extra[k] : 0, extraBitsOf(sym));
   }
+}
 
+// The block's data: literals, and each run after its first byte as
+// matches at distance one; then the end of the block.
+void writeBody(BitWriter& w, const unsigned char* in, size_t n, const ByteRun* runs,
+               size_t runCount, const uint16_t* codes, const uint8_t* lens) {
+  const LengthCodes& lc = lengthCodes();
   // Literals three at a time (15 bits at most each), then the run.
   uint64_t lit[256];
   uint8_t litLen[256];
@@ -304,10 +341,9 @@ size_t SequenceDeflater::deflate(const unsigned char* in, size_t n, unsigned cha
     for (; at < stop; ++at) w.put(lit[in[at]], litLen[in[at]]);
     if (r == runCount) break;
     for (size_t left = runs[r].length - 1; left > 0;) {
-      size_t k = left > kMaxMatch ? kMaxMatch : left;
-      if (left - k > 0 && left - k < 3) k = left - 3;
+      size_t k = nextMatch(left);
       uint16_t code = lc.code[k];
-      w.add(codes[257 + code], lens[257 + code]);
+      w.add(codes[kFirstLengthCode + code], lens[kFirstLengthCode + code]);
       w.add(k - lc.base[code], lc.extra[code]);
       w.put(0, 1);  // distance code 0: distance one
       left -= k;
@@ -315,5 +351,35 @@ size_t SequenceDeflater::deflate(const unsigned char* in, size_t n, unsigned cha
     at = runs[r].at + runs[r].length;
   }
   w.put(codes[kEndOfBlock], lens[kEndOfBlock]);
+}
+
+}  // namespace
+
+SequenceDeflater::SequenceDeflater() : runs_(std::make_unique<ByteRun[]>(kMaxBlock / 8 + 1)) {}
+
+size_t SequenceDeflater::deflate(const unsigned char* in, size_t n, unsigned char* out,
+                                 size_t cap) {
+  if (n > kMaxBlock) return 0;
+  uint32_t freq[kLitLen] = {};
+  countBytes(in, n, freq);
+  uint64_t extraBits = 0;
+  size_t runCount = findRuns(in, n, runs_.get(), freq, extraBits);
+  freq[kEndOfBlock] = 1;
+
+  uint8_t lens[kLitLen];
+  buildLengths(freq, kLitLen, kMaxCodeBits, lens);
+  uint64_t bits = extraBits;
+  for (int s = 0; s < kLitLen; ++s) bits += static_cast<uint64_t>(freq[s]) * lens[s];
+  if (bits > kMaxBitsPerByte * n + 64) return 0;
+
+  HeaderCode header;
+  codeTheCodeLengths(lens, header);
+  if ((header.bits + bits + 7) / 8 + kWriterSlack > cap) return 0;
+
+  uint16_t codes[kLitLen] = {};
+  buildCodes(lens, kLitLen, codes);
+  BitWriter w(out);
+  writeHeader(w, header);
+  writeBody(w, in, n, runs_.get(), runCount, codes, lens);
   return w.finish();
 }

@@ -15,6 +15,12 @@
 #include <cstdint>
 #include <memory>
 
+// A run of one byte: where it starts and how long it is.
+struct ByteRun {
+  size_t at;
+  size_t length;
+};
+
 class SequenceDeflater {
  public:
   SequenceDeflater();
@@ -26,12 +32,7 @@ class SequenceDeflater {
   size_t deflate(const unsigned char* in, size_t n, unsigned char* out, size_t cap);
 
  private:
-  // A run of one byte: where it starts and how long it is.
-  struct Run {
-    size_t at;
-    size_t length;
-  };
-  std::unique_ptr<Run[]> runs_;  // the long runs of one byte of a member
+  std::unique_ptr<ByteRun[]> runs_;  // the long runs of one byte of a member
 };
 
 #endif  // QUENBREL_OUTPUT_HUFFMAN_H
