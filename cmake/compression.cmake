@@ -97,3 +97,13 @@ if(NOT quenbrel_choice STREQUAL "OFF")
 endif()
 quenbrel_use(LIBDEFLATE "libdeflate (BGZF output)" src/output/bgzf_libdeflate.cpp
              quenbrel::libdeflate)
+
+# BGZF input's members are inflated whole by the fastest library built in:
+# ISA-L's inflate, then libdeflate's; zlib's always works.
+if(QUENBREL_HAVE_ISAL IN_LIST quenbrel_input_definitions)
+  list(APPEND quenbrel_input_sources src/input/member_inflate_isal.cpp)
+elseif(QUENBREL_HAVE_LIBDEFLATE IN_LIST quenbrel_input_definitions)
+  list(APPEND quenbrel_input_sources src/input/member_inflate_libdeflate.cpp)
+else()
+  list(APPEND quenbrel_input_sources src/input/member_inflate_zlib.cpp)
+endif()

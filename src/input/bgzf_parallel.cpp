@@ -13,17 +13,7 @@
 #include "common/bgzf_format.h"
 #include "common/pool.h"
 #include "input/decoders.h"
-
-// ISA-L's whole-buffer inflate is the fastest where it was built in, then
-// libdeflate's; zlib always works.
-#if defined(QUENBREL_HAVE_ISAL)
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
-#elif defined(QUENBREL_HAVE_LIBDEFLATE)
-#include <libdeflate.h>
-#else
-#include <zlib.h>
-#endif
+#include "input/member_inflate.h"
 
 namespace {
 
@@ -34,24 +24,9 @@ constexpr size_t kStageCap = 4 * kMemberMax;
 // costs system calls; a few members make it rare.
 constexpr size_t kMembersPerJob = 4;
 
-// Inflates one member and checks it.
+// Inflates the members of a job, each checked.
 class InflateTask : public PoolTask {
  public:
-#if defined(QUENBREL_HAVE_ISAL)
-  InflateTask() : s_(new inflate_state()) {}
-  ~InflateTask() override = default;
-#elif defined(QUENBREL_HAVE_LIBDEFLATE)
-  InflateTask() : d_(libdeflate_alloc_decompressor()) {}
-  ~InflateTask() override { libdeflate_free_decompressor(d_); }
-#else
-  InflateTask() { ready_ = inflateInit2(&z_, -15) == Z_OK; }
-  ~InflateTask() override {
-    if (ready_) inflateEnd(&z_);
-  }
-#endif
-  InflateTask(const InflateTask&) = delete;
-  InflateTask& operator=(const InflateTask&) = delete;
-
   // The job's members, one after another.
   bool run(PoolJob& job) override {
     job.outLen = 0;
@@ -67,61 +42,23 @@ class InflateTask : public PoolTask {
   }
 
  private:
-  // Inflates the member of `size` bytes at `in` into `out`, checked.
+  // Inflates the member of `size` bytes at `in` into `out`.
   bool inflateMember(const unsigned char* in, size_t size, unsigned char* out, size_t& made) {
-    if (size < kHeaderSize + 8) return false;
+    if (size < kHeaderSize + kBgzfTrailerSize) return false;
     uint32_t crc = readLe32(in + size - 8), length = readLe32(in + size - 4);
     if (length > kMemberMax) return false;
-    const unsigned char* data = in + kHeaderSize;
-    size_t dataLen = size - kHeaderSize - 8;
     made = length;
-#if defined(QUENBREL_HAVE_ISAL)
-    inflate_state& st = *s_;
-    isal_inflate_init(&st);
-    st.next_in = const_cast<unsigned char*>(data);
-    st.avail_in = static_cast<uint32_t>(dataLen);
-    st.next_out = out;
-    st.avail_out = length;
-    st.crc_flag = ISAL_DEFLATE;
-    // The deflate data must fill the member: bytes before the trailer that it
-    // leaves unread are damage, as the other inflaters find.
-    if (isal_inflate_stateless(&st) != ISAL_DECOMP_OK || st.avail_out != 0 || st.avail_in != 0)
-      return false;
-    return crc32_gzip_refl(0, out, length) == crc;
-#elif defined(QUENBREL_HAVE_LIBDEFLATE)
-    if (d_ == nullptr) return false;
-    size_t used = 0, produced = 0;
-    if (libdeflate_deflate_decompress_ex(d_, data, dataLen, out, length, &used, &produced) !=
-            LIBDEFLATE_SUCCESS ||
-        used != dataLen || produced != length)
-      return false;
-    return libdeflate_crc32(0, out, length) == crc;
-#else
-    if (!ready_ || inflateReset(&z_) != Z_OK) return false;
-    z_.next_in = const_cast<unsigned char*>(data);
-    z_.avail_in = static_cast<uInt>(dataLen);
-    z_.next_out = out;
-    z_.avail_out = length;
-    if (inflate(&z_, Z_FINISH) != Z_STREAM_END || z_.avail_in != 0 || z_.avail_out != 0)
-      return false;
-    return static_cast<uint32_t>(crc32(0L, out, length)) == crc;
-#endif
+    return inflater_->inflate(in + kHeaderSize, size - kHeaderSize - kBgzfTrailerSize, out, length,
+                              crc);
   }
 
-#if defined(QUENBREL_HAVE_ISAL)
-  std::unique_ptr<inflate_state> s_;  // some 40 KiB of tables
-#elif defined(QUENBREL_HAVE_LIBDEFLATE)
-  libdeflate_decompressor* d_;
-#else
-  z_stream z_{};
-  bool ready_ = false;
-#endif
+  std::unique_ptr<MemberInflater> inflater_ = makeMemberInflater();
 };
 
 std::vector<std::unique_ptr<PoolTask>> inflateTasks(int threads) {
   std::vector<std::unique_ptr<PoolTask>> tasks;
   tasks.reserve(static_cast<size_t>(threads));
-  for (int i = 0; i < threads; ++i) tasks.emplace_back(new InflateTask);
+  for (int i = 0; i < threads; ++i) tasks.push_back(std::make_unique<InflateTask>());
   return tasks;
 }
 
@@ -285,5 +222,5 @@ bool looksLikeBgzf(const unsigned char* head, size_t n) {
 
 std::unique_ptr<InputSource> openBgzf(FILE* F, const unsigned char* head, size_t n, int threads,
                                       DecoderOpener streaming) {
-  return std::unique_ptr<InputSource>(new BgzfSource(F, head, n, threads, streaming));
+  return std::make_unique<BgzfSource>(F, head, n, threads, streaming);
 }

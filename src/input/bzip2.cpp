@@ -11,7 +11,7 @@ namespace {
 class Bzip2Source : public Decoder {
  public:
   Bzip2Source(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, false) {
+      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits) {
     begin();
   }
   ~Bzip2Source() override { end(); }

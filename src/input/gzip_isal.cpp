@@ -11,7 +11,7 @@ namespace {
 class IsalSource : public Decoder {
  public:
   IsalSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, false), s_(new inflate_state()) {
+      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits), s_(std::make_unique<inflate_state>()) {
     begin();
   }
 

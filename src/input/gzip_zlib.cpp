@@ -11,7 +11,7 @@ namespace {
 class ZlibSource : public Decoder {
  public:
   ZlibSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, false) {
+      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits) {
     std::memset(&z_, 0, sizeof z_);
     // 16 + 15: a gzip wrapper only (anything else is damage), the full window.
     ready_ = inflateInit2(&z_, 16 + MAX_WBITS) == Z_OK;

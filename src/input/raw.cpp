@@ -25,10 +25,8 @@ CompressedBytes::CompressedBytes(FILE* F, const unsigned char* head, size_t n, s
   std::memcpy(buf_.get(), head, n);
 }
 
-Decoder::Decoder(FILE* F, const unsigned char* head, size_t n, size_t cap, bool seesEnd)
-    : bytes_(F, head, n, cap),
-      w_{bytes_.data(), bytes_.headSize(), nullptr, 0},
-      seesEnd_(seesEnd) {}
+Decoder::Decoder(FILE* F, const unsigned char* head, size_t n, size_t cap, DataEnd end)
+    : bytes_(F, head, n, cap), w_{bytes_.data(), bytes_.headSize(), nullptr, 0}, end_(end) {}
 
 long Decoder::read(unsigned char* buf, size_t cap) {
   if (failed_) return -1;
@@ -49,7 +47,7 @@ long Decoder::read(unsigned char* buf, size_t cap) {
       w_.in = bytes_.data();
       w_.inLeft = static_cast<size_t>(n);
       inputEnded_ = n == 0;
-      if (inputEnded_ && !seesEnd_) {
+      if (inputEnded_ && end_ == DataEnd::kBetweenUnits) {
         // Data that stops inside a unit is cut short.
         (inUnit_ ? failed_ : ended_) = true;
         break;

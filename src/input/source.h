@@ -94,10 +94,14 @@ class Decoder : public InputSource {
     kFailed,     // damaged data, or the library failed
   };
 
-  // `seesEnd`: the format itself checks that the data ends whole, so its
-  // step goes on being called once the input has ended; otherwise the data
-  // may end only between units.
-  Decoder(FILE* F, const unsigned char* head, size_t n, size_t cap, bool seesEnd);
+  // Where the data may end.
+  enum class DataEnd {
+    kBetweenUnits,  // only between units
+    kFormatSays,    // the format itself checks that the data ends whole, so
+                    // its step goes on being called once the input has ended
+  };
+
+  Decoder(FILE* F, const unsigned char* head, size_t n, size_t cap, DataEnd end);
 
   // Decodes what it can of `w`. `inputEnded`: no compressed bytes follow
   // those in the window.
@@ -117,7 +121,7 @@ class Decoder : public InputSource {
   std::string message_ = kReadFailedMessage;
   CompressedBytes bytes_;
   Window w_;
-  const bool seesEnd_;
+  const DataEnd end_;
   bool inUnit_ = true;       // a unit has begun and not yet ended
   bool needInput_ = false;   // the last step stopped for want of input
   bool inputEnded_ = false;  // the compressed bytes are all read

@@ -13,7 +13,7 @@ class XzSource : public Decoder {
   // Told that the input is finished, the library checks that the last
   // stream is complete and its padding whole: it sees the end itself.
   XzSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, true), s_(LZMA_STREAM_INIT) {
+      : Decoder(F, head, n, cap, DataEnd::kFormatSays), s_(LZMA_STREAM_INIT) {
     ready_ = lzma_stream_decoder(&s_, kXzMemoryLimit, LZMA_CONCATENATED) == LZMA_OK;
   }
   ~XzSource() override { lzma_end(&s_); }

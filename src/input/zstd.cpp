@@ -12,7 +12,7 @@ class ZstdSource : public Decoder {
   // The library's default window limit (128 MiB) stays: a frame that asks
   // for more is refused rather than trusted with the memory.
   ZstdSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, false), d_(ZSTD_createDStream()) {}
+      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits), d_(ZSTD_createDStream()) {}
   ~ZstdSource() override { ZSTD_freeDStream(d_); }
 
  private:

@@ -28,10 +28,26 @@ size_t bgzfFrame(unsigned char* out, size_t deflated, uint32_t crc, size_t n);
 // compressor could not fit into a member. Returns the member's size.
 size_t bgzfStored(unsigned char* out, const unsigned char* in, size_t n, uint32_t crc);
 
-// A worker's compressor for members at `level`: libdeflate's when it was
-// built in, else zlib's.
+// A library's deflate, one backend per library (bgzf_zlib.cpp,
+// bgzf_libdeflate.cpp): raw deflate data of a member's plain bytes, and
+// their CRC-32.
+class MemberDeflater {
+ public:
+  virtual ~MemberDeflater() = default;
+  // False when the library could not be set up; no member can be made.
+  virtual bool ready() const = 0;
+  // Deflates the `n` bytes at `in` into at most `cap` bytes at `out`:
+  // their size, or 0 when they did not fit.
+  virtual size_t deflate(const unsigned char* in, size_t n, unsigned char* out, size_t cap) = 0;
+  virtual uint32_t crc32(const unsigned char* in, size_t n) const = 0;
+};
+
+// The backends at `level`.
+std::unique_ptr<MemberDeflater> zlibDeflater(int level);
+std::unique_ptr<MemberDeflater> libdeflateDeflater(int level);
+
+// A worker's compressor for members at `level`: through libdeflate when it
+// was built in, else through zlib.
 std::unique_ptr<PoolTask> bgzfTask(int level);
-std::unique_ptr<PoolTask> bgzfZlibTask(int level);
-std::unique_ptr<PoolTask> bgzfLibdeflateTask(int level);
 
 #endif  // QUENBREL_OUTPUT_BGZF_H

@@ -5,40 +5,32 @@
 #include <libdeflate.h>
 
 #include "output/bgzf.h"
-#include "output/huffman.h"
 
 namespace {
 
-class LibdeflateTask : public PoolTask {
+class LibdeflateDeflater : public MemberDeflater {
  public:
-  explicit LibdeflateTask(int level) : level_(level), c_(libdeflate_alloc_compressor(level)) {}
-  ~LibdeflateTask() override { libdeflate_free_compressor(c_); }
-  LibdeflateTask(const LibdeflateTask&) = delete;
-  LibdeflateTask& operator=(const LibdeflateTask&) = delete;
+  explicit LibdeflateDeflater(int level) : c_(libdeflate_alloc_compressor(level)) {}
+  ~LibdeflateDeflater() override { libdeflate_free_compressor(c_); }
+  LibdeflateDeflater(const LibdeflateDeflater&) = delete;
+  LibdeflateDeflater& operator=(const LibdeflateDeflater&) = delete;
 
-  bool run(PoolJob& job) override {
-    if (c_ == nullptr) return false;
-    uint32_t crc = libdeflate_crc32(0, job.in.get(), job.inLen);
-    const size_t room = kBgzfMemberMax - kBgzfHeaderSize - kBgzfTrailerSize;
-    unsigned char* deflated = job.out.get() + kBgzfHeaderSize;
-    size_t n = 0;
-    if (level_ == kBgzfLevelSequence)
-      n = sequence_.deflate(job.in.get(), job.inLen, deflated, room);
-    if (n == 0) n = libdeflate_deflate_compress(c_, job.in.get(), job.inLen, deflated, room);
-    // Zero: it did not fit, so the data goes stored.
-    job.outLen = n > 0 ? bgzfFrame(job.out.get(), n, crc, job.inLen)
-                       : bgzfStored(job.out.get(), job.in.get(), job.inLen, crc);
-    return true;
+  bool ready() const override { return c_ != nullptr; }
+
+  size_t deflate(const unsigned char* in, size_t n, unsigned char* out, size_t cap) override {
+    return libdeflate_deflate_compress(c_, in, n, out, cap);
+  }
+
+  uint32_t crc32(const unsigned char* in, size_t n) const override {
+    return libdeflate_crc32(0, in, n);
   }
 
  private:
-  int level_;
-  SequenceDeflater sequence_;
   libdeflate_compressor* c_;
 };
 
 }  // namespace
 
-std::unique_ptr<PoolTask> bgzfLibdeflateTask(int level) {
-  return std::unique_ptr<PoolTask>(new LibdeflateTask(level));
+std::unique_ptr<MemberDeflater> libdeflateDeflater(int level) {
+  return std::make_unique<LibdeflateDeflater>(level);
 }

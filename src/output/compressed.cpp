@@ -12,11 +12,6 @@
 #include "output/bgzf.h"
 #include "output/index.h"
 
-// zstd's workers, chunk and bound (zstd_out.cpp, where libzstd is built in).
-std::unique_ptr<PoolTask> zstdTask(int level);
-size_t zstdChunk();
-size_t zstdBound();
-
 #ifndef QUENBREL_HAVE_ZSTD
 // Never asked for: zstd output is refused before any sink is made.
 bool zstdOutputBuilt() { return false; }

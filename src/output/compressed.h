@@ -9,24 +9,15 @@
 
 #include "output/plan.h"
 #include "output/sink.h"
+#include "output/zstd_out.h"
 
 class OutputIndex;
 
-// Levels of zstd output (libzstd's regular ones; higher ones need windows
-// far beyond this tool's memory).
-constexpr int kZstdLevelMin = 1;
-constexpr int kZstdLevelMax = 19;
-
-// The defaults, chosen by measurement (bench/run, 60 MB of 60-column
-// FASTA): BGZF at 1 codes sequence text with Huffman codes alone, at some
-// 1 GB/s per thread, four times libdeflate's level 1, and 13 % smaller
-// than it, within 1.2 % of level 6; zstd at 3 is zstd's own default, as
-// fast as zstd -3 and about 1 % larger.
+// BGZF's default level, chosen by measurement (bench/run, 60 MB of
+// 60-column FASTA): at 1 sequence text is coded with Huffman codes alone,
+// at some 1 GB/s per thread, four times libdeflate's level 1, and 13 %
+// smaller than it, within 1.2 % of level 6.
 constexpr int kBgzfLevelDefault = 1;
-constexpr int kZstdLevelDefault = 3;
-
-// Whether zstd output was built in (libzstd).
-bool zstdOutputBuilt();
 
 // The output stream `F` as a sink in the compressed `format` at `level`,
 // compressed on `threads` workers (1: on the caller's thread). Block

@@ -31,8 +31,10 @@ class OutputIndex {
   // name too long for the file system); message() then says which.
   bool open(const std::string& outName, bool gzi);
 
-  // The plain output bytes, in order.
-  void feed(const unsigned char* p, size_t n) { fai_->feed(p, n); }
+  // The plain output bytes, in order; nothing before open() succeeded.
+  void feed(const unsigned char* p, size_t n) {
+    if (fai_) fai_->feed(p, n);
+  }
   // A BGZF member other than the first begins at `compressed` in the file
   // and at `plain` in the plain bytes.
   void block(uint64_t compressed, uint64_t plain);

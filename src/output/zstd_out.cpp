@@ -1,12 +1,8 @@
 // SPDX-License-Identifier: MIT
-// zstd output: each chunk of the output a frame of its own, with its size
-// and checksum, so that workers compress chunks independently; readers
-// read concatenated frames as one stream.
+// zstd output through libzstd.
+#include "output/zstd_out.h"
+
 #include <zstd.h>
-
-#include <memory>
-
-#include "common/pool.h"
 
 namespace {
 
@@ -43,6 +39,4 @@ class ZstdTask : public PoolTask {
 bool zstdOutputBuilt() { return true; }
 size_t zstdChunk() { return kChunk; }
 size_t zstdBound() { return ZSTD_compressBound(kChunk); }
-std::unique_ptr<PoolTask> zstdTask(int level) {
-  return std::unique_ptr<PoolTask>(new ZstdTask(level));
-}
+std::unique_ptr<PoolTask> zstdTask(int level) { return std::make_unique<ZstdTask>(level); }
