@@ -19,16 +19,8 @@ namespace {
 
 const std::string kBin = QUENBREL_BIN;
 
-std::string usageText(const std::string& prog) {
-  return "NAME\n\t" + prog + " - converts IG formated sequences into FASTA format\n" +
-         "\nSYNOPSIS\n\t" + prog + " [ig_input(-)] [fasta_output]\n" + "\t[-n len]\n" +
-         "\nDESCRIPTION\n\tConverts IG formated sequences into FASTA format\n" +
-         "\nOPTIONS\n\t-n # - number of bases per data line in the output.\n" +
-         "\nFLAGS\n\t-ol - onle line per sequence. Each sequence body will be in one line.\n" +
-         "\t-uc - converts sequences to upper case.\n" +
-         "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n" +
-         "\nAUTHOR\n\tquenbrel developers\n";
-}
+using testutil::expectSameText;
+using testutil::usageText;
 
 const std::string kUsage = usageText("quenbrel");
 const std::string kNotFormat = "File is not in IG or FASTA format.\n";
@@ -48,23 +40,6 @@ std::string wrapped(const std::string& body, size_t width) {
   std::string out;
   for (size_t i = 0; i < body.size(); i += width) out += body.substr(i, width) + "\n";
   return out;
-}
-
-// Compares long texts without dumping megabytes: the first difference and
-// its surroundings.
-void expectSameText(const std::string& actual, const std::string& expected) {
-  if (actual.size() + expected.size() < 4000) {
-    EXPECT_EQ(actual, expected);
-    return;
-  }
-  if (actual == expected) return;
-  size_t at = 0;
-  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
-  size_t from = at < 40 ? 0 : at - 40;
-  ADD_FAILURE() << "sizes " << actual.size() << " and " << expected.size()
-                << ", first difference at byte " << at
-                << "\n  actual:   " << testing::PrintToString(actual.substr(from, 80))
-                << "\n  expected: " << testing::PrintToString(expected.substr(from, 80));
 }
 
 testutil::RunResult quenbrel(std::vector<std::string> args, const std::string& input = "",
@@ -593,6 +568,7 @@ TEST_F(Files, RefusesToOverwriteTheInput) {
       {"InputThroughLink", {soft, in_}, "", in_},
       {"StandardInputFromTheFile", {"-", in_}, in_, in_},
       {"OptionsAround", {"-uc", in_, "-n", "5", hard}, "", hard},
+      {"OptionsAroundStandardInput", {"-uc", "-", "-n", "10", soft}, in_, soft},
       {"FaiIndexOfTheOutput", {in_, fa, "--index"}, "", fa + ".fai"},
       {"GziIndexOfTheOutput", {"--index", "-", gz}, in_, gz + ".gzi"},
       {"StandardOutputAppendedToTheInput", {in_, "-n", "5"}, "", ""},
@@ -1126,9 +1102,13 @@ testutil::RunResult runIntoClosedPipe(const std::vector<std::string>& args,
 }
 
 TEST(WriteErrors, ClosedPipeWithSigpipeIgnored) {
-  testutil::RunResult r = runIntoClosedPipe({"-"}, kInput);
-  EXPECT_EQ(r.err, kWriteFailed);
-  EXPECT_EQ(r.status, 20);
+  // A small output fails at the final flush, a large one while the run is
+  // still writing.
+  for (const std::string& input : {kInput, ">x\n" + std::string(1u << 20, 'A') + "\n"}) {
+    testutil::RunResult r = runIntoClosedPipe({"-"}, input);
+    EXPECT_EQ(r.err, kWriteFailed);
+    EXPECT_EQ(r.status, 20);
+  }
 }
 
 // ---------------------------------------------------------------------------

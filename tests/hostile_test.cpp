@@ -21,16 +21,7 @@ using testutil::TempDir;
 
 const std::string kNotFormat = "File is not in IG or FASTA format.\n";
 
-std::string usageText() {
-  return "NAME\n\tquenbrel - converts IG formated sequences into FASTA format\n"
-         "\nSYNOPSIS\n\tquenbrel [ig_input(-)] [fasta_output]\n\t[-n len]\n"
-         "\nDESCRIPTION\n\tConverts IG formated sequences into FASTA format\n"
-         "\nOPTIONS\n\t-n # - number of bases per data line in the output.\n"
-         "\nFLAGS\n\t-ol - onle line per sequence. Each sequence body will be in one line.\n"
-         "\t-uc - converts sequences to upper case.\n"
-         "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n"
-         "\nAUTHOR\n\tquenbrel developers\n";
-}
+using testutil::usageText;
 
 RunResult convertText(const std::string& input, std::vector<std::string> extra = {}) {
   std::vector<std::string> argv{QUENBREL_BIN, "-"};
@@ -237,23 +228,10 @@ TEST(Hostile, TenMegabyteNameAndComment) {
 }
 
 // ---------------------------------------------------------------------------
-// Hostile surroundings: operands and streams
+// Hostile surroundings: operands and streams (the plain cases, such as a
+// directory or a missing file as input, a full device or a closed pipe as
+// output, an output naming the input, are rows of the CLI tests)
 // ---------------------------------------------------------------------------
-
-TEST(Hostile, DirectoryAsInput) {
-  TempDir dir;
-  RunResult r = testutil::run({QUENBREL_BIN, dir.path()});
-  EXPECT_EQ(r.status, 10);
-  EXPECT_EQ(r.err, "Failed to read input.\n");
-  EXPECT_EQ(r.out, "");
-}
-
-TEST(Hostile, DirectoryOnStandardInput) {
-  TempDir dir;
-  RunResult r = testutil::run({QUENBREL_BIN, "-"}, "", dir.path());
-  EXPECT_EQ(r.status, 10);
-  EXPECT_EQ(r.err, "Failed to read input.\n");
-}
 
 TEST(Hostile, DirectoryAsInputLeavesTheOutputFileEmpty) {
   TempDir dir;
@@ -262,15 +240,6 @@ TEST(Hostile, DirectoryAsInputLeavesTheOutputFileEmpty) {
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.err, "Failed to read input.\n");
   EXPECT_EQ(testutil::readFile(out), "");
-}
-
-TEST(Hostile, MissingInputFile) {
-  TempDir dir;
-  const std::string in = dir.file("nosuch.ig");
-  RunResult r = testutil::run({QUENBREL_BIN, in});
-  EXPECT_EQ(r.status, 10);
-  EXPECT_EQ(r.err, "Bad file name " + in + "\nFailed to asign input.\n" + usageText());
-  EXPECT_EQ(r.out, "");
 }
 
 TEST(Hostile, UnreadableInputFile) {
@@ -282,51 +251,6 @@ TEST(Hostile, UnreadableInputFile) {
   RunResult r = testutil::run({QUENBREL_BIN, in});
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.err, "Bad file name " + in + "\nFailed to asign input.\n" + usageText());
-}
-
-// Both a small output (failing at the final flush) and a large one (failing
-// while the run is still writing) must be reported.
-TEST(Hostile, OutputToDevFull) {
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  std::string big = ">x\n" + std::string(4u * 1024 * 1024, 'A') + "\n";
-  for (const std::string& input : {std::string(">x\nAC\n"), big}) {
-    // As the output operand, and as standard output.
-    RunResult r = testutil::run({QUENBREL_BIN, "-", "/dev/full"}, input);
-    EXPECT_EQ(r.status, 20) << input.size();
-    EXPECT_EQ(r.err, "Failed to write output.\n") << input.size();
-    r = testutil::run({QUENBREL_BIN, "-"}, input, "", "/dev/full");
-    EXPECT_EQ(r.status, 20) << input.size();
-    EXPECT_EQ(r.err, "Failed to write output.\n") << input.size();
-  }
-}
-
-TEST(Hostile, OutputIntoMissingDirectory) {
-  TempDir dir;
-  const std::string out = dir.file("no/such/dir/out.fa");
-  RunResult r = testutil::run({QUENBREL_BIN, "-", out}, ">x\nAC\n");
-  EXPECT_EQ(r.status, 20);
-  EXPECT_EQ(r.err,
-            "Failed to open " + out + " for writing\nFailed to asign output.\n" + usageText());
-  EXPECT_EQ(r.out, "");
-}
-
-// Standard output is a pipe nobody reads, and SIGPIPE is ignored: the
-// write error must still be reported.
-TEST(Hostile, ClosedPipeWithSigpipeIgnored) {
-  TempDir dir;
-  const std::string in = dir.file("in.fa"), err = dir.file("err");
-  ASSERT_TRUE(testutil::writeFile(in, ">x\n" + std::string(1u << 20, 'A') + "\n"));
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  close(fds[0]);
-  testutil::Stdio io;
-  io.outFd = fds[1];
-  io.err = err;
-  io.ignoreSigpipe = true;
-  int status = testutil::spawnAndWait({QUENBREL_BIN, in}, io);
-  close(fds[1]);
-  EXPECT_EQ(status, 20);
-  EXPECT_EQ(testutil::readFile(err), "Failed to write output.\n");
 }
 
 // Standard streams closed by the caller: the descriptor may be reused by
@@ -351,41 +275,6 @@ TEST(Hostile, ClosedStandardStreams) {
     EXPECT_EQ(testutil::readFile(err), c.message) << c.command;
   }
   EXPECT_EQ(testutil::readFile(in), ">x\nAC\n");
-}
-
-// The output operand names the input file, directly or through a link, or
-// standard input is redirected from it: the file must stay as it was.
-TEST(Hostile, OutputNamingTheInputFile) {
-  TempDir dir;
-  const std::string in = dir.file("in.ig"), sym = dir.file("sym.fa"), hard = dir.file("hard.fa");
-  const std::string content = ";\nNAME\nACGT 1\n";
-  ASSERT_TRUE(testutil::writeFile(in, content));
-  ASSERT_EQ(symlink(in.c_str(), sym.c_str()), 0);
-  ASSERT_EQ(link(in.c_str(), hard.c_str()), 0);
-  const std::string dotted = dir.path() + "/./in.ig";
-
-  struct Case {
-    std::vector<std::string> argv;
-    std::string stdinPath;
-    std::string operand;
-  };
-  const Case cases[] = {
-      {{QUENBREL_BIN, in, in}, "", in},
-      {{QUENBREL_BIN, in, dotted}, "", dotted},
-      {{QUENBREL_BIN, in, sym}, "", sym},
-      {{QUENBREL_BIN, sym, in}, "", in},
-      {{QUENBREL_BIN, in, hard}, "", hard},
-      {{QUENBREL_BIN, "-", in}, in, in},
-      {{QUENBREL_BIN, "-uc", "-", "-n", "10", sym}, in, sym},
-  };
-  for (const Case& c : cases) {
-    RunResult r = testutil::run(c.argv, "", c.stdinPath);
-    EXPECT_EQ(r.status, 20) << c.operand;
-    EXPECT_EQ(r.err, "Refusing to overwrite the input file " + c.operand +
-                         "\nFailed to asign output.\n" + usageText());
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(testutil::readFile(in), content);
-  }
 }
 
 }  // namespace

@@ -17,16 +17,7 @@ using testutil::TempDir;
 const std::string kBin = QUENBREL_BIN;
 const std::string kVersion = std::string("quenbrel ") + QUENBREL_VERSION + "\n";
 
-std::string usageFor(const std::string& name) {
-  return "NAME\n\t" + name + " - converts IG formated sequences into FASTA format\n" +
-         "\nSYNOPSIS\n\t" + name + " [ig_input(-)] [fasta_output]\n\t[-n len]\n" +
-         "\nDESCRIPTION\n\tConverts IG formated sequences into FASTA format\n" +
-         "\nOPTIONS\n\t-n # - number of bases per data line in the output.\n" +
-         "\nFLAGS\n\t-ol - onle line per sequence. Each sequence body will be in one line.\n" +
-         "\t-uc - converts sequences to upper case.\n" +
-         "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n" +
-         "\nAUTHOR\n\tquenbrel developers\n";
-}
+std::string usageFor(const std::string& name) { return testutil::usageText(name); }
 
 // What --help adds after the usage text: the long options.
 const std::string kLongOptions =

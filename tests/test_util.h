@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Shared helpers for the test programs: temporary directories, whole-file
-// reads and writes, capturing a stdio stream, and running the built binary.
+// reads and writes, capturing a stdio stream, running the built binary, the
+// usage text it writes, and comparing long texts.
 #ifndef QUENBREL_TEST_UTIL_H
 #define QUENBREL_TEST_UTIL_H
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -18,6 +20,36 @@
 #include <vector>
 
 namespace testutil {
+
+// The usage text of the program run as `prog` (its name without the
+// directory).
+inline std::string usageText(const std::string& prog = "quenbrel") {
+  return "NAME\n\t" + prog + " - converts IG formated sequences into FASTA format\n" +
+         "\nSYNOPSIS\n\t" + prog + " [ig_input(-)] [fasta_output]\n" + "\t[-n len]\n" +
+         "\nDESCRIPTION\n\tConverts IG formated sequences into FASTA format\n" +
+         "\nOPTIONS\n\t-n # - number of bases per data line in the output.\n" +
+         "\nFLAGS\n\t-ol - onle line per sequence. Each sequence body will be in one line.\n" +
+         "\t-uc - converts sequences to upper case.\n" +
+         "\t-unseq - eliminates N from the sequence, in order to clean unsequenced data.\n" +
+         "\nAUTHOR\n\tquenbrel developers\n";
+}
+
+// Compares long texts without dumping megabytes: the first difference and
+// its surroundings.
+inline void expectSameText(const std::string& actual, const std::string& expected) {
+  if (actual.size() + expected.size() < 4000) {
+    EXPECT_EQ(actual, expected);
+    return;
+  }
+  if (actual == expected) return;
+  size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  size_t from = at < 40 ? 0 : at - 40;
+  ADD_FAILURE() << "sizes " << actual.size() << " and " << expected.size()
+                << ", first difference at byte " << at
+                << "\n  actual:   " << testing::PrintToString(actual.substr(from, 80))
+                << "\n  expected: " << testing::PrintToString(expected.substr(from, 80));
+}
 
 // A fresh directory under TMPDIR, removed with its contents on destruction.
 class TempDir {

@@ -7,8 +7,8 @@
 // One caller thread fills, submits and takes jobs; the workers only run
 // them. Nobody spins: workers wait for a queued job, the caller for the
 // oldest job to be done.
-#ifndef QUENBREL_OUTPUT_POOL_H
-#define QUENBREL_OUTPUT_POOL_H
+#ifndef QUENBREL_COMMON_POOL_H
+#define QUENBREL_COMMON_POOL_H
 
 #include <condition_variable>
 #include <cstddef>
@@ -79,4 +79,4 @@ class OrderedPool {
   std::vector<std::thread> threads_;
 };
 
-#endif  // QUENBREL_OUTPUT_POOL_H
+#endif  // QUENBREL_COMMON_POOL_H

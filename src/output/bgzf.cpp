@@ -21,7 +21,8 @@ class MemberTask : public PoolTask {
     const size_t room = kBgzfMemberMax - kBgzfHeaderSize - kBgzfTrailerSize;
     unsigned char* deflated = job.out.get() + kBgzfHeaderSize;
     size_t n = 0;
-    if (level_ == kBgzfLevelSequence) n = sequence_.deflate(job.in.get(), job.inLen, deflated, room);
+    if (level_ == kBgzfLevelSequence)
+      n = sequence_.deflate(job.in.get(), job.inLen, deflated, room);
     if (n == 0) n = library_->deflate(job.in.get(), job.inLen, deflated, room);
     job.outLen = n > 0 ? bgzfFrame(job.out.get(), n, crc, job.inLen)
                        : bgzfStored(job.out.get(), job.in.get(), job.inLen, crc);

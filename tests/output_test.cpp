@@ -1,0 +1,306 @@
+// SPDX-License-Identifier: MIT
+// The parts of the output side, driven directly: the level-1 coder of
+// BGZF output (whatever it codes must inflate, with zlib, to the bytes it
+// was given; text that is not sequence-like is left to the library), the
+// ordered pool of workers, the FASTA index builder and the output plan.
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/pool.h"
+#include "output/faidx.h"
+#include "output/huffman.h"
+#include "output/plan.h"
+
+namespace {
+
+// Raw deflate data inflated with zlib; false when zlib refuses it.
+bool inflateRaw(const std::vector<unsigned char>& data, size_t expect, std::string& out) {
+  z_stream z{};
+  if (inflateInit2(&z, -15) != Z_OK) return false;
+  out.assign(expect + 1, '\0');
+  z.next_in = const_cast<unsigned char*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  int rc = inflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return rc == Z_STREAM_END && z.avail_in == 0;
+}
+
+// Codes `text` (at most 65535 bytes); the size coded, 0 when the coder left
+// it to the library. What it codes must come back whole.
+size_t expectRoundTrip(const std::string& text) {
+  SequenceDeflater coder;
+  std::vector<unsigned char> out(text.size() + 1024);
+  size_t n = coder.deflate(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                           out.data(), out.size());
+  if (n == 0) return 0;
+  out.resize(n);
+  std::string back;
+  EXPECT_TRUE(inflateRaw(out, text.size(), back)) << "zlib refuses the coded data";
+  EXPECT_TRUE(back == text) << "the coded data inflates to other bytes";
+  return n;
+}
+
+// `n` bytes drawn from `values` byte values, the k-th most frequent with
+// weight 1 / k^skew (a few frequent values, many rare ones of widely
+// different counts), with runs of one byte now and then.
+std::string skewedMix(std::mt19937& rng, size_t n, int values, double skew, bool runs) {
+  std::vector<unsigned char> symbols(256);
+  for (int i = 0; i < 256; ++i) symbols[i] = static_cast<unsigned char>(i);
+  std::shuffle(symbols.begin(), symbols.end(), rng);
+  std::vector<double> weights;
+  for (int k = 1; k <= values; ++k) weights.push_back(1.0 / std::pow(k, skew));
+  std::discrete_distribution<int> pick(weights.begin(), weights.end());
+  std::string s;
+  s.reserve(n);
+  while (s.size() < n) {
+    unsigned char c = symbols[pick(rng)];
+    size_t length = runs && rng() % 500 == 0 ? 16 + rng() % 1200 : 1;
+    s.append(std::min(length, n - s.size()), static_cast<char>(c));
+  }
+  return s;
+}
+
+struct Mix {
+  const char* name;
+  int values;   // distinct byte values
+  double skew;  // how fast their weights fall
+  bool runs;
+};
+
+// Headers and sequence of every spread: deep code-length codes come from
+// many values of widely different counts (a skew near 2).
+TEST(SequenceCoder, SkewedMixesInflateWithZlib) {
+  const Mix mixes[] = {
+      {"nucleotides", 4, 0.3, false},        {"nucleotides with runs", 5, 1.0, true},
+      {"ambiguity codes", 16, 1.0, true},    {"protein", 25, 0.5, false},
+      {"header bytes", 230, 2.0, false},     {"header bytes, steeper", 230, 2.5, false},
+      {"some header bytes", 120, 2.0, true}, {"all bytes", 256, 2.0, true},
+  };
+  std::mt19937 rng(20261208);
+  for (const Mix& m : mixes) {
+    SCOPED_TRACE(m.name);
+    for (int round = 0; round < 40; ++round) {
+      size_t n = round % 4 == 0 ? 65535 : round % 4 == 1 ? 65279 : 1 + rng() % 65535;
+      expectRoundTrip(skewedMix(rng, n, m.values, m.skew, m.runs));
+      if (testing::Test::HasFailure()) return;
+    }
+  }
+}
+
+// A run of one byte after its first byte is matches of at most 258 bytes;
+// a rest of one or two bytes, too short for a match, must be taken from
+// the match before it, alike when counting and when writing.
+TEST(SequenceCoder, RunsSplitIntoMatches) {
+  std::string dna;
+  for (int i = 0; i < 1000; ++i) dna += "ACGT"[(i * 7 + i / 3) % 4];
+  for (size_t run : {16u, 17u, 18u, 19u, 259u, 260u, 261u, 262u, 516u, 517u, 518u, 519u, 520u, 774u,
+                     775u, 776u, 60000u}) {
+    SCOPED_TRACE(run);
+    std::string text = dna + std::string(run, 'N') + dna;
+    EXPECT_GT(expectRoundTrip(text), 0u);
+    EXPECT_GT(expectRoundTrip(std::string(run, 'N')), 0u);
+  }
+}
+
+// Text that codes poorly with two-bit letters is left to the library, so
+// that string matching shrinks it: repeats of one protein would otherwise
+// take fifteen times the room.
+TEST(SequenceCoder, RepetitiveTextIsLeftToTheLibrary) {
+  std::mt19937 rng(7);
+  std::string protein;
+  for (int i = 0; i < 3000; ++i) protein += "ACDEFGHIKLMNPQRSTVWY"[rng() % 20];
+  std::string text;
+  while (text.size() + protein.size() <= 65000) text += protein;
+  EXPECT_EQ(expectRoundTrip(text), 0u);
+}
+
+// A worker that reverses its job's bytes, after a pause that varies from
+// job to job so that they end in another order than they began; a job
+// whose first byte is '!' fails.
+class Reverser : public PoolTask {
+ public:
+  bool run(PoolJob& job) override {
+    usleep(static_cast<useconds_t>((job.in[0] * 37 + job.inLen) % 7) * 200);
+    for (size_t i = 0; i < job.inLen; ++i) job.out[i] = job.in[job.inLen - 1 - i];
+    job.outLen = job.inLen;
+    return job.in[0] != '!';
+  }
+};
+
+struct PoolCase {
+  const char* name;
+  size_t workers;
+  size_t slots;
+  int jobs;
+};
+
+// Jobs come back in the order they went in, each done by its worker, the
+// failed one marked; however few slots and many workers.
+TEST(OrderedPool, HandsJobsBackInOrder) {
+  const PoolCase cases[] = {
+      {"on the caller's thread", 1, 1, 50},   {"two workers, two slots", 2, 2, 200},
+      {"more workers than slots", 5, 3, 200}, {"many slots", 3, 16, 300},
+      {"one slot, two workers", 2, 1, 100},
+  };
+  for (const PoolCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::unique_ptr<PoolTask>> tasks;
+    for (size_t i = 0; i < c.workers; ++i) tasks.push_back(std::make_unique<Reverser>());
+    OrderedPool pool(std::move(tasks), c.slots, 64, 64);
+    int submitted = 0, taken = 0;
+    auto takeOne = [&] {
+      PoolJob* job = pool.take();
+      ASSERT_NE(job, nullptr);
+      std::string want = (taken % 13 == 5 ? "!" : "") + std::to_string(taken) + "-job";
+      std::reverse(want.begin(), want.end());
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(job->out.get()), job->outLen), want);
+      EXPECT_EQ(job->ok, taken % 13 != 5);
+      pool.release();
+      ++taken;
+    };
+    while (submitted < c.jobs) {
+      PoolJob* job = pool.fill();
+      if (job == nullptr) {
+        takeOne();
+        continue;
+      }
+      std::string text = (submitted % 13 == 5 ? "!" : "") + std::to_string(submitted) + "-job";
+      std::memcpy(job->in.get(), text.data(), text.size());
+      job->inLen = text.size();
+      pool.submit();
+      ++submitted;
+    }
+    while (taken < submitted) takeOne();
+    EXPECT_EQ(pool.take(), nullptr);
+  }
+}
+
+// The index of `text` as the builder writes it, fed in pieces of `piece`
+// bytes.
+std::string indexOf(const std::string& text, size_t piece) {
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* F = open_memstream(&buf, &len);
+  {
+    FaidxBuilder builder(F);
+    for (size_t at = 0; at < text.size(); at += piece) {
+      builder.feed(reinterpret_cast<const unsigned char*>(text.data()) + at,
+                   std::min(piece, text.size() - at));
+    }
+    EXPECT_TRUE(builder.end());
+  }
+  std::fclose(F);
+  std::string index(buf, len);
+  std::free(buf);
+  return index;
+}
+
+struct IndexCase {
+  const char* name;
+  std::string text;  // the output, as the engine writes it
+  std::string index;
+};
+
+// One line per record with residues: name up to the first blank or tab,
+// length, offset of the first residue, residues and bytes per line; the
+// same whatever pieces the output comes in.
+TEST(FaidxBuilder, LinesOfTheOutput) {
+  const IndexCase cases[] = {
+      {"records", ">SEQ1 FRAGMENT 1 -> 8\nacgtac\ngt\n>f\nAC\n",
+       "SEQ1\t8\t22\t6\t7\nf\t2\t35\t2\t3\n"},
+      {"name ends at a tab", ">n1\tx\nACGT\n", "n1\t4\t6\t4\t5\n"},
+      {"several lines", ">c\nACG\nACG\nA\n", "c\t7\t3\t3\t4\n"},
+      {"a record without residues has no line", ">a\n\n>b\nAC\n", "b\t2\t7\t2\t3\n"},
+      {"a name seen before keeps its first line", ">a\nAC\n>a\nGGG\n", "a\t2\t3\t2\t3\n"},
+      {"one line per sequence", ">x\n" + std::string(5000, 'A') + "\n", "x\t5000\t3\t5000\t5001\n"},
+      {"nothing", "", ""},
+  };
+  for (const IndexCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (size_t piece : {size_t{1}, size_t{3}, size_t{7}, c.text.size() + 1}) {
+      SCOPED_TRACE(piece);
+      EXPECT_EQ(indexOf(c.text, piece), c.index);
+    }
+  }
+}
+
+struct PlanCase {
+  const char* name;
+  OutputRequest request;
+  const char* outName;
+  OutputFormat format;
+  int level;
+  const char* problem;  // empty when there is a plan
+};
+
+// The output's format by the request, else by the name; the level in the
+// format's range, its default else; --index only for a named output that
+// can be indexed.
+TEST(OutputPlan, FormatLevelAndRefusals) {
+  const OutputFormat kPlain = OutputFormat::kPlain, kBgzf = OutputFormat::kBgzf,
+                     kZstd = OutputFormat::kZstd;
+  const PlanCase cases[] = {
+      {"plain by default", {}, "out.fa", kPlain, 1, ""},
+      {"standard output is plain", {}, nullptr, kPlain, 1, ""},
+      {"gz by name", {}, "out.fa.gz", kBgzf, 1, ""},
+      {"bgz by name", {}, "x.bgz", kBgzf, 1, ""},
+      {"zst by name", {}, "out.fa.zst", kZstd, 3, ""},
+      {"gz only at the end", {}, "out.gz.txt", kPlain, 1, ""},
+      {"request over the name", {"none", nullptr, 0, false}, "out.fa.gz", kPlain, 1, ""},
+      {"gzip requested", {"gzip", "12", 0, false}, nullptr, kBgzf, 12, ""},
+      {"gzip level 0 stores", {"gzip", "0", 0, false}, nullptr, kBgzf, 0, ""},
+      {"gzip above 12",
+       {"gzip", "13", 0, false},
+       nullptr,
+       kBgzf,
+       0,
+       "Bad argument '13' to --level option\n"},
+      {"zstd level 0",
+       {"zstd", "0", 0, false},
+       nullptr,
+       kZstd,
+       0,
+       "Bad argument '0' to --level option\n"},
+      {"zstd 19", {"zstd", "19", 0, false}, nullptr, kZstd, 19, ""},
+      {"index of standard output",
+       {nullptr, nullptr, 0, true},
+       nullptr,
+       kPlain,
+       0,
+       "The --index option needs an output file, not standard output\n"},
+      {"index of zstd",
+       {nullptr, nullptr, 0, true},
+       "o.zst",
+       kZstd,
+       0,
+       "The --index option cannot index zstd output; use gzip (BGZF) or none\n"},
+      {"index of BGZF", {nullptr, nullptr, 0, true}, "o.gz", kBgzf, 1, ""},
+  };
+  for (const PlanCase& c : cases) {
+    SCOPED_TRACE(c.name);
+#ifndef QUENBREL_HAVE_ZSTD
+    if (c.format == kZstd && c.problem[0] == '\0') continue;
+#endif
+    Planned p = planOutput(c.request, c.outName);
+    EXPECT_EQ(p.problem, c.problem);
+    if (!p.ok()) continue;
+    EXPECT_EQ(p.plan.format, c.format);
+    EXPECT_EQ(p.plan.level, c.level);
+    EXPECT_EQ(p.plan.index, c.request.index);
+    EXPECT_EQ(p.plan.threads, c.request.threads > 0 ? c.request.threads : processorCount());
+  }
+}
+
+}  // namespace
