@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/long_options.h"
 #include "test_util.h"
 
 namespace {
@@ -109,6 +110,24 @@ TEST(InfoRequest, OtherWordsKeepTheirMeaning) {
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
+  }
+}
+
+// Every option of the table is what the tool takes and describes: --help
+// shows its lines (in the table's order, the text above pinning every
+// byte), and the tool takes its name, refusing a value that is none of its
+// own by that name.
+TEST(InfoRequest, LongOptionsAsTheTableHasThem) {
+  std::string help;
+  for (size_t i = 0; i < longOptionCount(); ++i) help += longOptions()[i].help;
+  EXPECT_EQ("\nLONG OPTIONS\n" + help, kLongOptions);
+  for (size_t i = 0; i < longOptionCount(); ++i) {
+    const LongOption& o = longOptions()[i];
+    SCOPED_TRACE(o.name);
+    RunResult r = testutil::run({kBin, std::string(o.name) + "=@", "-"}, ";\nNAME\nACGT\n");
+    EXPECT_EQ(r.status, 10);
+    EXPECT_EQ(r.err,
+              "Bad argument '@' to " + std::string(o.name) + " option\n" + usageFor("quenbrel"));
   }
 }
 

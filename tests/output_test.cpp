@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/pool.h"
+#include "common/processors.h"
 #include "output/faidx.h"
 #include "output/huffman.h"
 #include "output/plan.h"

@@ -2,11 +2,12 @@
 // The read-ahead thread and its ring of blocks.
 #include "input/read_ahead.h"
 
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "common/processors.h"
 
 ReadAhead::ReadAhead(int fd, size_t block, size_t head)
     : fd_(fd),
@@ -29,8 +30,7 @@ bool ReadAhead::pays(int fd, size_t block) {
   if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
   off_t at = lseek(fd, 0, SEEK_CUR);
   if (at < 0 || st.st_size - at <= static_cast<off_t>(4 * block)) return false;
-  cpu_set_t cpus;
-  return sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 1;
+  return processorCount() > 1;
 }
 
 // The reader: one read per block into the next free slot, until the end of

@@ -103,23 +103,23 @@ bool OutputIndex::fail(const File& f) {
 bool OutputIndex::open(const std::string& outName, bool gzi) {
   opened_ = true;
   gzi_ = gzi;
-  if (!create(fai_file_, faiName(outName))) return false;
-  fai_ = std::make_unique<FaidxBuilder>(fai_file_.F);
+  if (!create(faiFile_, faiName(outName))) return false;
+  fai_ = std::make_unique<FaidxBuilder>(faiFile_.F);
   if (gzi_) {
-    if (!create(gzi_file_, gziName(outName))) return false;
+    if (!create(gziFile_, gziName(outName))) return false;
     // The number of entries comes first; it is known at the end.
     unsigned char count[8] = {};
-    if (std::fwrite(count, 1, sizeof count, gzi_file_.F) != sizeof count) gzi_file_.failed = true;
+    if (std::fwrite(count, 1, sizeof count, gziFile_.F) != sizeof count) gziFile_.failed = true;
   }
   return true;
 }
 
 void OutputIndex::block(uint64_t compressed, uint64_t plain) {
-  if (!gzi_ || gzi_file_.failed) return;
+  if (!gzi_ || gziFile_.failed) return;
   unsigned char entry[16];
   writeLe64(entry, compressed);
   writeLe64(entry + 8, plain);
-  if (std::fwrite(entry, 1, sizeof entry, gzi_file_.F) != sizeof entry) gzi_file_.failed = true;
+  if (std::fwrite(entry, 1, sizeof entry, gziFile_.F) != sizeof entry) gziFile_.failed = true;
   ++entries_;
 }
 
@@ -131,21 +131,21 @@ bool OutputIndex::close(File& f) {
 }
 
 bool OutputIndex::commit() {
-  if (fai_ && !fai_->end()) fai_file_.failed = true;
-  if (!close(fai_file_)) return fail(fai_file_);
+  if (fai_ && !fai_->end()) faiFile_.failed = true;
+  if (!close(faiFile_)) return fail(faiFile_);
   if (gzi_) {
     unsigned char count[8];
     writeLe64(count, entries_);
-    if (std::fseek(gzi_file_.F, 0, SEEK_SET) != 0 ||
-        std::fwrite(count, 1, sizeof count, gzi_file_.F) != sizeof count)
-      gzi_file_.failed = true;
-    if (!close(gzi_file_)) return fail(gzi_file_);
-    if (!rename(gzi_file_)) return fail(gzi_file_);
+    if (std::fseek(gziFile_.F, 0, SEEK_SET) != 0 ||
+        std::fwrite(count, 1, sizeof count, gziFile_.F) != sizeof count)
+      gziFile_.failed = true;
+    if (!close(gziFile_)) return fail(gziFile_);
+    if (!rename(gziFile_)) return fail(gziFile_);
   }
-  if (!rename(fai_file_)) {
+  if (!rename(faiFile_)) {
     // The .gzi alone would describe the output after a failed run.
-    if (gzi_) unlink(gzi_file_.name.c_str());
-    return fail(fai_file_);
+    if (gzi_) unlink(gziFile_.name.c_str());
+    return fail(faiFile_);
   }
   opened_ = false;
   return true;
@@ -168,7 +168,7 @@ void OutputIndex::removeTemp(File& f) {
 
 void OutputIndex::discard() {
   if (!opened_) return;
-  for (File* f : {&fai_file_, &gzi_file_}) {
+  for (File* f : {&faiFile_, &gziFile_}) {
     if (f->F != nullptr) std::fclose(f->F);
     f->F = nullptr;
     removeTemp(*f);

@@ -61,8 +61,8 @@ class OutputIndex {
   bool rename(File& f);
   static void removeTemp(File& f);
 
-  File fai_file_;
-  File gzi_file_;
+  File faiFile_;
+  File gziFile_;
   bool gzi_ = false;
   bool opened_ = false;
   uint64_t entries_ = 0;

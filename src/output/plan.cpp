@@ -2,12 +2,10 @@
 // The output plan and the chain of sinks it asks for.
 #include "output/plan.h"
 
-#include <sched.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstring>
 
+#include "common/processors.h"
 #include "output/bgzf.h"
 #include "output/compressed.h"
 #include "output/index.h"
@@ -100,13 +98,6 @@ Planned planOutput(const OutputRequest& request, const char* outName) {
   plan.index = request.index;
   plan.threads = request.threads > 0 ? request.threads : processorCount();
   return p;
-}
-
-int processorCount() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
-  long n = sysconf(_SC_NPROCESSORS_ONLN);
-  return n > 0 ? static_cast<int>(n) : 1;
 }
 
 std::unique_ptr<Sink> makeOutputChain(FILE* F, const OutputPlan& plan, OutputIndex* index) {

@@ -44,9 +44,6 @@ struct Planned {
 // `outName`, null for standard output), the level and the threads.
 Planned planOutput(const OutputRequest& request, const char* outName);
 
-// The processors this process may run on.
-int processorCount();
-
 // The sinks that write the stream `F` as `plan` says: the plain stream, or a
 // compressor on the pool of workers in front of it; with `index` (opened,
 // and given exactly when the plan has one) shown every byte on the way.
