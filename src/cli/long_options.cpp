@@ -7,19 +7,6 @@
 
 namespace {
 
-// A plain decimal number of at most four digits (no sign, no blank); -1
-// when the text is none.
-int smallNumber(const char* text) {
-  size_t n = std::strlen(text);
-  if (n == 0 || n > 4) return -1;
-  int v = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
-    v = v * 10 + (text[i] - '0');
-  }
-  return v;
-}
-
 bool takeCompress(const char* value, OutputRequest& request) {
   if (std::strcmp(value, "gzip") != 0 && std::strcmp(value, "zstd") != 0 &&
       std::strcmp(value, "none") != 0)

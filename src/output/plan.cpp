@@ -39,19 +39,6 @@ bool endsWith(const char* text, const char* tail) {
   return n >= k && std::strcmp(text + n - k, tail) == 0;
 }
 
-// A plain decimal number of at most four digits (no sign, no blank); -1
-// when the text is none.
-int smallNumber(const char* text) {
-  size_t n = std::strlen(text);
-  if (n == 0 || n > 4) return -1;
-  int v = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
-    v = v * 10 + (text[i] - '0');
-  }
-  return v;
-}
-
 OutputFormat formatOf(const OutputRequest& request, const char* outName) {
   if (request.compress != nullptr) {
     if (std::strcmp(request.compress, "gzip") == 0) return OutputFormat::kBgzf;
@@ -72,6 +59,17 @@ Planned refused(std::string problem, bool withUsage = true) {
 }
 
 }  // namespace
+
+int smallNumber(const char* text) {
+  size_t n = std::strlen(text);
+  if (n == 0 || n > 4) return -1;
+  int v = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+    v = v * 10 + (text[i] - '0');
+  }
+  return v;
+}
 
 Planned planOutput(const OutputRequest& request, const char* outName) {
   Planned p;

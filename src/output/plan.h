@@ -15,6 +15,11 @@ class OutputIndex;
 
 enum class OutputFormat { kPlain, kBgzf, kZstd };
 
+// A plain decimal number of at most four digits (no sign, no blank), as
+// the numbers of the output's options are written; -1 when the text is
+// none.
+int smallNumber(const char* text);
+
 // What was asked for, as given: null (or 0) where nothing was.
 struct OutputRequest {
   const char* compress = nullptr;  // "gzip", "zstd" or "none"
