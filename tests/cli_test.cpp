@@ -153,6 +153,8 @@ std::vector<CliCase> cliCases() {
       {"IndexOfStandardOutput", {"--index", "-"}, kSeq12, "", "The --index option needs an output file, not standard output\n" + kUsage, 10},
       {"IndexOfDashOutput", {"-", "-", "--index"}, kSeq12, "", "The --index option needs an output file, not standard output\n" + kUsage, 10},
       // An index of zstd output would point readers into compressed frames.
+      {"DictOfStandardOutput", {"-", "--dict"}, kSeq12, "", "The --dict option needs an output file, not standard output\n" + kUsage, 10},
+      {"DictTakesNoValue", {"--dict=1", "-", "o.fa"}, kSeq12, "", "Bad argument '1' to --dict option\n" + kUsage, 10},
       {"IndexOfZstdOutput", {"--index", "-", "/nonexistent/out.fa.zst"}, kSeq12, "", "The --index option cannot index zstd output; use gzip (BGZF) or none\n" + kUsage, 10},
       {"IndexOfOutputCompressedToZstd", {"--compress=zstd", "-", "/nonexistent/out.fa", "--index"}, kSeq12, "", "The --index option cannot index zstd output; use gzip (BGZF) or none\n" + kUsage, 10},
 
@@ -552,6 +554,7 @@ TEST_F(Files, RefusesToOverwriteTheInput) {
   std::string fa = dir_.file("o.fa"), gz = dir_.file("o.fa.gz");
   ASSERT_EQ(link(in_.c_str(), (fa + ".fai").c_str()), 0);
   ASSERT_EQ(link(in_.c_str(), (gz + ".gzi").c_str()), 0);
+  ASSERT_EQ(link(in_.c_str(), dir_.file("o.dict").c_str()), 0);
   const std::string kIntoStdout =
       "Refusing to write the output into the input file through standard output\n";
   struct Way {
@@ -571,6 +574,9 @@ TEST_F(Files, RefusesToOverwriteTheInput) {
       {"OptionsAroundStandardInput", {"-uc", "-", "-n", "10", soft}, in_, soft},
       {"FaiIndexOfTheOutput", {in_, fa, "--index"}, "", fa + ".fai"},
       {"GziIndexOfTheOutput", {"--index", "-", gz}, in_, gz + ".gzi"},
+#ifdef QUENBREL_HAVE_OPENSSL
+      {"DictionaryOfTheOutput", {in_, gz, "--dict"}, "", dir_.file("o.dict")},
+#endif
       {"StandardOutputAppendedToTheInput", {in_, "-n", "5"}, "", ""},
       {"StandardOutputAppendedToStandardInput", {"-"}, in_, ""},
   };
@@ -672,6 +678,18 @@ TEST_F(Files, ZstdOutputNotBuiltIn) {
   r = quenbrel({"--compress=zstd", in_});
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.out, "");
+}
+#endif
+
+#ifndef QUENBREL_HAVE_OPENSSL
+TEST_F(Files, DictNotBuiltIn) {
+  std::string out = dir_.file("out.fa");
+  testutil::RunResult r = quenbrel({in_, out, "--dict"});
+  EXPECT_EQ(r.err,
+            "Cannot write a sequence dictionary: quenbrel was built without MD5 support "
+            "(OpenSSL libcrypto).\n");
+  EXPECT_EQ(r.status, 10);
+  EXPECT_FALSE(exists(out));
 }
 #endif
 
@@ -785,10 +803,37 @@ TEST_F(Files, IndexFailures) {
        0,
        "-",
        {kLong, kLong + ".fai", kLong + ".gzi"}},
+#ifdef QUENBREL_HAVE_OPENSSL
+      {"FolderAtTheDict",
+       "o.fa.gz",
+       {"--index", "--dict"},
+       folder("o.dict"),
+       "Failed to write the dictionary DIR/o.dict\n",
+       20,
+       kEarlier,
+       {"o.fa.gz", "o.dict"}},
+      {"IndexAndDictWritten",
+       "o.fa.gz",
+       {"--index", "--dict"},
+       nullptr,
+       "",
+       0,
+       "-",
+       {"o.fa.gz", "o.fa.gz.fai", "o.fa.gz.gzi", "o.dict"}},
+      {"DictWithoutIndex", "o.fasta", {"--dict"}, nullptr, "", 0, "-", {"o.fasta", "o.dict"}},
+      {"FailedConversionLeavesNoDict",
+       "o.fa.gz",
+       {"--dict", "BAD"},
+       files({"o.dict"}),
+       kNotFormat,
+       3,
+       "",
+       {"o.fa.gz"}},
+#endif
       {"FailedConversionRemovesAnEarlierIndex",
        "o.fa.gz",
        {"--index", "BAD"},
-       files({"o.fa.gz.fai", "o.fa.gz.gzi"}),
+       files({"o.fa.gz.fai", "o.fa.gz.gzi", "o.dict"}),
        kNotFormat,
        3,
        "",
@@ -796,7 +841,7 @@ TEST_F(Files, IndexFailures) {
       {"RewriteWithoutIndexRemovesTheIndex",
        "o.fa.gz",
        {},
-       files({"o.fa.gz.fai", "o.fa.gz.gzi"}),
+       files({"o.fa.gz.fai", "o.fa.gz.gzi", "o.dict"}),
        "",
        0,
        "-",
@@ -812,11 +857,11 @@ TEST_F(Files, IndexFailures) {
       {"RefusedRunKeepsTheIndex",
        "o.fa.gz",
        {"--level=99"},
-       files({"o.fa.gz.fai"}),
+       files({"o.fa.gz.fai", "o.dict"}),
        "Bad argument '99' to --level option\n" + kUsage,
        10,
        kEarlier,
-       {"o.fa.gz", "o.fa.gz.fai"}},
+       {"o.fa.gz", "o.fa.gz.fai", "o.dict"}},
   };
   std::string plain = quenbrel({in_}).out;
   for (const IndexCase& c : cases) {
@@ -838,12 +883,15 @@ TEST_F(Files, IndexFailures) {
     testutil::RunResult r = quenbrel(args);
     std::string err = c.err;
     for (size_t at; (at = err.find("OUT")) != std::string::npos;) err.replace(at, 3, out);
+    for (size_t at; (at = err.find("DIR")) != std::string::npos;) err.replace(at, 3, dir.path());
     EXPECT_EQ(r.err, err);
     EXPECT_EQ(r.status, c.status);
     std::string bytes = testutil::readFile(out);
     if (c.outAfter == "-") {
       std::string back = bytes;
-      bool plainOut = std::find(c.words.begin(), c.words.end(), "--compress=none") != c.words.end();
+      bool plainOut =
+          std::find(c.words.begin(), c.words.end(), "--compress=none") != c.words.end() ||
+          c.out.find(".gz") == std::string::npos;
       if (!plainOut) {
         EXPECT_TRUE(testutil::gunzipAll(bytes, back));
       }
@@ -903,19 +951,64 @@ class Running {
   int in_ = -1;
 };
 
-// Ended by a signal, an --index run leaves none of its temporary files and
-// ends as the signal ends a process; the output as far as written stays.
+// A name that several records have is warned of where the run writes a
+// file that lists names: the index keeps only the first record of the
+// name, every record of the dictionary must have a name of its own. A
+// record without residues has no line in the index, but one in the
+// dictionary.
+TEST_F(Files, DuplicateNamesAreWarnedOf) {
+  const std::string kDup = ">a\nAC\n>b\nGG\n>a\nTT\n>e\n>e\n>b\nC\n";
+  auto warning = [](const std::string& name) {
+    return "Duplicate sequence name " + name +
+           ": a .fai index lists only its first record, and GATK and Picard refuse a "
+           "dictionary that repeats it\n";
+  };
+  struct Row {
+    std::vector<std::string> words;
+    std::string err;
+  };
+  std::vector<Row> rows = {
+      {{}, ""},
+      {{"--index"}, warning("a") + warning("b")},
+  };
+#ifdef QUENBREL_HAVE_OPENSSL
+  rows.push_back({{"--dict"}, warning("a") + warning("e") + warning("b")});
+  rows.push_back(
+      {{"--index", "--dict", "--threads=1"}, warning("a") + warning("e") + warning("b")});
+#endif
+  std::string in = dir_.file("dup.fa");
+  ASSERT_TRUE(testutil::writeFile(in, kDup));
+  for (const Row& row : rows) {
+    std::vector<std::string> args{in, dir_.file("o.fa")};
+    args.insert(args.end(), row.words.begin(), row.words.end());
+    SCOPED_TRACE(args.size());
+    testutil::RunResult r = quenbrel(args);
+    EXPECT_EQ(r.err, row.err);
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+// Ended by a signal, an --index (and --dict) run leaves none of its
+// temporary files and ends as the signal ends a process; the output as far
+// as written stays.
 TEST_F(Files, SignalLeavesNoTemporaryIndex) {
+#ifdef QUENBREL_HAVE_OPENSSL
+  const size_t kFiles = 4;  // the output, .fai, .gzi and .dict
+#else
+  const size_t kFiles = 3;
+#endif
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     testutil::TempDir dir;
-    Running run({"-", dir.file("o.fa.gz"), "--index"});
+    std::vector<std::string> words{"-", dir.file("o.fa.gz"), "--index"};
+    if (kFiles == 4) words.push_back("--dict");
+    Running run(words);
     ASSERT_TRUE(run.started());
     ASSERT_TRUE(run.feed(kInput));
     // Waits for the run to have its temporary files, with the input still
     // open.
-    for (int i = 0; i < 500 && listing(dir.path()).size() < 3; ++i) usleep(10 * 1000);
-    EXPECT_EQ(listing(dir.path()).size(), 3u);
+    for (int i = 0; i < 500 && listing(dir.path()).size() < kFiles; ++i) usleep(10 * 1000);
+    EXPECT_EQ(listing(dir.path()).size(), kFiles);
     kill(run.pid(), sig);
     int ws = run.finish();
     EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == sig);

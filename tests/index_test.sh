@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: MIT
 # The index files quenbrel writes with --index are the bytes samtools faidx
 # writes for the same output: OUT.fai for plain and BGZF output, OUT.gzi for
-# BGZF output. Also checks that BGZF output is what bgzip reads. Skipped
-# (status 77) where samtools is not installed.
+# BGZF output; the dictionary of --dict is the bytes samtools dict writes
+# for it (where quenbrel was built with MD5). Also checks that BGZF output
+# is what bgzip reads. Skipped (status 77) where samtools is not installed.
 #
 #   index_test.sh QUENBREL SOURCE_DIR
 set -eu
@@ -15,6 +16,11 @@ fi
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/quenbrel-index-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 failures=0
+dict=--dict
+if "$QUENBREL" - "$WORK/probe.fa" --dict </dev/null 2>&1 | grep -q 'built without'; then
+  echo "built without MD5: the dictionary is not compared"
+  dict=
+fi
 
 # Residue lines of random letters: `lines` lines of `width` letters.
 residues() {
@@ -25,16 +31,20 @@ residues() {
 }
 
 # Converts the input $1 with the options after it, once to plain and once
-# to BGZF output, and compares both indexes with samtools' own. With
-# TRIM_LAST set, samtools judges the output without its last header, which
-# has no residues (it refuses to index a file ending so).
+# to BGZF output, and compares both indexes and the dictionary with
+# samtools' own. With TRIM_LAST set, samtools faidx judges the output without
+# its last header, which has no residues (it refuses to index a file ending
+# so). DICT_SN, when set, is the name the dictionary's one record has where
+# samtools dict leaves it empty: samtools dict takes the name from the byte
+# right after ">", the index (and so the dictionary) after the blanks there.
 check() {
   name=$1 input=$2
   shift 2
   for out in out.fa out.fa.gz; do
     rm -rf "$WORK/q" "$WORK/s"
     mkdir "$WORK/q" "$WORK/s"
-    if ! "$QUENBREL" "$input" "$WORK/q/$out" --index "$@" 2>"$WORK/err"; then
+    # shellcheck disable=SC2086
+    if ! "$QUENBREL" "$input" "$WORK/q/$out" --index $dict "$@" 2>"$WORK/err"; then
       echo "FAIL $name $out: quenbrel failed: $(cat "$WORK/err")" >&2
       failures=$((failures + 1))
       continue
@@ -61,6 +71,18 @@ check() {
         failures=$((failures + 1))
       fi
     done
+    if [ -n "$dict" ]; then
+      samtools dict "$WORK/q/$out" >"$WORK/s/out.dict"
+      if [ -n "${DICT_SN:-}" ]; then
+        sed "s/^\(@SQ.SN:\)\(.LN:\)/\1$DICT_SN\2/" "$WORK/s/out.dict" >"$WORK/s/fixed.dict"
+        mv "$WORK/s/fixed.dict" "$WORK/s/out.dict"
+      fi
+      if ! cmp -s "$WORK/q/out.dict" "$WORK/s/out.dict"; then
+        echo "FAIL $name $out: the dictionary differs from samtools dict's:" >&2
+        diff "$WORK/q/out.dict" "$WORK/s/out.dict" | head -20 >&2
+        failures=$((failures + 1))
+      fi
+    fi
     case $out in
       *.gz)
         if command -v bgzip >/dev/null 2>&1 && ! bgzip -t "$WORK/q/$out"; then
@@ -97,8 +119,10 @@ check "IG sample" "$SOURCE/examples/sample.ig" -n 10
 
 # Names: empty, after blanks, ended by a CR or a NUL, duplicated; records
 # without residues between others.
-printf '>\nACGT\n>  \tname after blanks\nAC\n>cr\r\nGGGG\n>nul\000cut x\nAAA\n>\nTT\n' >"$WORK/names.fa"
+printf '>\nACGT\n>tab\tended\nAC\n>cr\r\nGGGG\n>nul\000cut x\nAAA\n>\nTT\n' >"$WORK/names.fa"
 check "names" "$WORK/names.fa" -n 3
+printf '>  \tname after blanks\nAC\n' >"$WORK/blanks.fa"
+DICT_SN=name check "name after blanks" "$WORK/blanks.fa" -n 3
 printf '>a\nACGTACGT\n>a\nGG\n>b\n>c\nAC\n>b\nTTT\n>d\n>d\n>a\nC\n' >"$WORK/dup.fa"
 check "duplicates and empty records" "$WORK/dup.fa" -n 5
 printf ';c\nN1\nNNNN\n;c\nN2\nACNN\n' >"$WORK/unseq.ig"
@@ -112,4 +136,4 @@ if [ "$failures" -ne 0 ]; then
   echo "$failures comparisons failed" >&2
   exit 1
 fi
-echo "indexes agree with samtools"
+echo "indexes and dictionaries agree with samtools"

@@ -12,13 +12,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/pool.h"
 #include "common/processors.h"
+#include "output/dictionary.h"
 #include "output/faidx.h"
 #include "output/huffman.h"
+#include "output/index.h"
 #include "output/plan.h"
 
 namespace {
@@ -237,6 +240,103 @@ TEST(FaidxBuilder, LinesOfTheOutput) {
   }
 }
 
+// The dictionary of `text` as the builder writes it, fed in pieces of
+// `piece` bytes, digested on a thread of its own or on the caller's.
+std::string dictionaryOf(const std::string& text, size_t piece, bool ownThread,
+                         std::vector<std::string>* duplicates = nullptr) {
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* F = open_memstream(&buf, &len);
+  {
+    DictionaryBuilder builder(F, "/d/o.fa", ownThread);
+    for (size_t at = 0; at < text.size(); at += piece) {
+      builder.feed(reinterpret_cast<const unsigned char*>(text.data()) + at,
+                   std::min(piece, text.size() - at));
+    }
+    EXPECT_TRUE(builder.end());
+    if (duplicates != nullptr) *duplicates = builder.duplicates();
+  }
+  std::fclose(F);
+  std::string dict(buf, len);
+  std::free(buf);
+  return dict;
+}
+
+struct DictCase {
+  const char* name;
+  std::string text;   // the output, as the engine writes it
+  std::string lines;  // after the @HD line; "N L M" stands for the @SQ line
+                      // of name N, length L, digest M
+  std::vector<std::string> duplicates;
+};
+
+// One line per record, every record: the index's name, the residue count,
+// the digest of the residues in upper case; the same whatever pieces the
+// output comes in, on the caller's thread or on one of its own.
+TEST(DictionaryBuilder, LinesOfTheOutput) {
+#ifndef QUENBREL_HAVE_OPENSSL
+  GTEST_SKIP() << "built without MD5";
+#endif
+  const std::string kLong = [] {
+    std::string residues, text = ">long\n";
+    for (int i = 0; i < 100000; ++i) residues += "acgTN-";
+    for (size_t at = 0; at < residues.size(); at += 70) text += residues.substr(at, 70) + "\n";
+    return text;
+  }();
+  const DictCase cases[] = {
+      {"records",
+       ">SEQ1 FRAGMENT 1 -> 8\nacgtac\ngt\n>f\nAC\n",
+       "SEQ1 8 cc0af3a4fedb18378b4b57b98068e69f\nf 2 4144e097d2fa7a491cec2a7a4322f2bc\n",
+       {}},
+      {"name after blanks, ended by a tab",
+       ">  \tn1\tx\nAC-G\nTNN\n",
+       "n1 7 bbefbc6c135af51c6a3c6973fc991046\n",
+       {}},
+      {"a record without residues has length 0",
+       ">a\n\n>b\n",
+       "a 0 d41d8cd98f00b204e9800998ecf8427e\nb 0 d41d8cd98f00b204e9800998ecf8427e\n",
+       {}},
+      {"a name seen before is listed again",
+       ">a\nAC\n>a\nGGG\n>\nAC\n>\n>a\n",
+       "a 2 4144e097d2fa7a491cec2a7a4322f2bc\na 3 9af3a2bdc0c8780394fe540db548e97d\n"
+       " 2 4144e097d2fa7a491cec2a7a4322f2bc\n 0 d41d8cd98f00b204e9800998ecf8427e\n"
+       "a 0 d41d8cd98f00b204e9800998ecf8427e\n",
+       {"a", ""}},
+      {"a NUL ends the name",
+       std::string(">nu\0l x\nACGACGA\n", 16),
+       "nu 7 221402d1f1285414b715ad1431a05b7f\n",
+       {}},
+      {"one line per sequence, no last line end",
+       ">x\n" + std::string(5000, 'a'),
+       "x 5000 1811ed45a571e515ed0faefc29f27026\n",
+       {}},
+      {"a record longer than the blocks",
+       kLong,
+       "long 600000 d13a124d50e393f5e065a6eaf223b517\n",
+       {}},
+      {"nothing", "", "", {}},
+  };
+  for (const DictCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string want = "@HD\tVN:1.0\tSO:unsorted\n";
+    std::istringstream lines(c.lines);
+    for (std::string line; std::getline(lines, line);) {
+      size_t a = line.find(' '), b = line.find(' ', a + 1);
+      want += "@SQ\tSN:" + line.substr(0, a) + "\tLN:" + line.substr(a + 1, b - a - 1) +
+              "\tM5:" + line.substr(b + 1) + "\tUR:file:///d/o.fa\n";
+    }
+    for (bool ownThread : {false, true}) {
+      for (size_t piece : {size_t{1}, size_t{7}, size_t{70000}, c.text.size() + 1}) {
+        SCOPED_TRACE(testing::Message() << "piece " << piece << (ownThread ? " threaded" : ""));
+        if (piece == 1 && c.text.size() > 10000) continue;
+        std::vector<std::string> duplicates;
+        EXPECT_EQ(dictionaryOf(c.text, piece, ownThread, &duplicates), want);
+        EXPECT_EQ(duplicates, c.duplicates);
+      }
+    }
+  }
+}
+
 struct PlanCase {
   const char* name;
   OutputRequest request;
@@ -288,11 +388,21 @@ TEST(OutputPlan, FormatLevelAndRefusals) {
        0,
        "The --index option cannot index zstd output; use gzip (BGZF) or none\n"},
       {"index of BGZF", {nullptr, nullptr, 0, true}, "o.gz", kBgzf, 1, ""},
+      {"dictionary of standard output",
+       {nullptr, nullptr, 0, false, true},
+       nullptr,
+       kPlain,
+       0,
+       "The --dict option needs an output file, not standard output\n"},
+      {"dictionary of zstd", {nullptr, nullptr, 0, false, true}, "o.fa.zst", kZstd, 3, ""},
   };
   for (const PlanCase& c : cases) {
     SCOPED_TRACE(c.name);
 #ifndef QUENBREL_HAVE_ZSTD
     if (c.format == kZstd && c.problem[0] == '\0') continue;
+#endif
+#ifndef QUENBREL_HAVE_OPENSSL
+    if (c.request.dict && c.problem[0] == '\0') continue;
 #endif
     Planned p = planOutput(c.request, c.outName);
     EXPECT_EQ(p.problem, c.problem);
@@ -300,8 +410,24 @@ TEST(OutputPlan, FormatLevelAndRefusals) {
     EXPECT_EQ(p.plan.format, c.format);
     EXPECT_EQ(p.plan.level, c.level);
     EXPECT_EQ(p.plan.index, c.request.index);
+    EXPECT_EQ(p.plan.dict, c.request.dict);
     EXPECT_EQ(p.plan.threads, c.request.threads > 0 ? c.request.threads : processorCount());
   }
+}
+
+// The dictionary is named as the tools that read it look for it.
+TEST(OutputPlan, DictionaryName) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"ref.fa.gz", "ref.dict"},    {"ref.fasta", "ref.dict"},
+      {"ref.fas.bgz", "ref.dict"},  {"d/ref.fna.zst", "d/ref.dict"},
+      {"ref.faa", "ref.dict"},      {"ref.ffn", "ref.dict"},
+      {"ref.frn", "ref.dict"},      {"ref.seq", "ref.seq.dict"},
+      {"ref", "ref.dict"},          {"ref.gz", "ref.gz.dict"},
+      {"ref.gz.fa", "ref.gz.dict"}, {"ref.fa.gz.gz", "ref.fa.gz.gz.dict"},
+      {"ref.FA", "ref.FA.dict"},    {"x.fa/ref", "x.fa/ref.dict"},
+      {"x.fa/.fa", "x.fa/.dict"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(dictName(c.first), c.second) << c.first;
 }
 
 }  // namespace

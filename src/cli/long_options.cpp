@@ -35,6 +35,12 @@ bool takeIndex(const char* value, OutputRequest& request) {
   return true;
 }
 
+bool takeDict(const char* value, OutputRequest& request) {
+  if (value != nullptr) return false;
+  request.dict = true;
+  return true;
+}
+
 const LongOption kLongOptions[] = {
     {"--compress", OptionValue::kRequired, takeCompress,
      "\t--compress=gzip|zstd|none - compression of the output. gzip writes BGZF (read by every\n"
@@ -49,6 +55,10 @@ const LongOption kLongOptions[] = {
     {"--index", OptionValue::kNone, takeIndex,
      "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"
      "\t\twrites them for the output file; not for zstd output, which cannot be indexed.\n"},
+    {"--dict", OptionValue::kNone, takeDict,
+     "\t--dict - also writes the sequence dictionary of the output file (each record's name,\n"
+     "\t\tlength and MD5), as samtools dict writes it: ref.fa, ref.fasta or ref.fa.gz give\n"
+     "\t\tref.dict; a name without such an extension gets .dict appended.\n"},
 };
 
 std::string badValue(const char* name, const char* value) {

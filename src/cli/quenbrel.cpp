@@ -15,6 +15,7 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "cli/long_options.h"
 #include "engine/convert.h"
@@ -90,14 +91,30 @@ bool stdoutIsInputFile(FILE* input) {
 }
 
 // The first file the run would write that names the input, or an empty
-// string: the output, then its index files.
+// string: the output, then its index files, then its dictionary.
 std::string writtenFileNamingInput(const char* outName, const OutputPlan& plan, FILE* input) {
-  if (namesInputFile(outName, input)) return outName;
-  if (!plan.index) return "";
-  for (const std::string& name : {faiName(outName), gziName(outName)}) {
+  std::vector<std::string> names{outName};
+  if (plan.index) {
+    names.push_back(faiName(outName));
+    names.push_back(gziName(outName));
+  }
+  if (plan.dict) names.push_back(dictName(outName));
+  for (const std::string& name : names) {
     if (namesInputFile(name, input)) return name;
   }
   return "";
+}
+
+// Names that several records have: the index lists only the first such
+// record, and the tools that read a sequence dictionary refuse it.
+void warnOfDuplicates(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    std::string warning =
+        "Duplicate sequence name " + name +
+        ": a .fai index lists only its first record, and GATK and Picard refuse a "
+        "dictionary that repeats it\n";
+    std::fputs(warning.c_str(), stderr);
+  }
 }
 
 // The first of the words "--help" and "--version" on the command line, or
@@ -193,10 +210,14 @@ int main(int argc, char** argv) {
         "Failed to asign output.\n",
         argv[0], kConvertWriteFailed);
   }
-  // The index files are created before the output is opened: when they
-  // cannot be, an earlier output stays as it was.
+  // The index files and the dictionary are created before the output is
+  // opened: when they cannot be, an earlier output stays as it was.
   OutputIndex index;
-  if (named && plan.index && !index.open(outName, plan.format == OutputFormat::kBgzf)) {
+  IndexFiles files;
+  files.fai = plan.index;
+  files.gzi = plan.index && plan.format == OutputFormat::kBgzf;
+  files.dict = plan.dict;
+  if (named && plan.described() && !index.open(outName, files, plan.threads)) {
     std::fputs(index.message().c_str(), stderr);
     return kConvertWriteFailed;
   }
@@ -204,17 +225,23 @@ int main(int argc, char** argv) {
   if (assignoutput(output, args) == nullptr) {
     return refuse("Failed to asign output.\n", argv[0], kConvertWriteFailed);
   }
-  // An index of an earlier output of this name describes bytes that are
-  // gone. Removed now, it is also not replaced at the end, which some file
-  // systems answer by writing the new file out at once.
+  // The index and dictionary of an earlier output of this name describe
+  // bytes that are gone. Removed now, they are also not replaced at the
+  // end, which some file systems answer by writing the new file out at once.
   if (named) removeStaleIndex(outName, fileno(input));
+  if (plan.described()) index.outputOpened(outName);
 
   options.threads = plan.threads;
-  std::unique_ptr<Sink> sink = makeOutputChain(output, plan, plan.index ? &index : nullptr);
+  std::unique_ptr<Sink> sink = makeOutputChain(output, plan, plan.described() ? &index : nullptr);
   ConvertResult result = convert(input, *sink, options);
-  // The index gets its names only when all went well.
-  if (result.status == kConvertOk && plan.index && !index.commit()) {
-    result = {kConvertWriteFailed, index.message()};
+  // The files that describe the output get their names only when all went
+  // well.
+  if (result.status == kConvertOk && plan.described()) {
+    if (!index.commit()) {
+      result = {kConvertWriteFailed, index.message()};
+    } else {
+      warnOfDuplicates(index.duplicates());
+    }
   }
   std::fputs(result.message.c_str(), stderr);
   return result.status;

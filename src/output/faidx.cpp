@@ -17,7 +17,11 @@ void FaidxBuilder::endRecord() {
   // The lines after the first hold lineBases_ residues each, but the last,
   // each with its line end.
   if (rest_ > 0 && lineBases_ > 0) length_ += rest_ - (rest_ + lineBases_) / (lineBases_ + 1);
-  if (length_ == 0 || !names_.insert(name_).second) return;
+  if (length_ == 0) return;
+  if (!names_.insert(name_).second) {
+    if (duplicateSet_.insert(name_).second) duplicates_.push_back(name_);
+    return;
+  }
   // The first residue line's width counts its line end.
   if (std::fprintf(F_, "%s\t%llu\t%llu\t%llu\t%llu\n", name_.c_str(),
                    static_cast<unsigned long long>(length_),

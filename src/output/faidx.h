@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 class FaidxBuilder {
  public:
@@ -36,6 +37,10 @@ class FaidxBuilder {
   // The end of the output: the last record's line. False when writing an
   // entry failed.
   bool end();
+
+  // The names of records with residues that an earlier such record had,
+  // once each, in the order they came: their records have no line.
+  const std::vector<std::string>& duplicates() const { return duplicates_; }
 
  private:
   enum class At {
@@ -65,6 +70,8 @@ class FaidxBuilder {
   uint64_t rest_ = 0;  // bytes of the residue lines after the first
 
   std::unordered_set<std::string> names_;  // names that have a line
+  std::unordered_set<std::string> duplicateSet_;
+  std::vector<std::string> duplicates_;
 };
 
 #endif  // QUENBREL_OUTPUT_FAIDX_H

@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 
 #include "common/bgzf_format.h"
 #include "output/temp_files.h"
@@ -44,15 +47,55 @@ std::string tempName(const std::string& name, int attempt, size_t max) {
   return name.substr(0, keep) + tail;
 }
 
+bool endsWith(const std::string& text, size_t end, const char* tail) {
+  size_t k = std::strlen(tail);
+  return end >= k && text.compare(end - k, k, tail) == 0;
+}
+
+// The length of `name` without a sequence extension and a compression
+// extension after it, or npos when it has none; only the last part of a
+// path counts.
+size_t stemLength(const std::string& name) {
+  static const char* const kCompressed[] = {".gz", ".bgz", ".zst"};
+  static const char* const kSequence[] = {".fa", ".fasta", ".fas", ".fna", ".faa", ".ffn", ".frn"};
+  size_t base = name.size() - baseLength(name);
+  size_t end = name.size();
+  for (const char* ext : kCompressed) {
+    if (endsWith(name, end, ext)) {
+      end -= std::strlen(ext);
+      break;
+    }
+  }
+  for (const char* ext : kSequence) {
+    if (endsWith(name, end, ext) && end - std::strlen(ext) >= base) return end - std::strlen(ext);
+  }
+  return std::string::npos;
+}
+
+// The absolute path of the file `name`, links resolved; as given, made
+// absolute, when that cannot be found.
+std::string realPath(const std::string& name) {
+  char resolved[PATH_MAX];
+  if (realpath(name.c_str(), resolved) != nullptr) return resolved;
+  if (!name.empty() && name[0] == '/') return name;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return name;
+  return std::string(cwd) + "/" + name;
+}
+
 }  // namespace
 
 std::string faiName(const std::string& outName) { return outName + ".fai"; }
 std::string gziName(const std::string& outName) { return outName + ".gzi"; }
+std::string dictName(const std::string& outName) {
+  size_t stem = stemLength(outName);
+  return (stem == std::string::npos ? outName : outName.substr(0, stem)) + ".dict";
+}
 
 void removeStaleIndex(const std::string& outName, int keepFd) {
   struct stat keep;
   bool haveKeep = keepFd >= 0 && fstat(keepFd, &keep) == 0;
-  for (const std::string& name : {faiName(outName), gziName(outName)}) {
+  for (const std::string& name : {faiName(outName), gziName(outName), dictName(outName)}) {
     struct stat st;
     if (haveKeep && stat(name.c_str(), &st) == 0 && st.st_dev == keep.st_dev &&
         st.st_ino == keep.st_ino)
@@ -96,26 +139,36 @@ bool OutputIndex::create(File& f, const std::string& name) {
 }
 
 bool OutputIndex::fail(const File& f) {
-  if (message_.empty()) message_ = "Failed to write the index " + f.name + "\n";
+  if (message_.empty())
+    message_ = std::string("Failed to write the ") + f.what + " " + f.name + "\n";
   return false;
 }
 
-bool OutputIndex::open(const std::string& outName, bool gzi) {
+bool OutputIndex::open(const std::string& outName, const IndexFiles& files, int threads) {
   opened_ = true;
-  gzi_ = gzi;
-  if (!create(faiFile_, faiName(outName))) return false;
-  fai_ = std::make_unique<FaidxBuilder>(faiFile_.F);
-  if (gzi_) {
+  files_ = files;
+  threads_ = threads;
+  if (files_.fai) {
+    if (!create(faiFile_, faiName(outName))) return false;
+    fai_ = std::make_unique<FaidxBuilder>(faiFile_.F);
+  }
+  if (files_.gzi) {
     if (!create(gziFile_, gziName(outName))) return false;
     // The number of entries comes first; it is known at the end.
     unsigned char count[8] = {};
     if (std::fwrite(count, 1, sizeof count, gziFile_.F) != sizeof count) gziFile_.failed = true;
   }
+  if (files_.dict && !create(dictFile_, dictName(outName))) return false;
   return true;
 }
 
+void OutputIndex::outputOpened(const std::string& outName) {
+  if (files_.dict && dictFile_.F != nullptr)
+    dict_ = std::make_unique<DictionaryBuilder>(dictFile_.F, realPath(outName), threads_ > 1);
+}
+
 void OutputIndex::block(uint64_t compressed, uint64_t plain) {
-  if (!gzi_ || gziFile_.failed) return;
+  if (!files_.gzi || gziFile_.failed) return;
   unsigned char entry[16];
   writeLe64(entry, compressed);
   writeLe64(entry + 8, plain);
@@ -132,23 +185,36 @@ bool OutputIndex::close(File& f) {
 
 bool OutputIndex::commit() {
   if (fai_ && !fai_->end()) faiFile_.failed = true;
-  if (!close(faiFile_)) return fail(faiFile_);
-  if (gzi_) {
+  if (dict_ && !dict_->end()) dictFile_.failed = true;
+  if (files_.gzi) {
     unsigned char count[8];
     writeLe64(count, entries_);
     if (std::fseek(gziFile_.F, 0, SEEK_SET) != 0 ||
         std::fwrite(count, 1, sizeof count, gziFile_.F) != sizeof count)
       gziFile_.failed = true;
-    if (!close(gziFile_)) return fail(gziFile_);
-    if (!rename(gziFile_)) return fail(gziFile_);
   }
-  if (!rename(faiFile_)) {
-    // The .gzi alone would describe the output after a failed run.
-    if (gzi_) unlink(gziFile_.name.c_str());
-    return fail(faiFile_);
+  File* const files[] = {files_.dict ? &dictFile_ : nullptr, files_.gzi ? &gziFile_ : nullptr,
+                         files_.fai ? &faiFile_ : nullptr};
+  for (File* f : files) {
+    if (f != nullptr && !close(*f)) return fail(*f);
+  }
+  // The .fai last: a file renamed before a later one failed would describe
+  // the output of a failed run, and is taken back.
+  for (size_t i = 0; i < 3; ++i) {
+    if (files[i] == nullptr || rename(*files[i])) continue;
+    for (size_t j = 0; j < i; ++j) {
+      if (files[j] != nullptr) unlink(files[j]->name.c_str());
+    }
+    return fail(*files[i]);
   }
   opened_ = false;
   return true;
+}
+
+std::vector<std::string> OutputIndex::duplicates() const {
+  if (dict_) return dict_->duplicates();
+  if (fai_) return fai_->duplicates();
+  return {};
 }
 
 bool OutputIndex::rename(File& f) {
@@ -168,7 +234,8 @@ void OutputIndex::removeTemp(File& f) {
 
 void OutputIndex::discard() {
   if (!opened_) return;
-  for (File* f : {&faiFile_, &gziFile_}) {
+  dict_.reset();
+  for (File* f : {&faiFile_, &gziFile_, &dictFile_}) {
     if (f->F != nullptr) std::fclose(f->F);
     f->F = nullptr;
     removeTemp(*f);

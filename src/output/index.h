@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The index files of a named output: OUT.fai for every output and, for
-// BGZF output, OUT.gzi (where each member after the first begins, in
-// compressed and in plain bytes). Both are written under temporary names
-// beside the output while it is written, and get their names only when the
-// whole run succeeded: after a failure no index describes the output. The
-// temporary files are created before the output is opened, so that an
-// index that cannot be written is known before the output is touched.
+// The files that describe a named output: the index OUT.fai (plain and
+// BGZF output), OUT.gzi (BGZF output: where each member after the first
+// begins, in compressed and in plain bytes) and the sequence dictionary
+// (dictName()). They are written under temporary names beside the output
+// while it is written, and get their names only when the whole run
+// succeeded: after a failure none of them describes the output. The
+// temporary files are created before the output is opened, so that a file
+// that cannot be written is known before the output is touched.
 #ifndef QUENBREL_OUTPUT_INDEX_H
 #define QUENBREL_OUTPUT_INDEX_H
 
@@ -14,9 +15,18 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "output/dictionary.h"
 #include "output/faidx.h"
 #include "output/sink.h"
+
+// Which of the files a run writes.
+struct IndexFiles {
+  bool fai = false;
+  bool gzi = false;
+  bool dict = false;
+};
 
 class OutputIndex {
  public:
@@ -25,30 +35,41 @@ class OutputIndex {
   OutputIndex(const OutputIndex&) = delete;
   OutputIndex& operator=(const OutputIndex&) = delete;
 
-  // Creates the temporary files for the output `outName`, with OUT.gzi when
-  // `gzi`; nothing of an earlier output is touched. False when one cannot
-  // be created, or its final name cannot be given (a folder of that name, a
-  // name too long for the file system); message() then says which.
-  bool open(const std::string& outName, bool gzi);
+  // Creates the temporary files of `files` for the output `outName`;
+  // nothing of an earlier output is touched. False when one cannot be
+  // created, or its final name cannot be given (a folder of that name, a
+  // name too long for the file system); message() then says which. The
+  // dictionary's digests run on a thread of their own when `threads` is
+  // two or more.
+  bool open(const std::string& outName, const IndexFiles& files, int threads);
+  // The output is open under `outName`: the dictionary names the file it
+  // is (links resolved), and may begin.
+  void outputOpened(const std::string& outName);
 
   // The plain output bytes, in order; nothing before open() succeeded.
   void feed(const unsigned char* p, size_t n) {
     if (fai_) fai_->feed(p, n);
+    if (dict_) dict_->feed(p, n);
   }
   // A BGZF member other than the first begins at `compressed` in the file
   // and at `plain` in the plain bytes.
   void block(uint64_t compressed, uint64_t plain);
 
-  // Completes both files and gives them their names. False when anything
-  // failed; message() names the index file.
+  // Completes the files and gives them their names. False when anything
+  // failed; message() names the file.
   bool commit();
   // Removes the temporary files.
   void discard();
 
   const std::string& message() const { return message_; }
+  // After commit(): the names that more than one record has, which the
+  // index lists only once and which tools that read the dictionary refuse.
+  std::vector<std::string> duplicates() const;
 
  private:
   struct File {
+    explicit File(const char* kind) : what(kind) {}
+    const char* what;  // "index" or "dictionary", for the message
     std::string name;  // the final name
     std::string temp;
     FILE* F = nullptr;
@@ -61,23 +82,30 @@ class OutputIndex {
   bool rename(File& f);
   static void removeTemp(File& f);
 
-  File faiFile_;
-  File gziFile_;
-  bool gzi_ = false;
+  File faiFile_{"index"};
+  File gziFile_{"index"};
+  File dictFile_{"dictionary"};
+  IndexFiles files_;
+  int threads_ = 1;
   bool opened_ = false;
   uint64_t entries_ = 0;
   std::unique_ptr<FaidxBuilder> fai_;
+  std::unique_ptr<DictionaryBuilder> dict_;
   std::string message_;
 };
 
-// The names of the index files of the output `outName`: OUT.fai, and
-// OUT.gzi for BGZF output.
+// The names of the files that describe the output `outName`: OUT.fai,
+// OUT.gzi for BGZF output, and the dictionary, named as the tools that read
+// it look for it: the sequence extension (.fa, .fasta, .fas, .fna, .faa,
+// .ffn, .frn, with .gz, .bgz or .zst after it) replaced by ".dict", else
+// ".dict" appended.
 std::string faiName(const std::string& outName);
 std::string gziName(const std::string& outName);
+std::string dictName(const std::string& outName);
 
-// Removes the index files of an earlier output named `outName`, which no
-// longer describe the output once it is rewritten, but for one that is the
-// file open as `keepFd` (the input).
+// Removes the files that described an earlier output named `outName`, which
+// no longer describe it once it is rewritten, but for one that is the file
+// open as `keepFd` (the input).
 void removeStaleIndex(const std::string& outName, int keepFd);
 
 // Passes the output to `inner` and shows every byte to the index on the way.

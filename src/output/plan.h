@@ -26,6 +26,7 @@ struct OutputRequest {
   const char* level = nullptr;     // digits; the range depends on the format
   int threads = 0;                 // 0: one per processor this process may run on
   bool index = false;
+  bool dict = false;
 };
 
 // What the output becomes.
@@ -34,6 +35,9 @@ struct OutputPlan {
   int level = 0;
   int threads = 1;
   bool index = false;
+  bool dict = false;
+  // Whether the output has files that describe it.
+  bool described() const { return index || dict; }
 };
 
 // A plan, or why there is none: the message line, and whether the usage
@@ -51,7 +55,8 @@ Planned planOutput(const OutputRequest& request, const char* outName);
 
 // The sinks that write the stream `F` as `plan` says: the plain stream, or a
 // compressor on the pool of workers in front of it; with `index` (opened,
-// and given exactly when the plan has one) shown every byte on the way.
+// and given exactly when the plan has an index or a dictionary) shown every
+// byte on the way.
 std::unique_ptr<Sink> makeOutputChain(FILE* F, const OutputPlan& plan, OutputIndex* index);
 
 #endif  // QUENBREL_OUTPUT_PLAN_H
