@@ -31,7 +31,10 @@ const std::string kLongOptions =
     "\t--threads=N - threads compressing the output and inflating BGZF input; default: the\n"
     "\t\tprocessors this process may run on. 1 uses no extra thread.\n"
     "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"
-    "\t\twrites them for the output file; not for zstd output, which cannot be indexed.\n";
+    "\t\twrites them for the output file; not for zstd output, which cannot be indexed.\n"
+    "\t--dict - also writes the sequence dictionary of the output file (each record's name,\n"
+    "\t\tlength and MD5), as samtools dict writes it: ref.fa, ref.fasta or ref.fa.gz give\n"
+    "\t\tref.dict; a name without such an extension gets .dict appended.\n";
 
 struct Answered {
   std::vector<std::string> words;  // after the program name

@@ -56,14 +56,20 @@ done
 echo "mixed inputs: $(ls "$TMP/out" | wc -l) outputs equal quenbrel's by hand"
 
 # Compressed, indexed output on the rule's threads: BGZF that decompresses to
-# quenbrel's output by hand, with both index files.
+# quenbrel's output by hand, with both index files and, where quenbrel was
+# built with MD5, the dictionary.
+dict=dict=1
+if "$QUENBREL" - "$TMP/probe.fa" --dict </dev/null 2>&1 | grep -q 'built without'; then dict=; fi
+# shellcheck disable=SC2086
 workflow "$TMP/gz.log" --config in="$TMP/mixed" out="$TMP/outgz" quenbrel="$QUENBREL" \
-  compress=gz index=1 threads=2 || { cat "$TMP/gz.log" >&2; fail "workflow writing .gz"; }
+  compress=gz index=1 $dict threads=2 || { cat "$TMP/gz.log" >&2; fail "workflow writing .gz"; }
 for name in a b c d e f; do
   gzip -dc "$TMP/outgz/$name.fa.gz" >"$TMP/plain.fa" || fail "$name.fa.gz does not decompress"
   same_as_by_hand "$TMP/plain.fa" "$TMP/mixed/$name"*
   [ -s "$TMP/outgz/$name.fa.gz.fai" ] && [ -s "$TMP/outgz/$name.fa.gz.gzi" ] ||
     fail "$name.fa.gz lacks its index files"
+  [ -z "$dict" ] || grep -q "^@SQ.SN:.*UR:file://.*/outgz/$name.fa.gz\$" "$TMP/outgz/$name.dict" ||
+    fail "$name.dict lacks the records of $name.fa.gz"
 done
 echo "compressed output: BGZF with its index for every input"
 
