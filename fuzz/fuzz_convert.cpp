@@ -47,6 +47,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +73,9 @@
 #include "input/formats.h"
 #include "kernels/registry.h"
 #include "output/bgzf.h"
+#include "output/dictionary.h"
+#include "output/faidx.h"
+#include "output/md5.h"
 #include "output/plan.h"
 
 namespace {
@@ -465,6 +470,63 @@ void fail(const char* what) {
   std::abort();
 }
 
+// What a builder writes for the output `out`.
+template <typename Builder, typename... Args>
+std::string describe(const std::string& out, Args... args) {
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* F = open_memstream(&buf, &len);
+  if (F == nullptr) std::abort();
+  {
+    Builder builder(F, args...);
+    builder.feed(reinterpret_cast<const unsigned char*>(out.data()), out.size());
+    if (!builder.end()) fail("the index or the dictionary failed");
+  }
+  std::fclose(F);
+  std::string text(buf, len);
+  std::free(buf);
+  return text;
+}
+
+// The index and the dictionary of one output agree, so that tools that
+// check one against the other accept them: the dictionary lists every
+// record, and each record the index lists has the length the dictionary
+// gives the first record of its name with residues.
+void checkIndexAgainstDictionary(const std::string& out) {
+  if (!Md5::built()) return;
+  std::istringstream fai(describe<FaidxBuilder>(out));
+  std::istringstream dict(describe<DictionaryLines>(out, std::string("/o.fa")));
+  size_t headers = 0;
+  for (size_t at = 0; at < out.size();) {
+    if (out[at] == '>') ++headers;
+    size_t lf = out.find('\n', at);
+    if (lf == std::string::npos) break;
+    at = lf + 1;
+  }
+  std::map<std::string, std::string> firstLength;
+  size_t records = 0;
+  std::string line;
+  std::getline(dict, line);  // @HD
+  while (std::getline(dict, line)) {
+    ++records;
+    size_t sn = line.find("\tSN:") + 4, ln = line.find("\tLN:", sn);
+    std::string name = line.substr(sn, ln - sn);
+    std::string length = line.substr(ln + 4, line.find('\t', ln + 4) - ln - 4);
+    if (length != "0") firstLength.emplace(name, length);
+  }
+  if (records != headers) fail("the dictionary does not list every record");
+  size_t entries = 0;
+  while (std::getline(fai, line)) {
+    ++entries;
+    size_t tab = line.find('\t');
+    auto it = firstLength.find(line.substr(0, tab));
+    if (it == firstLength.end() ||
+        it->second != line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1))
+      fail("the index and the dictionary disagree on a length");
+  }
+  if (entries != firstLength.size()) fail("the index and the dictionary list other names");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -608,5 +670,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (messages != expectedMessage) fail("unexpected message");
   if (status != wantStatus) fail("status differs from the model");
   if (got != want) fail("output differs from the model");
+  checkIndexAgainstDictionary(got);
   return 0;
 }
