@@ -132,6 +132,26 @@ TRIM_LAST=1 check "last record without residues" "$WORK/lastunseq.ig" -unseq
 printf '>a\nAC\n>e\n' >"$WORK/lastempty.fa"
 TRIM_LAST=1 check "last header alone" "$WORK/lastempty.fa"
 
+# The dictionary's UR: the output's absolute path with links resolved, also
+# for a relative name in a folder reached through a link.
+if [ -n "$dict" ]; then
+  mkdir "$WORK/real"
+  ln -s "$WORK/real" "$WORK/link"
+  for out in ref.fasta "$WORK/link/abs.fa.gz"; do
+    (cd "$WORK/link" && "$QUENBREL" "$WORK/odd.fa" "$out" --dict) || {
+      echo "FAIL: quenbrel failed writing $out through a link" >&2
+      failures=$((failures + 1))
+    }
+    (cd "$WORK/link" && samtools dict "$out") >"$WORK/s.dict"
+    dict_file=$WORK/real/$(basename "$out" | sed 's/\.fa.*$//').dict
+    if ! cmp -s "$dict_file" "$WORK/s.dict"; then
+      echo "FAIL: the dictionary of $out, written through a link, differs from samtools dict's:" >&2
+      diff "$dict_file" "$WORK/s.dict" | head -4 >&2
+      failures=$((failures + 1))
+    fi
+  done
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures comparisons failed" >&2
   exit 1
