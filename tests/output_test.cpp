@@ -191,24 +191,36 @@ TEST(OrderedPool, HandsJobsBackInOrder) {
   }
 }
 
-// The index of `text` as the builder writes it, fed in pieces of `piece`
-// bytes.
-std::string indexOf(const std::string& text, size_t piece) {
+// The bytes written to a memory stream by `write`.
+template <typename Write>
+std::string written(Write write) {
   char* buf = nullptr;
   size_t len = 0;
   FILE* F = open_memstream(&buf, &len);
-  {
-    FaidxBuilder builder(F);
-    for (size_t at = 0; at < text.size(); at += piece) {
-      builder.feed(reinterpret_cast<const unsigned char*>(text.data()) + at,
-                   std::min(piece, text.size() - at));
-    }
-    EXPECT_TRUE(builder.end());
-  }
+  write(F);
   std::fclose(F);
-  std::string index(buf, len);
+  std::string bytes(buf, len);
   std::free(buf);
-  return index;
+  return bytes;
+}
+
+// Feeds `text` to `builder` in pieces of `piece` bytes, and ends it.
+template <typename Builder>
+void feedInPieces(Builder& builder, const std::string& text, size_t piece) {
+  for (size_t at = 0; at < text.size(); at += piece) {
+    builder.feed(reinterpret_cast<const unsigned char*>(text.data()) + at,
+                 std::min(piece, text.size() - at));
+  }
+  EXPECT_TRUE(builder.end());
+}
+
+// The index of `text` as the builder writes it, fed in pieces of `piece`
+// bytes.
+std::string indexOf(const std::string& text, size_t piece) {
+  return written([&](FILE* F) {
+    FaidxBuilder builder(F);
+    feedInPieces(builder, text, piece);
+  });
 }
 
 struct IndexCase {
@@ -243,23 +255,12 @@ TEST(FaidxBuilder, LinesOfTheOutput) {
 // The dictionary of `text` as the builder writes it, fed in pieces of
 // `piece` bytes, digested on a thread of its own or on the caller's.
 std::string dictionaryOf(const std::string& text, size_t piece, bool ownThread,
-                         std::vector<std::string>* duplicates = nullptr) {
-  char* buf = nullptr;
-  size_t len = 0;
-  FILE* F = open_memstream(&buf, &len);
-  {
+                         std::vector<std::string>* duplicates) {
+  return written([&](FILE* F) {
     DictionaryBuilder builder(F, "/d/o.fa", ownThread);
-    for (size_t at = 0; at < text.size(); at += piece) {
-      builder.feed(reinterpret_cast<const unsigned char*>(text.data()) + at,
-                   std::min(piece, text.size() - at));
-    }
-    EXPECT_TRUE(builder.end());
-    if (duplicates != nullptr) *duplicates = builder.duplicates();
-  }
-  std::fclose(F);
-  std::string dict(buf, len);
-  std::free(buf);
-  return dict;
+    feedInPieces(builder, text, piece);
+    *duplicates = builder.duplicates();
+  });
 }
 
 struct DictCase {

@@ -11,9 +11,6 @@ namespace {
 // the digest: a call per line would cost more than the digest of 60 bytes.
 constexpr size_t kPending = size_t{64} * 1024;
 
-// Blanks as the C library's isspace() sees them, without the line end.
-bool isBlank(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r' && c != '\n'); }
-
 // Copies `n` bytes from `p` to `out` with a to z made upper case; written
 // without branches so that the compiler makes it a vector loop.
 void copyUpper(const unsigned char* p, size_t n, unsigned char* out) {
@@ -41,40 +38,11 @@ void DictionaryLines::endRecord() {
   digestPending();
   std::string digest = md5_.hex();
   if (digest.empty()) failed_ = true;
-  if (!names_.insert(name_).second && duplicateSet_.insert(name_).second)
-    duplicates_.push_back(name_);
-  if (std::fprintf(F_, "@SQ\tSN:%s\tLN:%llu\tM5:%s\tUR:file://%s\n", name_.c_str(),
+  const std::string& name = header_.name();
+  if (!names_.insert(name).second && duplicateSet_.insert(name).second) duplicates_.push_back(name);
+  if (std::fprintf(F_, "@SQ\tSN:%s\tLN:%llu\tM5:%s\tUR:file://%s\n", name.c_str(),
                    static_cast<unsigned long long>(length_), digest.c_str(), url_.c_str()) < 0)
     failed_ = true;
-}
-
-// The header line from `p`: its name, then the rest of the line skipped in
-// one search.
-const unsigned char* DictionaryLines::header(const unsigned char* p, const unsigned char* end) {
-  while (p < end && at_ != At::kHeaderRest) {
-    unsigned char c = *p;
-    if (c == '\n') break;
-    if (at_ == At::kNameBlanks) {
-      if (isBlank(c)) {
-        ++p;
-      } else {
-        at_ = At::kName;
-      }
-      continue;
-    }
-    if (isBlank(c)) {
-      at_ = At::kHeaderRest;
-      break;
-    }
-    if (c == '\0') nameCut_ = true;
-    if (!nameCut_) name_.push_back(static_cast<char>(c));
-    ++p;
-  }
-  if (p == end) return p;
-  const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
-  if (lf == nullptr) return end;
-  at_ = At::kLineStart;
-  return static_cast<const unsigned char*>(lf) + 1;
 }
 
 // Residues up to the line end, upper-cased into the digest's pending bytes.
@@ -103,17 +71,21 @@ void DictionaryLines::feed(const unsigned char* p, size_t n) {
       if (*p == '>') {
         endRecord();
         inRecord_ = true;
-        name_.clear();
-        nameCut_ = false;
+        header_.start();
         length_ = 0;
         if (!md5_.restart()) failed_ = true;
-        at_ = At::kNameBlanks;
+        at_ = At::kHeader;
         ++p;
         continue;
       }
       at_ = At::kResidues;
     }
-    p = at_ == At::kResidues ? residues(p, end) : header(p, end);
+    if (at_ == At::kResidues) {
+      p = residues(p, end);
+    } else {
+      p = header_.read(p, end);
+      if (header_.ended()) at_ = At::kLineStart;
+    }
   }
 }
 

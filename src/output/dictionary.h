@@ -29,6 +29,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "output/faidx.h"
 #include "output/md5.h"
 
 // Reads the output bytes: headers, residues, digests, and writes the lines.
@@ -46,8 +47,7 @@ class DictionaryLines {
   const std::vector<std::string>& duplicates() const { return duplicates_; }
 
  private:
-  enum class At { kLineStart, kNameBlanks, kName, kHeaderRest, kResidues };
-  const unsigned char* header(const unsigned char* p, const unsigned char* end);
+  enum class At { kLineStart, kHeader, kResidues };
   const unsigned char* residues(const unsigned char* p, const unsigned char* end);
   void digestPending();
   void endRecord();
@@ -59,8 +59,7 @@ class DictionaryLines {
   Md5 md5_;
 
   bool inRecord_ = false;
-  std::string name_;
-  bool nameCut_ = false;  // a NUL ended the name
+  HeaderLine header_;
   uint64_t length_ = 0;
   // Upper-cased residues gathered for one call of the digest.
   std::unique_ptr<unsigned char[]> pending_;

@@ -17,13 +17,14 @@ void FaidxBuilder::endRecord() {
   // The lines after the first hold lineBases_ residues each, but the last,
   // each with its line end.
   if (rest_ > 0 && lineBases_ > 0) length_ += rest_ - (rest_ + lineBases_) / (lineBases_ + 1);
+  const std::string& name = header_.name();
   if (length_ == 0) return;
-  if (!names_.insert(name_).second) {
-    if (duplicateSet_.insert(name_).second) duplicates_.push_back(name_);
+  if (!names_.insert(name).second) {
+    if (duplicateSet_.insert(name).second) duplicates_.push_back(name);
     return;
   }
   // The first residue line's width counts its line end.
-  if (std::fprintf(F_, "%s\t%llu\t%llu\t%llu\t%llu\n", name_.c_str(),
+  if (std::fprintf(F_, "%s\t%llu\t%llu\t%llu\t%llu\n", name.c_str(),
                    static_cast<unsigned long long>(length_),
                    static_cast<unsigned long long>(offset_),
                    static_cast<unsigned long long>(lineBases_),
@@ -31,19 +32,23 @@ void FaidxBuilder::endRecord() {
     failed_ = true;
 }
 
-// Reads the header line from `p`; names are short, the rest of the line is
-// skipped in one search.
-const unsigned char* FaidxBuilder::header(const unsigned char* p, const unsigned char* end) {
-  while (p < end && at_ != At::kHeaderRest) {
+void HeaderLine::start() {
+  at_ = At::kBlanks;
+  name_.clear();
+  nameCut_ = false;
+}
+
+const unsigned char* HeaderLine::read(const unsigned char* p, const unsigned char* end) {
+  while (p < end && (at_ == At::kBlanks || at_ == At::kName)) {
     unsigned char c = *p;
     if (c == '\n') break;
-    if (at_ == At::kNameBlanks) {
-      if (!isBlank(c)) at_ = At::kName;
-      if (isBlank(c)) ++p;
+    if (at_ == At::kBlanks && isBlank(c)) {
+      ++p;
       continue;
     }
+    at_ = At::kName;
     if (isBlank(c)) {
-      at_ = At::kHeaderRest;
+      at_ = At::kRest;
       break;
     }
     if (c == '\0') nameCut_ = true;
@@ -53,9 +58,8 @@ const unsigned char* FaidxBuilder::header(const unsigned char* p, const unsigned
   if (p == end) return p;
   const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
   if (lf == nullptr) return end;
-  p = static_cast<const unsigned char*>(lf) + 1;
-  at_ = At::kLineStart;
-  return p;
+  at_ = At::kEnded;
+  return static_cast<const unsigned char*>(lf) + 1;
 }
 
 void FaidxBuilder::feed(const unsigned char* p, size_t n) {
@@ -68,12 +72,11 @@ void FaidxBuilder::feed(const unsigned char* p, size_t n) {
           endRecord();
           inRecord_ = true;
           firstLine_ = true;
-          name_.clear();
-          nameCut_ = false;
+          header_.start();
           length_ = 0;
           lineBases_ = 0;
           rest_ = 0;
-          at_ = At::kNameBlanks;
+          at_ = At::kHeader;
           ++p;
         } else if (*p == '\n' && firstLine_) {
           // An empty line before the first residue line moves the offset.
@@ -83,11 +86,12 @@ void FaidxBuilder::feed(const unsigned char* p, size_t n) {
           at_ = firstLine_ ? At::kFirstLine : At::kRest;
         }
         break;
-      case At::kNameBlanks:
-      case At::kName:
-      case At::kHeaderRest:
-        p = header(p, end);
-        if (at_ == At::kLineStart) offset_ = pos_ + static_cast<uint64_t>(p - start);
+      case At::kHeader:
+        p = header_.read(p, end);
+        if (header_.ended()) {
+          at_ = At::kLineStart;
+          offset_ = pos_ + static_cast<uint64_t>(p - start);
+        }
         break;
       case At::kFirstLine: {
         const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));

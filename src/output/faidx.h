@@ -28,6 +28,28 @@
 #include <unordered_set>
 #include <vector>
 
+// Reads a header line after its ">", in pieces as they come, for the name
+// the index gives the record: blanks after ">" skipped, then up to the next
+// blank or the line end; a NUL ends it. The rest of the line is skipped in
+// one search, since headers may be long.
+class HeaderLine {
+ public:
+  // A header begins (its ">" was read).
+  void start();
+  // Reads header bytes from `p`: where the line ended, after its line end,
+  // or `end` when it goes on.
+  const unsigned char* read(const unsigned char* p, const unsigned char* end);
+  // Whether the line end was read.
+  bool ended() const { return at_ == At::kEnded; }
+  const std::string& name() const { return name_; }
+
+ private:
+  enum class At { kBlanks, kName, kRest, kEnded };
+  At at_ = At::kEnded;
+  std::string name_;
+  bool nameCut_ = false;  // a NUL ended the name
+};
+
 class FaidxBuilder {
  public:
   // Entry lines go to `F` as their records end.
@@ -44,15 +66,12 @@ class FaidxBuilder {
 
  private:
   enum class At {
-    kLineStart,   // at the start of a line
-    kNameBlanks,  // in a header, before its name
-    kName,        // in the name
-    kHeaderRest,  // in the header after the name
-    kFirstLine,   // in the first residue line of a record
-    kRest,        // in the residue lines after it
+    kLineStart,  // at the start of a line
+    kHeader,     // in a header line
+    kFirstLine,  // in the first residue line of a record
+    kRest,       // in the residue lines after it
   };
   void endRecord();
-  const unsigned char* header(const unsigned char* p, const unsigned char* end);
 
   FILE* F_;
   bool failed_ = false;
@@ -62,8 +81,7 @@ class FaidxBuilder {
   // The record being read.
   bool inRecord_ = false;
   bool firstLine_ = true;  // no residue line yet
-  std::string name_;
-  bool nameCut_ = false;  // a NUL ended the name
+  HeaderLine header_;
   uint64_t offset_ = 0;
   uint64_t length_ = 0;
   uint64_t lineBases_ = 0;
