@@ -229,7 +229,7 @@ int main(int argc, char** argv) {
   // bytes that are gone. Removed now, they are also not replaced at the
   // end, which some file systems answer by writing the new file out at once.
   if (named) removeStaleIndex(outName, fileno(input));
-  if (plan.described()) index.outputOpened(outName);
+  if (named && plan.described()) index.outputOpened(outName);
 
   options.threads = plan.threads;
   std::unique_ptr<Sink> sink = makeOutputChain(output, plan, plan.described() ? &index : nullptr);
