@@ -251,8 +251,10 @@ inline RunResult runPiecewise(const std::vector<std::string>& argv,
   io.out = tmp.file("stdout");
   io.err = tmp.file("stderr");
   r.status = spawnAndWait(argv, io);
-  writer.join();
+  // A program that ended without reading all of its input leaves the
+  // writer to a failed write, once no read end is left.
   close(fds[0]);
+  writer.join();
   r.out = readFile(io.out);
   r.err = readFile(io.err);
   return r;
