@@ -43,7 +43,9 @@ struct Damaged {
   bool genuine = true;
   // Whether the damage follows whole units, so that all of their
   // conversion is written before the failure (but the closing line end,
-  // which only a clean end of input writes).
+  // which only a clean end of input writes). Such a row is also run with
+  // its output stalled, so that the blocks decoded ahead of the damage are
+  // all waiting to be converted when it is found.
   bool whole = false;
 };
 
@@ -186,21 +188,41 @@ void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
 using testutil::bigInput;
 using testutil::sample;
 
-// Runs the tool on `bytes` as a named file and on standard input.
-std::vector<RunResult> runBoth(const std::string& bytes, const std::vector<std::string>& options) {
+struct NamedRun {
+  std::string name;
+  RunResult result;
+};
+
+// Runs the tool on `bytes` as a named file, on standard input from a file
+// and through a pipe, each on the one-thread path and with the decoding on
+// a thread of its own.
+std::vector<NamedRun> runEveryWay(const std::string& bytes,
+                                  const std::vector<std::string>& options) {
   TempDir tmp;
   std::string path = tmp.file("in.compressed");
   EXPECT_TRUE(testutil::writeFile(path, bytes));
-  std::vector<std::string> named{kBin, path}, piped{kBin, "-"};
-  named.insert(named.end(), options.begin(), options.end());
-  piped.insert(piped.end(), options.begin(), options.end());
-  return {testutil::run(named), testutil::run(piped, bytes)};
+  std::vector<NamedRun> runs;
+  for (const char* threads : {"--threads=1", "--threads=2"}) {
+    std::vector<std::string> named{kBin, path}, piped{kBin, "-"};
+    named.insert(named.end(), options.begin(), options.end());
+    piped.insert(piped.end(), options.begin(), options.end());
+    named.push_back(threads);
+    piped.push_back(threads);
+    std::string how = std::string(", ") + threads;
+    runs.push_back({"named file" + how, testutil::run(named)});
+    runs.push_back({"standard input" + how, testutil::run(piped, bytes)});
+    runs.push_back({"pipe" + how, testutil::runPiecewise(piped, {bytes})});
+  }
+  return runs;
 }
 
+// What the plain text converts to on the one-thread path, read from a pipe:
+// nothing of it is read ahead, so it is the reference for every other path.
 RunResult runPlain(const std::string& plain, const std::vector<std::string>& options) {
   std::vector<std::string> args{kBin, "-"};
   args.insert(args.end(), options.begin(), options.end());
-  return testutil::run(args, plain);
+  args.push_back("--threads=1");
+  return testutil::runPiecewise(args, {plain});
 }
 
 class CompressedInput : public ::testing::TestWithParam<Format> {};
@@ -236,7 +258,9 @@ TEST_P(CompressedInput, ConvertsLikeThePlainInput) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RunResult want = runPlain(c.plain, c.options);
-    for (const RunResult& got : runBoth(c.compressed, c.options)) {
+    for (const NamedRun& run : runEveryWay(c.compressed, c.options)) {
+      SCOPED_TRACE(run.name);
+      const RunResult& got = run.result;
       EXPECT_EQ(got.status, want.status);
       EXPECT_EQ(got.err, want.err);
       EXPECT_TRUE(got.out == want.out) << got.out.size() << " bytes against " << want.out.size();
@@ -274,7 +298,14 @@ TEST_P(CompressedInput, DamagedStreamsAreReadFailures) {
   std::string full = runPlain(big, {}).out;
   for (const Damaged& c : cases) {
     SCOPED_TRACE(c.name);
-    for (const RunResult& got : runBoth(c.bytes, {})) {
+    std::vector<NamedRun> runs = runEveryWay(c.bytes, {});
+    if (c.whole) {
+      runs.push_back({"slow consumer, --threads=2",
+                      testutil::runSlowConsumer({kBin, "-", "--threads=2"}, c.bytes)});
+    }
+    for (const NamedRun& run : runs) {
+      SCOPED_TRACE(run.name);
+      const RunResult& got = run.result;
       EXPECT_EQ(got.status, 10);
       EXPECT_EQ(got.err, c.message);
       if (c.genuine) {
@@ -296,10 +327,11 @@ TEST_P(CompressedInput, MissingDecoderIsNamed) {
                  << " built in: its missing-library message is checked by the builds "
                     "without it (the fallback build of CI)";
   }
-  for (const RunResult& got : runBoth(f.magic + "rest of the data\n", {})) {
-    EXPECT_EQ(got.status, 10);
-    EXPECT_EQ(got.err, f.missing);
-    EXPECT_EQ(got.out, "");
+  for (const NamedRun& run : runEveryWay(f.magic + "rest of the data\n", {})) {
+    SCOPED_TRACE(run.name);
+    EXPECT_EQ(run.result.status, 10);
+    EXPECT_EQ(run.result.err, f.missing);
+    EXPECT_EQ(run.result.out, "");
   }
 }
 
@@ -321,10 +353,13 @@ TEST_P(CompressedInput, MagicSplitAcrossPipeReads) {
     pieces.push_back(data.substr(from));
     SCOPED_TRACE(std::to_string(pieces.size()) + " pieces, the first of " +
                  std::to_string(cuts[0]) + " bytes");
-    RunResult got = testutil::runPiecewise({kBin, "-"}, pieces);
-    EXPECT_EQ(got.status, want.status);
-    EXPECT_EQ(got.err, want.err);
-    EXPECT_TRUE(got.out == want.out) << got.out.size() << " bytes written";
+    for (const char* threads : {"--threads=1", "--threads=2"}) {
+      SCOPED_TRACE(threads);
+      RunResult got = testutil::runPiecewise({kBin, "-", threads}, pieces);
+      EXPECT_EQ(got.status, want.status);
+      EXPECT_EQ(got.err, want.err);
+      EXPECT_TRUE(got.out == want.out) << got.out.size() << " bytes written";
+    }
   }
 }
 

@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: MIT
 // Compressed input: gzip input, from a file or standard input, converts to
 // the same bytes as the plain input; damaged streams are read failures.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_util.h"
@@ -79,6 +85,51 @@ std::string bgzfOf(const std::string& data, size_t chunk = 0xff00) {
                    "\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0\x1b\0\x03\0\0\0\0\0\0\0\0\0", 28);
 }
 
+// The thread settings every run is made with: the one-thread path, and
+// decoding (or reading a pipe) on a thread of its own. A row that sets its
+// own threads is run with those alone.
+std::vector<std::vector<std::string>> threadPasses(const std::vector<std::string>& options) {
+  for (const std::string& o : options) {
+    if (o.rfind("--threads", 0) == 0) return {{}};
+  }
+  return {{"--threads=1"}, {"--threads=2"}};
+}
+
+// What the plain text converts to on the one-thread path, read from a pipe:
+// nothing of it is read ahead, so it is the reference for every other path.
+RunResult runOneThread(const std::string& plain, std::vector<std::string> options) {
+  std::vector<std::string> args{kBin, "-"};
+  args.insert(args.end(), options.begin(), options.end());
+  args.push_back("--threads=1");
+  return testutil::runPiecewise(args, {plain});
+}
+
+// The runs of `bytes` with `options`, in every thread setting: as a named
+// file, on standard input from a file, and through a pipe.
+struct NamedRun {
+  std::string name;
+  RunResult result;
+};
+std::vector<NamedRun> runEveryWay(const std::string& bytes,
+                                  const std::vector<std::string>& options) {
+  TempDir tmp;
+  std::string path = tmp.file("in.gz");
+  EXPECT_TRUE(testutil::writeFile(path, bytes));
+  std::vector<NamedRun> runs;
+  for (const std::vector<std::string>& threads : threadPasses(options)) {
+    std::vector<std::string> named{kBin, path}, piped{kBin, "-"};
+    for (const std::vector<std::string>* more : {&options, &threads}) {
+      named.insert(named.end(), more->begin(), more->end());
+      piped.insert(piped.end(), more->begin(), more->end());
+    }
+    std::string how = threads.empty() ? "" : ", " + threads[0];
+    runs.push_back({"named file" + how, testutil::run(named)});
+    runs.push_back({"standard input" + how, testutil::run(piped, bytes)});
+    runs.push_back({"pipe" + how, testutil::runPiecewise(piped, {bytes})});
+  }
+  return runs;
+}
+
 void expectSameRun(const RunResult& got, const RunResult& want) {
   EXPECT_EQ(got.status, want.status);
   EXPECT_EQ(got.err, want.err);
@@ -141,25 +192,10 @@ TEST(GzipInput, ConvertsLikeThePlainInput) {
   };
   for (const SameAsPlain& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir tmp;
-    std::string plainPath = tmp.file("in.ig"), gzPath = tmp.file("in.ig.gz");
-    ASSERT_TRUE(testutil::writeFile(plainPath, c.plain));
-    ASSERT_TRUE(testutil::writeFile(gzPath, c.compressed));
-    std::vector<std::string> plainArgs{kBin, plainPath}, fileArgs{kBin, gzPath},
-        stdinArgs{kBin, "-"};
-    for (const std::string& o : c.options) {
-      plainArgs.push_back(o);
-      fileArgs.push_back(o);
-      stdinArgs.push_back(o);
-    }
-    RunResult want = testutil::run(plainArgs);
-    {
-      SCOPED_TRACE("named file");
-      expectSameRun(testutil::run(fileArgs), want);
-    }
-    {
-      SCOPED_TRACE("standard input");
-      expectSameRun(testutil::run(stdinArgs, c.compressed), want);
+    RunResult want = runOneThread(c.plain, c.options);
+    for (const NamedRun& got : runEveryWay(c.compressed, c.options)) {
+      SCOPED_TRACE(got.name);
+      expectSameRun(got.result, want);
     }
   }
 }
@@ -178,9 +214,10 @@ TEST(GzipInput, WritesTheNamedOutputFile) {
 struct Damaged {
   const char* name;
   std::string bytes;
-  // Whether the damage comes after a whole member, so that all of its
-  // conversion is written before the failure.
-  bool wholeMember = false;
+  // When the damage comes after whole members: the plain text they hold,
+  // all of whose conversion (but the closing line end, which only a clean
+  // end of input writes) is written before the failure.
+  std::string wholePlain{};
 };
 
 // Damage anywhere in a compressed stream ends the run as a read failure,
@@ -213,26 +250,32 @@ TEST(GzipInput, DamagedStreamsAreReadFailures) {
       {"cut in the header", good.substr(0, 5)},
       {"magic only", std::string("\x1f\x8b", 2)},
       {"magic, then text", std::string("\x1f\x8b") + ";\nNAME\nACGT\n"},
-      {"trailing garbage", good + "garbage\n", true},
+      {"trailing garbage", good + "garbage\n", sample()},
+      // Decoded in many blocks, which may all be waiting to be converted
+      // when the damage is found: they are, before the failure.
+      {"trailing garbage after many blocks", gzipMember(bigInput()) + "garbage\n", bigInput()},
       {"trailing zeros", good + std::string(4, '\0')},
       {"half of a further magic", good + "\x1f"},
       {"further member cut short", good + good.substr(0, 12)},
   };
-  // All but the closing line end, which only a clean end of input writes.
-  std::string whole = testutil::run({kBin, "-"}, sample()).out;
-  whole.pop_back();
   for (const Damaged& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir tmp;
-    std::string path = tmp.file("in.gz");
-    ASSERT_TRUE(testutil::writeFile(path, c.bytes));
-    RunResult named = testutil::run({kBin, path});
-    RunResult piped = testutil::run({kBin, "-"}, c.bytes);
-    for (const RunResult& got : {named, piped}) {
-      EXPECT_EQ(got.status, 10);
-      EXPECT_EQ(got.err, kReadFailed);
-      if (c.wholeMember) {
-        EXPECT_EQ(got.out, whole);
+    std::vector<NamedRun> runs = runEveryWay(c.bytes, {});
+    std::string whole;
+    if (!c.wholePlain.empty()) {
+      whole = runOneThread(c.wholePlain, {}).out;
+      whole.pop_back();
+      // Decoded ahead of a stalled output, right up to the damage.
+      runs.push_back({"slow consumer, --threads=2",
+                      testutil::runSlowConsumer({kBin, "-", "--threads=2"}, c.bytes)});
+    }
+    for (const NamedRun& got : runs) {
+      SCOPED_TRACE(got.name);
+      EXPECT_EQ(got.result.status, 10);
+      EXPECT_EQ(got.result.err, kReadFailed);
+      if (!c.wholePlain.empty()) {
+        EXPECT_TRUE(got.result.out == whole)
+            << got.result.out.size() << " bytes written, not " << whole.size();
       }
     }
   }
@@ -276,7 +319,7 @@ TEST(GzipInput, DamagedBgzfIsAReadFailure) {
       {"trailing garbage", good + "garbage\n"},
       {"half of a further magic", good + "\x1f"},
   };
-  std::string full = testutil::run({kBin, "-"}, big).out;
+  std::string full = runOneThread(big, {}).out;
   for (const Damaged& c : cases) {
     SCOPED_TRACE(c.name);
     for (const char* threads : {"--threads=1", "--threads=2", "--threads=4"}) {
@@ -289,6 +332,88 @@ TEST(GzipInput, DamagedBgzfIsAReadFailure) {
       if (std::string(c.name) != "corrupt data") {
         EXPECT_EQ(full.compare(0, r.out.size(), r.out), 0) << "made-up output";
       }
+    }
+  }
+}
+
+// Runs `argv` with `input` on a pipe that the writer keeps open, as a
+// terminal or a producer with nothing more to say yet, until the program
+// has ended, and standard output to `stdoutPath`. Sets `waited` when the
+// writer gave up on it (after 20 s) and closed the pipe: the program was
+// still waiting for input it had no use for.
+RunResult runOnOpenPipe(const std::vector<std::string>& argv, const std::string& input,
+                        const std::string& stdoutPath, bool& waited) {
+  RunResult r;
+  TempDir tmp;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return r;
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  waited = false;
+  std::thread writer([&, fd = fds[1]] {
+    // The program may leave its input unread: the write then fails.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    for (size_t at = 0; at < input.size();) {
+      ssize_t n = write(fd, input.data() + at, input.size() - at);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+    std::unique_lock<std::mutex> lock(mutex);
+    waited = !ended.wait_for(lock, std::chrono::seconds(20), [&done] { return done; });
+    close(fd);
+  });
+  testutil::Stdio io;
+  io.inFd = fds[0];
+  io.out = stdoutPath.empty() ? tmp.file("stdout") : stdoutPath;
+  io.err = tmp.file("stderr");
+  r.status = testutil::spawnAndWait(argv, io);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+  }
+  ended.notify_one();
+  close(fds[0]);
+  writer.join();
+  if (stdoutPath.empty()) r.out = testutil::readFile(io.out);
+  r.err = testutil::readFile(io.err);
+  return r;
+}
+
+// A run that ends early (input in the wrong format, output that cannot be
+// written) ends at once, also while the thread that reads its input waits
+// on a pipe that says nothing more and stays open.
+TEST(GzipInput, EndsWithoutWaitingForInputItHasNoUseFor) {
+  // Decoded whole into the first block and a bit more, so that the thread
+  // waits for further members before the output fails.
+  std::string some = bigInput().substr(0, 200000);
+  struct Case {
+    const char* name;
+    std::string input;
+    std::string stdoutPath;
+    int status;
+    std::string err;
+  };
+  const Case cases[] = {
+      // Blank lines, read ahead block by block, until the first line of
+      // content, which is in the wrong format.
+      {"text in the wrong format", std::string(size_t{1} << 20, '\n') + "xx\n>a\nAC\n", "", 3,
+       "File is not in IG or FASTA format.\n"},
+      {"gzip input, output failing", gzipMember(some), "/dev/full", 20,
+       "Failed to write output.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* threads : {"--threads=1", "--threads=2"}) {
+      SCOPED_TRACE(threads);
+      bool waited = false;
+      RunResult r = runOnOpenPipe({kBin, "-", threads}, c.input, c.stdoutPath, waited);
+      EXPECT_EQ(r.status, c.status);
+      EXPECT_EQ(r.err, c.err);
+      EXPECT_FALSE(waited) << "the run waited for the end of its input";
     }
   }
 }
@@ -329,8 +454,11 @@ TEST(GzipInput, StartSplitAcrossPipeReads) {
   };
   for (const Pieces& c : cases) {
     SCOPED_TRACE(c.name);
-    RunResult want = testutil::run({kBin, "-"}, c.plain);
-    expectSameRun(testutil::runPiecewise({kBin, "-"}, c.pieces), want);
+    RunResult want = runOneThread(c.plain, {});
+    for (const char* threads : {"--threads=1", "--threads=2"}) {
+      SCOPED_TRACE(threads);
+      expectSameRun(testutil::runPiecewise({kBin, "-", threads}, c.pieces), want);
+    }
   }
 }
 

@@ -251,9 +251,63 @@ inline RunResult runPiecewise(const std::vector<std::string>& argv,
   io.out = tmp.file("stdout");
   io.err = tmp.file("stderr");
   r.status = spawnAndWait(argv, io);
-  writer.join();
+  // A program that ended without reading all of its input leaves the
+  // writer to a failed write, once no read end is left.
   close(fds[0]);
+  writer.join();
   r.out = readFile(io.out);
+  r.err = readFile(io.err);
+  return r;
+}
+
+// Runs `argv` with `input` written into a pipe on standard input and its
+// standard output read back slowly, a little at a time with pauses, as by
+// a slow consumer downstream: the program's output stalls, so that whatever
+// it reads ahead of its conversion piles up, right to the end of its input.
+inline RunResult runSlowConsumer(const std::vector<std::string>& argv, const std::string& input) {
+  RunResult r;
+  TempDir tmp;
+  int in[2], out[2];
+  // Close-on-exec: the program holds only the copies made for it.
+  if (pipe2(in, O_CLOEXEC) != 0) return r;
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    close(in[0]);
+    close(in[1]);
+    return r;
+  }
+  std::thread writer([&input, fd = in[1]] {
+    // A program that stops reading early makes a write fail, not the
+    // test program die.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    for (size_t at = 0; at < input.size();) {
+      ssize_t n = write(fd, input.data() + at, input.size() - at);
+      if (n <= 0) break;
+      at += static_cast<size_t>(n);
+    }
+    close(fd);
+  });
+  std::thread reader([&r, fd = out[0]] {
+    char buf[16 * 1024];
+    for (;;) {
+      usleep(2 * 1000);
+      ssize_t n = read(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      r.out.append(buf, static_cast<size_t>(n));
+    }
+  });
+  Stdio io;
+  io.inFd = in[0];
+  io.outFd = out[1];
+  io.err = tmp.file("stderr");
+  r.status = spawnAndWait(argv, io);
+  close(in[0]);
+  close(out[1]);  // the reader sees the end once the program's copy is gone
+  writer.join();
+  reader.join();
+  close(out[0]);
   r.err = readFile(io.err);
   return r;
 }

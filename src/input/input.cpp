@@ -2,6 +2,8 @@
 // Choosing the input's source from its first bytes.
 #include "input/input.h"
 
+#include <utility>
+
 #include "input/formats.h"
 
 namespace {
@@ -44,11 +46,26 @@ long Input::next(unsigned char*& data) {
   if (!atStart_) return read(data, kBlock);
   atStart_ = false;
   long n = start(data);
-  // A plain file goes on being read on a thread of its own where that pays.
-  if (n > 0 && !decoder_ && ReadAhead::pays(fileno(F_), kBlock)) {
-    ahead_ = std::make_unique<ReadAhead>(fileno(F_), kBlock, kHead);
-  }
+  // The first block, whole, is settled here; the rest may be read on.
+  if (n > 0) readAheadAfterStart();
   return n;
+}
+
+// When the run may have two threads, decoding goes on on a thread of its
+// own, and so does reading a pipe (or terminal), which may wait. A plain
+// file is read ahead where that pays. BGZF input is inflated on workers
+// already.
+void Input::readAheadAfterStart() {
+  if (compressed_) {
+    if (threads_ > 1 && !onWorkers_) {
+      ahead_ = std::make_unique<ReadAhead>(std::move(decoder_), kBlock, kHead);
+    }
+    return;
+  }
+  int fd = fileno(F_);
+  if (ReadAhead::pays(fd, kBlock) || (threads_ > 1 && readsMayWait(F_))) {
+    ahead_ = std::make_unique<ReadAhead>(std::make_unique<StreamSource>(F_), kBlock, kHead);
+  }
 }
 
 long Input::read(unsigned char* buf, size_t cap) {
@@ -56,7 +73,7 @@ long Input::read(unsigned char* buf, size_t cap) {
 }
 
 bool Input::restReadsClean() {
-  if (!decoder_) return true;
+  if (!compressed_) return true;
   unsigned char* block = nullptr;
   long n = 0;
   while ((n = next(block)) > 0) {
@@ -65,12 +82,13 @@ bool Input::restReadsClean() {
 }
 
 void Input::close() {
-  ahead_.reset();
+  if (ahead_) ahead_->stop();
   if (F_ != nullptr && F_ != stdin) std::fclose(F_);
   F_ = nullptr;
 }
 
 std::string Input::message() const {
+  if (ahead_) return ahead_->message();
   return decoder_ ? decoder_->message() : std::string(kReadFailedMessage);
 }
 
@@ -90,6 +108,7 @@ long Input::start(unsigned char* buf) {
   }
   if (n <= 0) return n;
   if (const InputFormat* format = findFormat(buf, static_cast<size_t>(n))) {
+    compressed_ = true;
     if (format->open == nullptr) {
       decoder_ = std::make_unique<MissingSource>(format->missing);
       return -1;
@@ -97,6 +116,7 @@ long Input::start(unsigned char* buf) {
     // gzip in BGZF members is inflated on the workers, when there are any.
     bool gzip = format == inputFormat("gzip");
     if (gzip && threads_ > 1 && looksLikeBgzf(buf, static_cast<size_t>(n))) {
+      onWorkers_ = true;
       decoder_ = openBgzf(F_, buf, static_cast<size_t>(n), threads_, format->open);
     } else {
       decoder_ = format->open(F_, buf, static_cast<size_t>(n), kBlock);

@@ -6,7 +6,9 @@
 // The first read looks at the first bytes; plain input then keeps being read
 // straight into the block the engine converts, so it never passes through a
 // decoder. A plain file is read ahead on a thread of its own where that
-// pays; a pipe or terminal is read as it comes.
+// pays. With two threads, compressed input (but BGZF, which has workers of
+// its own) is decoded on a thread of its own, and a pipe or terminal is read
+// on one; else they are read as they come.
 #ifndef QUENBREL_INPUT_INPUT_H
 #define QUENBREL_INPUT_INPUT_H
 
@@ -25,7 +27,9 @@ class Input {
   static constexpr size_t kBlock = size_t{128} * 1024;
   static constexpr size_t kHead = 1;
 
-  // BGZF input is inflated on `threads` workers when there are two or more.
+  // With `threads` two or more, BGZF input is inflated on that many
+  // workers, and other compressed input and pipes are read on a thread of
+  // their own.
   explicit Input(FILE* F, int threads = 1);
 
   // The next block: sets `data` to its first byte and returns its size, 0
@@ -43,8 +47,8 @@ class Input {
   // input is not read further.
   bool restReadsClean();
 
-  // Closes the stream unless it is stdin, which stays open; nothing is read
-  // after.
+  // Stops the reading thread, if any, and closes the stream unless it is
+  // stdin, which stays open; nothing is read after.
   void close();
 
   // The message to report once next() has returned -1: what went wrong
@@ -54,13 +58,17 @@ class Input {
  private:
   long start(unsigned char* buf);
   long read(unsigned char* buf, size_t cap);
+  void readAheadAfterStart();
 
   FILE* F_;
   int threads_;
   bool atStart_ = true;                   // nothing has been read yet
+  bool compressed_ = false;               // a decoder reads the stream
+  bool onWorkers_ = false;                // BGZF members inflated on workers
   std::unique_ptr<unsigned char[]> buf_;  // kHead + kBlock
-  std::unique_ptr<InputSource> decoder_;  // set when the input is compressed
-  std::unique_ptr<ReadAhead> ahead_;      // set when a plain file is read ahead
+  // The decoder of compressed input, until it is handed to the thread.
+  std::unique_ptr<InputSource> decoder_;
+  std::unique_ptr<ReadAhead> ahead_;  // set once a thread reads ahead
 };
 
 #endif  // QUENBREL_INPUT_INPUT_H

@@ -2,26 +2,48 @@
 // The read-ahead thread and its ring of blocks.
 #include "input/read_ahead.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <utility>
 
 #include "common/processors.h"
 
-ReadAhead::ReadAhead(int fd, size_t block, size_t head)
-    : fd_(fd),
+ReadAhead::ReadAhead(std::unique_ptr<InputSource> source, size_t block, size_t head)
+    : source_(std::move(source)),
       block_(block),
       head_(head),
-      memory_(new unsigned char[kSlots * (head + block)]),
-      thread_(&ReadAhead::fill, this) {}
+      memory_(new unsigned char[kSlots * (head + block)]) {
+  if (pipe2(wake_, O_CLOEXEC) == 0) {
+    source_->stopWaitsOn(wake_[0]);
+  } else {
+    wake_[0] = wake_[1] = -1;
+  }
+  thread_ = std::thread(&ReadAhead::fill, this);
+}
 
 ReadAhead::~ReadAhead() {
+  stop();
+  for (int fd : wake_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+void ReadAhead::stop() {
+  if (!thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
   freed_.notify_one();
+  if (wake_[1] >= 0) {
+    const char word = 0;
+    // The pipe is empty and ours: the byte fits. Nothing reads it back;
+    // the thread is stopped for good.
+    ssize_t written = ::write(wake_[1], &word, 1);
+    (void)written;
+  }
   thread_.join();
 }
 
@@ -33,9 +55,10 @@ bool ReadAhead::pays(int fd, size_t block) {
   return processorCount() > 1;
 }
 
-// The reader: one read per block into the next free slot, until the end of
-// the file, a read error, or the engine stops it. The block that ends the
-// file or reports the error is the last one filled.
+// The reader: one read of the source per block into the next free slot,
+// until the end of the source, a failure, or the engine stops it. The block
+// that ends the source or reports the failure is the last one filled, after
+// every block read before it.
 void ReadAhead::fill() {
   for (;;) {
     size_t slot;
@@ -50,13 +73,12 @@ void ReadAhead::fill() {
       slot = filledCount_ % kSlots;
     }
     unsigned char* data = memory_.get() + slot * (head_ + block_) + head_;
-    ssize_t n;
-    do {
-      n = ::read(fd_, data, block_);
-    } while (n < 0 && errno == EINTR);
+    long n = source_->read(data, block_);
+    std::string failure = n < 0 ? source_->message() : std::string();
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      sizes_[slot] = n < 0 ? -1 : static_cast<long>(n);
+      sizes_[slot] = n;
+      if (n < 0) message_ = std::move(failure);
       ++filledCount_;
     }
     filled_.notify_one();
@@ -79,4 +101,9 @@ long ReadAhead::next(unsigned char*& data) {
   ++takenCount_;
   holding_ = true;
   return n;
+}
+
+std::string ReadAhead::message() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return message_;
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Reading a plain file ahead of the engine: a thread fills a small ring of
-// blocks while the engine converts the one before, so that the copying
-// out of the page cache overlaps the converting.
+// Reading ahead of the engine: a thread reads a source (a plain file, a
+// pipe, a decoder of compressed input) into a small ring of blocks while
+// the engine converts the one before, so that copying out of the page
+// cache, or decompressing, overlaps the converting.
 #ifndef QUENBREL_INPUT_READ_AHEAD_H
 #define QUENBREL_INPUT_READ_AHEAD_H
 
@@ -9,26 +10,36 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+
+#include "input/source.h"
 
 class ReadAhead {
  public:
-  // Reads the descriptor `fd` from where it stands, in blocks of `block`
-  // bytes, each with `head` bytes of room before it.
-  ReadAhead(int fd, size_t block, size_t head);
-  // Stops the thread (it finishes the read it is in) and waits for it.
+  // Reads `source` from where it stands, in blocks of up to `block` bytes,
+  // each with `head` bytes of room before it.
+  ReadAhead(std::unique_ptr<InputSource> source, size_t block, size_t head);
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // The next block, in file order: sets `data` to its first byte and
-  // returns its size, 0 at the end of the file, -1 on a read error. The
-  // block, and the `head` bytes before it, stay the caller's until the
-  // next call.
+  // The next block, in the source's order: sets `data` to its first byte
+  // and returns its size, 0 at the end of the source, -1 on a read error or
+  // damaged data (and on every call after either). The block, and the
+  // `head` bytes before it, stay the caller's until the next call.
   long next(unsigned char*& data);
 
-  // Whether reading ahead pays for `fd`: a regular file with more than a
-  // few blocks left, and a second processor to read it on.
+  // The source's message once next() has returned -1.
+  std::string message() const;
+
+  // Stops the thread (it finishes the read it is in; a wait for a silent
+  // pipe or terminal ends at once) and waits for it. next() is not called
+  // after; message() still answers.
+  void stop();
+
+  // Whether reading a plain file ahead pays for `fd`: a regular file with
+  // more than a few blocks left, and a second processor to read it on.
   static bool pays(int fd, size_t block);
 
  private:
@@ -36,19 +47,23 @@ class ReadAhead {
 
   void fill();
 
-  const int fd_;
+  std::unique_ptr<InputSource> source_;
   const size_t block_;
   const size_t head_;
   std::unique_ptr<unsigned char[]> memory_;  // kSlots blocks with their heads
   long sizes_[kSlots] = {};                  // what each filled block holds
+  // A pipe whose write end stop() writes to, ending the reader's wait for
+  // input; -1 when the system gave none (the reader's wait then runs out).
+  int wake_[2] = {-1, -1};
 
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable filled_;  // the reader filled a block
   std::condition_variable freed_;   // the engine gave a block back
   size_t filledCount_ = 0;          // blocks filled since the start
   size_t takenCount_ = 0;           // blocks handed to the engine
   bool holding_ = false;            // the engine holds the last one taken
   bool stop_ = false;
+  std::string message_ = kReadFailedMessage;  // the source's, once a read failed
   std::thread thread_;
 };
 

@@ -14,14 +14,20 @@
 // Reads up to `cap` bytes of `F` into `buf`: straight from the descriptor
 // when the stream has one (a pipe then delivers what it holds without
 // waiting for a full block), else through the stream. Returns the number of
-// bytes read, 0 at end of input, -1 on a read error.
-long readRaw(FILE* F, unsigned char* buf, size_t cap);
+// bytes read, 0 at end of input, -1 on a read error. With a descriptor
+// `stop` (not -1), a wait for input ends, as a failure, once `stop` turns
+// readable.
+long readRaw(FILE* F, unsigned char* buf, size_t cap, int stop = -1);
+
+// Whether a read of `F` may wait for input that is not there yet: anything
+// but a regular file (a pipe, a terminal, a socket).
+bool readsMayWait(FILE* F);
 
 // The message of a failed read, unless the source knows better.
 constexpr char kReadFailedMessage[] = "Failed to read input.\n";
 
-// A decoder of one compressed format, reading its compressed bytes from a
-// stream.
+// A source of input bytes: the raw stream, or a decoder of one compressed
+// format reading its compressed bytes from the stream.
 class InputSource {
  public:
   virtual ~InputSource() = default;
@@ -33,6 +39,23 @@ class InputSource {
 
   // The message to report once read() has returned -1.
   virtual std::string message() const { return kReadFailedMessage; }
+
+  // From now on a wait for input ends, as a failure, once the descriptor
+  // `stop` turns readable: a source read on a thread of its own can then be
+  // stopped while its stream is silent (a pipe, a terminal).
+  virtual void stopWaitsOn(int stop) { (void)stop; }
+};
+
+// The raw stream, read as it comes.
+class StreamSource : public InputSource {
+ public:
+  explicit StreamSource(FILE* F) : F_(F) {}
+  long read(unsigned char* buf, size_t cap) override { return readRaw(F_, buf, cap, stop_); }
+  void stopWaitsOn(int stop) override { stop_ = readsMayWait(F_) ? stop : -1; }
+
+ private:
+  FILE* F_;
+  int stop_ = -1;
 };
 
 // The compressed bytes of a decoder: first those the format was recognised
@@ -48,10 +71,12 @@ class CompressedBytes {
   size_t headSize() const { return head_; }
   // Reads the next buffer of the stream over the old one: the number of
   // bytes read, 0 at its end, -1 on a read error.
-  long refill() { return readRaw(F_, buf_.get(), cap_); }
+  long refill() { return readRaw(F_, buf_.get(), cap_, stop_); }
+  void stopWaitsOn(int stop) { stop_ = readsMayWait(F_) ? stop : -1; }
 
  private:
   FILE* F_;
+  int stop_ = -1;
   size_t cap_;
   size_t head_;
   std::unique_ptr<unsigned char[]> buf_;
@@ -69,6 +94,7 @@ class Decoder : public InputSource {
 
   long read(unsigned char* buf, size_t cap) final;
   std::string message() const override { return message_; }
+  void stopWaitsOn(int stop) final { bytes_.stopWaitsOn(stop); }
 
  protected:
   // Where a step takes compressed bytes from and puts decoded ones; the
