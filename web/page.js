@@ -119,6 +119,7 @@ function next() {
   current.row.verdict.textContent = 'Converting…';
   stateLine.textContent = 'Converting ' + current.file.name + '…';
   const {job, file, outName, lineLen, flags} = current;
+  current.started = performance.now();
   worker.postMessage({job, file, outName, lineLen, flags});
 }
 
@@ -133,12 +134,18 @@ function answer(data) {
 
 function finish(job, data) {
   const {li, bar, verdict} = job.row;
+  const seconds = (performance.now() - job.started) / 1000;
+  li.dataset.seconds = String(seconds);
   bar.value = bar.max;
   li.dataset.state = 'done';
   li.dataset.status = String(data.status);
   const ok = data.status === 0 || data.status === 4;
   li.classList.toggle('failed', !ok);
   verdict.textContent = kVerdicts[data.status] || ('Failed (' + data.status + ')');
+  const speed = document.createElement('div');
+  speed.textContent = megabytes(job.file.size) + ' in ' + seconds.toFixed(1) + ' s (' +
+      (job.file.size / 1e6 / Math.max(seconds, 1e-3)).toFixed(0) + ' MB/s)';
+  li.append(speed);
   if (data.message) {
     const pre = document.createElement('pre');
     pre.className = 'message';
