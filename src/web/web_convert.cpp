@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: MIT
+// The page's entry: one call that converts a file of the worker's file
+// system into FASTA handed to the page as it is made, over the same engine
+// and output chain as the command line, with the command line's statuses
+// and messages.
+//
+// The input is a path: the worker mounts the user's file so that the
+// engine reads it block by block, as it reads a file on disk. The output
+// goes to the page through a stream of its own (quenbrelWebWrite), so it
+// never gathers in this module's memory; the index files are written
+// beside the output's name in the module's memory file system, from where
+// the worker takes them once the run has succeeded.
+#include <emscripten/emscripten.h>
+
+#include <cstdio>
+#include <string>
+
+#include "engine/convert.h"
+#include "output/index.h"
+#include "output/plan.h"
+#include "web/zlib_port.h"
+
+namespace {
+
+// The settings of a run, as bits of quenbrelWebConvert's `flags`.
+enum WebFlag {
+  kOneLine = 1,    // -ol
+  kUpperCase = 2,  // -uc
+  kDropN = 4,      // -unseq
+  kBgzf = 8,       // --compress=gzip
+  kIndex = 16,     // --index
+};
+
+// What the last run wrote where the command line writes to standard
+// error; the page reads it after the run.
+std::string lastMessage;
+
+ssize_t writeToPage(void*, const char* p, size_t n) {
+  return quenbrelWebWrite(reinterpret_cast<const unsigned char*>(p), static_cast<uint32_t>(n)) != 0
+             ? static_cast<ssize_t>(n)
+             : -1;
+}
+
+int closePageStream(void*) { return 0; }
+
+// The output stream: every byte written to it goes to the page.
+FILE* openPageStream() {
+  cookie_io_functions_t io{};
+  io.write = writeToPage;
+  io.close = closePageStream;
+  FILE* F = fopencookie(nullptr, "w", io);
+  // The engine hands over 128 KiB blocks: buffered again, they would only
+  // be copied.
+  if (F != nullptr) std::setvbuf(F, nullptr, _IONBF, 0);
+  return F;
+}
+
+// The command line's warning for names that several records have.
+std::string duplicateWarnings(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) {
+    text += "Duplicate sequence name " + name +
+            ": a .fai index lists only its first record, and GATK and Picard refuse a "
+            "dictionary that repeats it\n";
+  }
+  return text;
+}
+
+int run(const char* inPath, const char* outPath, int lineLen, int flags) {
+  ConvertOptions options;
+  options.lineLen = lineLen <= 4 ? 70 : lineLen;
+  options.oneLine = (flags & kOneLine) != 0;
+  options.upperCase = (flags & kUpperCase) != 0;
+  options.dropN = (flags & kDropN) != 0;
+
+  FILE* input = std::fopen(inPath, "rb");
+  if (input == nullptr) {
+    lastMessage = "Failed to asign input.\n";
+    return kConvertReadFailed;
+  }
+  OutputRequest request;
+  request.compress = (flags & kBgzf) != 0 ? "gzip" : "none";
+  request.index = (flags & kIndex) != 0;
+  request.threads = 1;
+  Planned planned = planOutput(request, outPath);
+  if (!planned.ok()) {
+    std::fclose(input);
+    lastMessage = planned.problem;
+    return kConvertReadFailed;
+  }
+  const OutputPlan& plan = planned.plan;
+  OutputIndex index;
+  IndexFiles files;
+  files.fai = plan.index;
+  files.gzi = plan.index && plan.format == OutputFormat::kBgzf;
+  if (plan.described() && !index.open(outPath, files, plan.threads)) {
+    std::fclose(input);
+    lastMessage = index.message();
+    return kConvertWriteFailed;
+  }
+  FILE* output = openPageStream();
+  if (output == nullptr) {
+    std::fclose(input);
+    lastMessage = "Failed to asign output.\n";
+    return kConvertWriteFailed;
+  }
+  if (plan.described()) index.outputOpened(outPath);
+  options.threads = plan.threads;
+  std::unique_ptr<Sink> sink = makeOutputChain(output, plan, plan.described() ? &index : nullptr);
+  ConvertResult result = convert(input, *sink, options);
+  std::string warnings;
+  if (result.status == kConvertOk && plan.described()) {
+    if (!index.commit()) {
+      result = {kConvertWriteFailed, index.message()};
+    } else {
+      warnings = duplicateWarnings(index.duplicates());
+    }
+  }
+  lastMessage = warnings + result.message;
+  return result.status;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Converts the file `inPath` into FASTA handed to quenbrelWebWrite, as
+// `quenbrel inPath outPath` does with the settings of `flags` (WebFlag) and
+// `lineLen` residues per line; with kIndex the index files are left
+// beside `outPath`. Returns the command line's exit status; the message is
+// then quenbrelWebMessage().
+EMSCRIPTEN_KEEPALIVE int quenbrelWebConvert(const char* inPath, const char* outPath, int lineLen,
+                                            int flags) {
+  lastMessage.clear();
+  return run(inPath, outPath, lineLen, flags);
+}
+
+// What the last conversion wrote where the command line writes to
+// standard error (empty when nothing); valid until the next conversion.
+EMSCRIPTEN_KEEPALIVE const char* quenbrelWebMessage() { return lastMessage.c_str(); }
+}

@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: MIT
+// The calls of zlib_port.h, for Emscripten's --js-library. The worker
+// defines, before this module is made:
+//   globalThis.quenbrelZlib   the JavaScript port of zlib's inflate and
+//                             deflate (its low-level calls and ZStream)
+//   globalThis.quenbrelOutput a function taking each block of output (a
+//                             view of this module's memory, valid only
+//                             during the call); false when it cannot
+// Streams work on this module's memory in place: their input and output
+// arrays are set to the current view of it on every call, since the memory
+// may grow between calls.
+mergeInto(LibraryManager.library, {
+  $quenbrelStreams: {next: 1, open: {}},
+
+  quenbrelInflateOpen__deps: ['$quenbrelStreams'],
+  quenbrelInflateOpen: function() {
+    var z = globalThis.quenbrelZlib;
+    var strm = new z.ZStream();
+    // 16 + 15: a gzip wrapper only, the full window.
+    if (z.inflate.inflateInit2(strm, 16 + 15) !== z.constants.Z_OK) return 0;
+    var handle = quenbrelStreams.next++;
+    quenbrelStreams.open[handle] = strm;
+    return handle;
+  },
+
+  quenbrelInflateStep__deps: ['$quenbrelStreams'],
+  quenbrelInflateStep: function(handle, inPtr, inLen, outPtr, outLen, usedPtr) {
+    var z = globalThis.quenbrelZlib, c = z.constants;
+    var strm = quenbrelStreams.open[handle];
+    strm.input = HEAPU8;
+    strm.next_in = inPtr;
+    strm.avail_in = inLen >>> 0;
+    strm.output = HEAPU8;
+    strm.next_out = outPtr;
+    strm.avail_out = outLen >>> 0;
+    var rc = z.inflate.inflate(strm, c.Z_NO_FLUSH);
+    HEAPU32[usedPtr >> 2] = strm.next_in - inPtr;
+    HEAPU32[(usedPtr >> 2) + 1] = strm.next_out - outPtr;
+    // The views are let go, so that no stale one is kept after growth.
+    strm.input = null;
+    strm.output = null;
+    if (rc === c.Z_STREAM_END) {
+      return z.inflate.inflateReset(strm) === c.Z_OK ? 1 : -1;
+    }
+    return (rc === c.Z_OK || rc === c.Z_BUF_ERROR) ? 0 : -1;
+  },
+
+  quenbrelInflateClose__deps: ['$quenbrelStreams'],
+  quenbrelInflateClose: function(handle) {
+    var strm = quenbrelStreams.open[handle];
+    if (strm) globalThis.quenbrelZlib.inflate.inflateEnd(strm);
+    delete quenbrelStreams.open[handle];
+  },
+
+  quenbrelDeflateOpen__deps: ['$quenbrelStreams'],
+  quenbrelDeflateOpen: function(level) {
+    var z = globalThis.quenbrelZlib, c = z.constants;
+    var strm = new z.ZStream();
+    // Raw deflate, as bgzf_zlib.cpp asks zlib for it.
+    if (z.deflate.deflateInit2(strm, level, c.Z_DEFLATED, -15, 8, c.Z_DEFAULT_STRATEGY) !==
+        c.Z_OK) {
+      return 0;
+    }
+    var handle = quenbrelStreams.next++;
+    quenbrelStreams.open[handle] = strm;
+    return handle;
+  },
+
+  quenbrelDeflateMember__deps: ['$quenbrelStreams'],
+  quenbrelDeflateMember: function(handle, inPtr, n, outPtr, cap) {
+    var z = globalThis.quenbrelZlib, c = z.constants;
+    var strm = quenbrelStreams.open[handle];
+    if (z.deflate.deflateReset(strm) !== c.Z_OK) return 0;
+    strm.input = HEAPU8;
+    strm.next_in = inPtr;
+    strm.avail_in = n >>> 0;
+    strm.output = HEAPU8;
+    strm.next_out = outPtr;
+    strm.avail_out = cap >>> 0;
+    var rc = z.deflate.deflate(strm, c.Z_FINISH);
+    var size = strm.next_out - outPtr;
+    strm.input = null;
+    strm.output = null;
+    return rc === c.Z_STREAM_END ? size : 0;
+  },
+
+  quenbrelDeflateClose__deps: ['$quenbrelStreams'],
+  quenbrelDeflateClose: function(handle) {
+    var strm = quenbrelStreams.open[handle];
+    if (strm) globalThis.quenbrelZlib.deflate.deflateEnd(strm);
+    delete quenbrelStreams.open[handle];
+  },
+
+  quenbrelWebWrite: function(ptr, n) {
+    return globalThis.quenbrelOutput(HEAPU8.subarray(ptr, ptr + (n >>> 0))) ? 1 : 0;
+  },
+});

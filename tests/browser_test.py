@@ -1,0 +1,403 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+"""The browser page against the command line: headless Chromium opens the
+built page from disk, converts a set of files with each group of settings,
+downloads every result, and each downloaded byte, status and message must be
+what the native tool writes for the same input and settings.
+
+    browser_test.py QUENBREL PAGE_DIR SOURCE_DIR [--big-mb N] [--deflater zlib|libdeflate]
+
+The page deflates the BGZF members that the sequence coder declines (text of
+long headers, protein) with zlib's algorithm; a tool built with libdeflate
+deflates them with that library's. Against such a tool (--deflater
+libdeflate) a BGZF output is compared on what it holds: the same plain
+bytes in every member, the end-of-file member, the .gzi at the page's own
+member starts; every other file byte for byte.
+
+Exits 77 (skipped) where Chromium, its driver or Selenium is missing.
+"""
+import argparse
+import gzip
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+SKIP = 77
+
+
+def skip(reason):
+    print("SKIP: " + reason)
+    sys.exit(SKIP)
+
+
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+except ImportError:
+    skip("Selenium for Python is not installed (Debian package python3-selenium)")
+
+CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
+DRIVER = shutil.which("chromedriver")
+
+# The page's build reads gzip only; the other formats it refuses with the
+# command line's message of a build without their library.
+BUILT_WITHOUT = {
+    "zstd": "Input is zstd-compressed, but quenbrel was built without zstd support (libzstd).\n",
+    "xz": "Input is xz-compressed, but quenbrel was built without xz support (liblzma).\n",
+    "bzip2": "Input is bzip2-compressed, but quenbrel was built without bzip2 support (libbz2).\n",
+}
+
+
+def gzip_member(data, level=6):
+    return gzip.compress(data, compresslevel=level, mtime=0)
+
+
+def residues(n, seed, letters="ACGT"):
+    rng = random.Random(seed)
+    return "".join(rng.choice(letters) for _ in range(n))
+
+
+def fasta(records, width=60):
+    out = []
+    for name, seq in records:
+        out.append(">" + name + "\n")
+        for i in range(0, len(seq), width):
+            out.append(seq[i:i + width] + "\n")
+    return "".join(out).encode()
+
+
+def small_inputs(source_dir, quenbrel, work):
+    """The inputs every group of settings converts: name -> bytes, and the
+    names the page must refuse as built without a library."""
+    dna = fasta([("chr%d description" % i, residues(5000 + 977 * i, i)) for i in range(1, 6)])
+    ig = b"".join(b";comment of %d\n;FRAGMENT 1 -> 40\nrec%d some words\n%s1\n" %
+                  (i, i, residues(300, 100 + i).encode()) for i in range(4))
+    inputs = {
+        "sample.ig": open(os.path.join(source_dir, "examples", "sample.ig"), "rb").read(),
+        # Rows of the command line's table.
+        "empty.txt": b"",
+        "blank-lines.txt": b"\n\n\n",
+        "residues-first.txt": b"ACGT\n>a\nAC\n",
+        "ig-ends-in-comment.ig": b";c1\nname\nACGT\n;only a comment\n",
+        "crlf.fa": b">a desc\r\nACGTN\r\nnnAC\r\n>b\r\nGG\r\n",
+        "mac.fa": b">a\rACGTNNN\racgt\r>b\rTT\r",
+        "bom.fa": b"\xef\xbb\xbf>a\nAC GT 12 *.\n",
+        "nul.fa": b">a\x00b\nAC\x00GT\n",
+        "header-only-last.fa": b">a\nACGT\n>b\n",
+        "duplicates.fa": b">x 1\nACGT\n>x 2\nGGCC\n>y\nTT\n",
+        "protein.fa": fasta([("prot%d" % i, residues(3000, 50 + i, "ACDEFGHIKLMNPQRSTVWY"))
+                             for i in range(30)]),
+        "long-headers.fa": fasta([("h%d " % i + "w" * 20000, residues(100, i)) for i in range(8)]),
+        "many-n.fa": fasta([("gap", "N" * 70000 + residues(20000, 7) + "n" * 5000)]),
+        "dna.fa": dna,
+        "records.ig": ig,
+        "not-sequence.bin": bytes(range(256)) * 4,
+        # Compressed: gzip, several members, BGZF, damaged.
+        "dna-gz.fa.gz": gzip_member(dna),
+        "members.ig.gz": gzip_member(ig[:500]) + gzip_member(ig[500:]) + gzip_member(b""),
+        "gzip-not-sequence.gz": gzip_member(b"hello, this is no sequence\n" * 100),
+        "cut-short.fa.gz": gzip_member(dna)[:-9],
+        "bad-crc.fa.gz": gzip_member(dna)[:-8] + b"\0\0\0\0" + gzip_member(dna)[-4:],
+        "trailing-zeros.fa.gz": gzip_member(dna) + b"\0" * 16,
+        "trailing-garbage.fa.gz": gzip_member(dna) + b"garbage",
+        "not-format-then-damage.gz": gzip_member(b"ACGT\n" * 2000)[:-5],
+        "corrupt-data.fa.gz": corrupt(gzip_member(dna, 1)),
+    }
+    # BGZF input, as the native tool writes it.
+    bgzf = os.path.join(work, "bgzf-source.fa.gz")
+    with open(bgzf + ".in", "wb") as f:
+        f.write(dna * 8)
+    subprocess.run([quenbrel, bgzf + ".in", bgzf], check=True)
+    inputs["bgzf.fa.gz"] = open(bgzf, "rb").read()
+    refused = {}
+    for name, magic, fmt in [("seq-zst.fa.zst", b"\x28\xb5\x2f\xfd", "zstd"),
+                             ("seq-xz.fa.xz", b"\xfd7zXZ\x00", "xz"),
+                             ("seq-bz2.fa.bz2", b"BZh9", "bzip2")]:
+        inputs[name] = magic + b"\x00" * 64
+        refused[name] = fmt
+    return inputs, refused
+
+
+def corrupt(member):
+    """A gzip member whose deflate data is damaged in the middle."""
+    data = bytearray(member)
+    mid = len(data) // 2
+    for i in range(mid, mid + 64):
+        data[i] ^= 0x5a
+    return bytes(data)
+
+
+def big_input(path, megabytes):
+    """A FASTA of about `megabytes` MB: 60-column records of random DNA."""
+    rng = random.Random(29)
+    block = "".join(rng.choice("ACGTacgtN") for _ in range(1 << 20))
+    lines = [block[i:i + 60] for i in range(0, len(block) - 60, 60)]
+    text = "\n".join(lines) + "\n"
+    with open(path, "w") as f:
+        written, rec = 0, 0
+        while written < megabytes * 1000000:
+            header = ">record%d length about 10 MB\n" % rec
+            f.write(header)
+            for _ in range(10):
+                f.write(text)
+            written += len(header) + 10 * len(text)
+            rec += 1
+
+
+class Page:
+    def __init__(self, page_dir, downloads):
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        for arg in ["--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                    "--disable-gpu", "--window-size=1000,1200"]:
+            options.add_argument(arg)
+        options.add_experimental_option("prefs", {
+            "download.default_directory": downloads,
+            "download.prompt_for_download": False,
+            "profile.default_content_setting_values.automatic_downloads": 1,
+        })
+        self.driver = webdriver.Chrome(service=Service(DRIVER), options=options)
+        self.driver.set_script_timeout(600)
+        self.url = "file://" + os.path.abspath(os.path.join(page_dir, "index.html"))
+
+    def close(self):
+        self.driver.quit()
+
+    def download_to(self, folder):
+        self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
+                                    {"behavior": "allow", "downloadPath": folder})
+
+    def convert(self, paths, settings, timeout=600):
+        d = self.driver
+        d.get(self.url)
+        d.find_element(By.ID, "line-len").clear()
+        d.find_element(By.ID, "line-len").send_keys(str(settings.get("n", 70)))
+        for box in ["one-line", "upper-case", "drop-n", "index"]:
+            el = d.find_element(By.ID, box)
+            if el.is_selected() != bool(settings.get(box, False)):
+                el.click()
+        d.find_element(By.ID, "bgzf" if settings.get("bgzf") else "plain").click()
+        d.find_element(By.ID, "files").send_keys("\n".join(paths))
+        d.find_element(By.ID, "convert").click()
+        end = time.time() + timeout
+        while d.execute_script("return document.body.dataset.run") != "done":
+            if time.time() > end:
+                raise RuntimeError("the page did not finish in %d s" % timeout)
+            time.sleep(0.2)
+        return d.execute_script("""
+            return Array.from(document.querySelectorAll('#results li')).map((li) => ({
+              status: Number(li.dataset.status),
+              message: (li.querySelector('pre.message') || {textContent: ''}).textContent,
+              downloads: Array.from(li.querySelectorAll('.downloads a')).map((a) => a.download),
+            }));""")
+
+    def download_all(self, folder, names):
+        """Clicks the links of `names` one at a time and waits for each
+        file. Chromium drops downloads that a page starts in quick
+        succession (after about ten), so the clicks are paced."""
+        for name in names:
+            time.sleep(0.3)
+            self.driver.execute_script(
+                "document.querySelector('.downloads a[download=\"' + arguments[0] +"
+                " '\"]').click();", name)
+            path = os.path.join(folder, name)
+            end = time.time() + 120
+            while not os.path.exists(path) or os.path.exists(path + ".crdownload") or any(
+                    p.endswith(".crdownload") for p in os.listdir(folder)):
+                if time.time() > end:
+                    raise RuntimeError("the download of %s did not arrive; there are %s" %
+                                       (name, sorted(os.listdir(folder))))
+                time.sleep(0.05)
+
+
+def native(quenbrel, path, out, settings):
+    args = [quenbrel, path, out]
+    if settings.get("n") is not None:
+        args += ["-n", str(settings["n"])]
+    for box, flag in [("one-line", "-ol"), ("upper-case", "-uc"), ("drop-n", "-unseq")]:
+        if settings.get(box):
+            args.append(flag)
+    if settings.get("index"):
+        args.append("--index")
+    r = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return r.returncode, r.stderr.decode("utf-8", "replace")
+
+
+def same_file(a, b):
+    if os.path.getsize(a) != os.path.getsize(b):
+        return False
+    return subprocess.run(["cmp", "-s", a, b]).returncode == 0
+
+
+def bgzf_members(path):
+    """The (offset, plain bytes) of each member of a BGZF file, checked as
+    gzip readers check them; None when it is no sound BGZF file."""
+    data = open(path, "rb").read()
+    members, at = [], 0
+    while at < len(data):
+        if data[at:at + 4] != b"\x1f\x8b\x08\x04" or data[at + 12:at + 14] != b"BC":
+            return None
+        size = int.from_bytes(data[at + 16:at + 18], "little") + 1
+        try:
+            plain = zlib.decompress(data[at + 18:at + size - 8], -15)
+        except zlib.error:
+            return None
+        crc = int.from_bytes(data[at + size - 8:at + size - 4], "little")
+        if zlib.crc32(plain) != crc or len(plain) != int.from_bytes(
+                data[at + size - 4:at + size], "little"):
+            return None
+        members.append((at, plain))
+        at += size
+    return members
+
+
+def gzi_entries(path):
+    data = open(path, "rb").read()
+    count = int.from_bytes(data[:8], "little")
+    return [(int.from_bytes(data[8 + 16 * i:16 + 16 * i], "little"),
+             int.from_bytes(data[16 + 16 * i:24 + 16 * i], "little")) for i in range(count)]
+
+
+def same_bgzf_content(page_file, tool_file):
+    """Page and tool wrote the same members' plain bytes, the end-of-file
+    member alike, and (for .gzi files) entries at the same plain offsets,
+    each at a member start of the page's own output."""
+    if page_file.endswith(".gzi"):
+        page, tool = gzi_entries(page_file), gzi_entries(tool_file)
+        members = bgzf_members(page_file[:-4])
+        starts = {at for at, _ in members} if members else set()
+        return ([p for _, p in page] == [p for _, p in tool] and
+                all(c in starts for c, _ in page))
+    page, tool = bgzf_members(page_file), bgzf_members(tool_file)
+    return (page is not None and tool is not None and
+            [p for _, p in page] == [p for _, p in tool])
+
+
+def output_name(input_name, bgzf):
+    stem = input_name
+    for suffix in [".gz", ".bgz", ".zst", ".xz", ".bz2"]:
+        if stem.endswith(suffix):
+            stem = stem[:-len(suffix)]
+            break
+    dot = stem.rfind(".")
+    if dot > 0:
+        stem = stem[:dot]
+    return stem + (".fa.gz" if bgzf else ".fa")
+
+
+def check_group(page, quenbrel, work, label, paths, refused, settings, deflater):
+    """Converts `paths` in the page and with the tool; returns failures."""
+    failures = []
+    group = os.path.join(work, label)
+    downloads = os.path.join(group, "downloads")
+    expected = os.path.join(group, "native")
+    os.makedirs(downloads)
+    os.makedirs(expected)
+    page.download_to(downloads)
+    rows = page.convert(paths, settings)
+    if len(rows) != len(paths):
+        return ["%s: %d rows for %d files" % (label, len(rows), len(paths))]
+    wanted = []
+    for path, row in zip(paths, rows):
+        name = os.path.basename(path)
+        out = output_name(name, settings.get("bgzf"))
+        if name in refused:
+            status, message = 10, BUILT_WITHOUT[refused[name]]
+        else:
+            status, message = native(quenbrel, path, os.path.join(expected, out), settings)
+        if row["status"] != status or row["message"] != message:
+            failures.append("%s %s: page status %d message %r, tool status %d message %r" %
+                            (label, name, row["status"], row["message"], status, message))
+        names = sorted(row["downloads"])
+        tool_names = sorted(f for f in os.listdir(expected) if f.startswith(out))
+        if name in refused:
+            tool_names = [out]  # the tool built without the library leaves an empty output
+            open(os.path.join(expected, out), "wb").close()
+        if names != tool_names:
+            failures.append("%s %s: page offers %s, tool wrote %s" % (label, name, names,
+                                                                      tool_names))
+        wanted += [n for n in names if n in tool_names]
+    page.download_all(downloads, wanted)
+    for n in wanted:
+        got, want = os.path.join(downloads, n), os.path.join(expected, n)
+        if same_file(got, want):
+            continue
+        if deflater == "libdeflate" and settings.get("bgzf") and n.endswith(
+                (".gz", ".gzi")) and same_bgzf_content(got, want):
+            continue
+        failures.append("%s: %s differs from the tool's" % (label, n))
+    print("%s: %d files, %d downloads compared, %d failures" %
+          (label, len(paths), len(wanted), len(failures)))
+    return failures
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("quenbrel")
+    ap.add_argument("page_dir")
+    ap.add_argument("source_dir")
+    ap.add_argument("--big-mb", type=int, default=200)
+    ap.add_argument("--deflater", choices=["zlib", "libdeflate"], default="zlib")
+    ap.add_argument("--groups", help="the groups of settings to run, by label, comma-separated")
+    a = ap.parse_args()
+    if CHROMIUM is None or DRIVER is None:
+        skip("Chromium or its driver is not installed (Debian packages chromium, chromium-driver)")
+    if not os.path.exists(os.path.join(a.page_dir, "worker-source.js")):
+        print("FAIL: the page is not built in " + a.page_dir)
+        return 1
+    work = tempfile.mkdtemp(prefix="quenbrel-browser-")
+    try:
+        inputs, refused = small_inputs(a.source_dir, a.quenbrel, work)
+        folder = os.path.join(work, "inputs")
+        os.makedirs(folder)
+        paths = []
+        # Distinct output names, so that no download is renamed.
+        stems = [output_name(n, False) for n in inputs]
+        assert len(set(stems)) == len(stems), "two inputs give one output name"
+        for name, data in inputs.items():
+            p = os.path.join(folder, name)
+            with open(p, "wb") as f:
+                f.write(data)
+            paths.append(p)
+        big = os.path.join(folder, "big.fasta")
+        big_gz = os.path.join(folder, "big-gz.fasta.gz")
+        if a.big_mb > 0:
+            big_input(big, a.big_mb)
+            with open(big, "rb") as src, open(big_gz, "wb") as dst:
+                dst.write(gzip_member(src.read(), 1))
+        bigs = [big, big_gz] if a.big_mb > 0 else []
+        page = Page(a.page_dir, work)
+        failures = []
+        try:
+            groups = [
+                ("plain-index", paths + bigs, {"index": True}),
+                ("options", paths, {"n": 33, "one-line": False, "upper-case": True,
+                                    "drop-n": True}),
+                ("one-line", paths, {"n": 4, "one-line": True}),
+                ("bgzf-index", paths + bigs[:1], {"bgzf": True, "index": True}),
+            ]
+            if a.groups:
+                groups = [g for g in groups if g[0] in a.groups.split(",")]
+            for label, group_paths, settings in groups:
+                failures += check_group(page, a.quenbrel, work, label, group_paths, refused,
+                                        settings, a.deflater)
+        finally:
+            page.close()
+        for f in failures:
+            print("FAIL: " + f)
+        print("%d passed, %d failed" % (len(groups) - len({f.split()[0].rstrip(':')
+                                                           for f in failures}),
+                                         len({f.split()[0].rstrip(':') for f in failures})))
+        return 1 if failures else 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
