@@ -34,20 +34,22 @@ constexpr char kNoZstd[] =
 // None of these can begin IG or FASTA text, so recognising them takes
 // nothing from plain input.
 const InputFormat kFormats[] = {
-    {"gzip", 2, {0x1f, 0x8b}, {0x1f, 0x8b}, kGzip, nullptr},
-    {"zstd", 4, {0x28, 0xb5, 0x2f, 0xfd}, {0x28, 0xb5, 0x2f, 0xfd}, kZstd, kNoZstd},
+    {"gzip", 2, {0x1f, 0x8b}, {0x1f, 0x8b}, false, kGzip, nullptr},
+    {"zstd", 4, {0x28, 0xb5, 0x2f, 0xfd}, {0x28, 0xb5, 0x2f, 0xfd}, false, kZstd, kNoZstd},
     // A zstd stream may open with a skippable frame.
-    {"zstd", 4, {0x50, 0x2a, 0x4d, 0x18}, {0x5f, 0x2a, 0x4d, 0x18}, kZstd, kNoZstd},
+    {"zstd", 4, {0x50, 0x2a, 0x4d, 0x18}, {0x5f, 0x2a, 0x4d, 0x18}, false, kZstd, kNoZstd},
     {"xz",
      6,
      {0xfd, '7', 'z', 'X', 'Z', 0},
      {0xfd, '7', 'z', 'X', 'Z', 0},
+     true,
      kXz,
      "Input is xz-compressed, but quenbrel was built without xz support (liblzma).\n"},
     {"bzip2",
      4,
      {'B', 'Z', 'h', '1'},
      {'B', 'Z', 'h', '9'},
+     true,
      kBzip2,
      "Input is bzip2-compressed, but quenbrel was built without bzip2 support (libbz2).\n"},
 };

@@ -17,6 +17,10 @@ struct InputFormat {
   size_t magicSize;
   unsigned char lo[kMagicMax];
   unsigned char hi[kMagicMax];
+  // Decodes at some tens of MB/s: read ahead on a thread, it is handed over
+  // in smaller blocks, whose handover costs nothing beside its decoding,
+  // since its state already takes most of the memory a run may use.
+  bool slow;
   DecoderOpener open;   // null when this build left the format out
   const char* missing;  // then the message
 };

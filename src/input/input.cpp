@@ -58,7 +58,7 @@ long Input::next(unsigned char*& data) {
 void Input::readAheadAfterStart() {
   if (compressed_) {
     if (threads_ > 1 && !onWorkers_) {
-      ahead_ = std::make_unique<ReadAhead>(std::move(decoder_), kBlock, kHead);
+      ahead_ = std::make_unique<ReadAhead>(std::move(decoder_), aheadBlock_, kHead);
     }
     return;
   }
@@ -109,6 +109,7 @@ long Input::start(unsigned char* buf) {
   if (n <= 0) return n;
   if (const InputFormat* format = findFormat(buf, static_cast<size_t>(n))) {
     compressed_ = true;
+    if (format->slow) aheadBlock_ = kBlock / 4;
     if (format->open == nullptr) {
       decoder_ = std::make_unique<MissingSource>(format->missing);
       return -1;

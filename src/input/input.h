@@ -65,6 +65,7 @@ class Input {
   bool atStart_ = true;                   // nothing has been read yet
   bool compressed_ = false;               // a decoder reads the stream
   bool onWorkers_ = false;                // BGZF members inflated on workers
+  size_t aheadBlock_ = kBlock;            // the blocks a thread reads ahead in
   std::unique_ptr<unsigned char[]> buf_;  // kHead + kBlock
   // The decoder of compressed input, until it is handed to the thread.
   std::unique_ptr<InputSource> decoder_;
