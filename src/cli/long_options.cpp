@@ -50,7 +50,8 @@ const LongOption kLongOptions[] = {
      "\t--level=N - compression level: gzip 0 (stored) to 12, default 1; zstd 1 to 19,\n"
      "\t\tdefault 3.\n"},
     {"--threads", OptionValue::kRequired, takeThreads,
-     "\t--threads=N - threads compressing the output and inflating BGZF input; default: the\n"
+     "\t--threads=N - threads compressing the output and inflating BGZF input; with 2 or more,\n"
+     "\t\tother input is also read or decoded on a thread of its own. Default: the\n"
      "\t\tprocessors this process may run on. 1 uses no extra thread.\n"},
     {"--index", OptionValue::kNone, takeIndex,
      "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"

@@ -33,7 +33,9 @@ struct ConvertOptions {
   // The packing kernel (from kernels::allKernels(), one the processor
   // runs); null: the widest this processor runs.
   const kernels::Kernel* kernel = nullptr;
-  // The threads that may inflate BGZF input (two or more).
+  // The threads the input may use: with two or more, BGZF input is
+  // inflated on that many workers, other compressed input is decoded, and a
+  // plain file or pipe read, on a thread of its own. 1 starts no thread.
   int threads = 1;
 };
 

@@ -62,8 +62,9 @@ void Input::readAheadAfterStart() {
     }
     return;
   }
-  int fd = fileno(F_);
-  if (ReadAhead::pays(fd, kBlock) || (threads_ > 1 && readsMayWait(F_))) {
+  // One thread asked for is one thread used.
+  if (threads_ < 2) return;
+  if (ReadAhead::pays(fileno(F_), kBlock) || readsMayWait(F_)) {
     ahead_ = std::make_unique<ReadAhead>(std::make_unique<StreamSource>(F_), kBlock, kHead);
   }
 }
