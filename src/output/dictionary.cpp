@@ -3,16 +3,14 @@
 #include "output/dictionary.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
-// Upper-cased residues are gathered up to this many bytes for one call of
-// the digest: a call per line would cost more than the digest of 60 bytes.
 constexpr size_t kPending = size_t{64} * 1024;
 
-// Copies `n` bytes from `p` to `out` with a to z made upper case; written
-// without branches so that the compiler makes it a vector loop.
+}  // namespace
+
+// Written without branches so that the compiler makes it a vector loop.
 void copyUpper(const unsigned char* p, size_t n, unsigned char* out) {
   for (size_t i = 0; i < n; ++i) {
     unsigned char c = p[i];
@@ -20,90 +18,81 @@ void copyUpper(const unsigned char* p, size_t n, unsigned char* out) {
   }
 }
 
-}  // namespace
-
-DictionaryLines::DictionaryLines(FILE* F, std::string url)
-    : F_(F), url_(std::move(url)), pending_(new unsigned char[kPending]) {
+DictionaryWriter::DictionaryWriter(FILE* F, std::string url) : F_(F), url_(std::move(url)) {
   if (std::fputs("@HD\tVN:1.0\tSO:unsorted\n", F_) < 0) failed_ = true;
 }
 
-void DictionaryLines::digestPending() {
-  if (!md5_.update(pending_.get(), pendingLen_)) failed_ = true;
-  pendingLen_ = 0;
+void DictionaryWriter::begin(const std::string& name) {
+  endRecord();
+  inRecord_ = true;
+  name_ = name;
+  length_ = 0;
+  if (!md5_.restart()) failed_ = true;
 }
 
-void DictionaryLines::endRecord() {
+void DictionaryWriter::residues(const unsigned char* p, size_t n) {
+  length_ += n;
+  if (!md5_.update(p, n)) failed_ = true;
+}
+
+void DictionaryWriter::endRecord() {
   if (!inRecord_) return;
   inRecord_ = false;
-  digestPending();
   std::string digest = md5_.hex();
   if (digest.empty()) failed_ = true;
-  const std::string& name = header_.name();
-  if (!names_.insert(name).second && duplicateSet_.insert(name).second) duplicates_.push_back(name);
-  if (std::fprintf(F_, "@SQ\tSN:%s\tLN:%llu\tM5:%s\tUR:file://%s\n", name.c_str(),
+  if (!names_.insert(name_).second && duplicateSet_.insert(name_).second)
+    duplicates_.push_back(name_);
+  if (std::fprintf(F_, "@SQ\tSN:%s\tLN:%llu\tM5:%s\tUR:file://%s\n", name_.c_str(),
                    static_cast<unsigned long long>(length_), digest.c_str(), url_.c_str()) < 0)
     failed_ = true;
 }
 
-// Residues up to the line end, upper-cased into the digest's pending bytes.
-const unsigned char* DictionaryLines::residues(const unsigned char* p, const unsigned char* end) {
-  const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
-  const unsigned char* q = lf ? static_cast<const unsigned char*>(lf) : end;
-  if (inRecord_) {
-    length_ += static_cast<uint64_t>(q - p);
-    while (p < q) {
-      size_t n = std::min(static_cast<size_t>(q - p), kPending - pendingLen_);
-      copyUpper(p, n, pending_.get() + pendingLen_);
-      pendingLen_ += n;
-      p += n;
-      if (pendingLen_ == kPending) digestPending();
-    }
-  }
-  if (lf == nullptr) return end;
-  at_ = At::kLineStart;
-  return q + 1;
-}
-
-void DictionaryLines::feed(const unsigned char* p, size_t n) {
-  const unsigned char* const end = p + n;
-  while (p < end) {
-    if (at_ == At::kLineStart) {
-      if (*p == '>') {
-        endRecord();
-        inRecord_ = true;
-        header_.start();
-        length_ = 0;
-        if (!md5_.restart()) failed_ = true;
-        at_ = At::kHeader;
-        ++p;
-        continue;
-      }
-      at_ = At::kResidues;
-    }
-    if (at_ == At::kResidues) {
-      p = residues(p, end);
-    } else {
-      p = header_.read(p, end);
-      if (header_.ended()) at_ = At::kLineStart;
-    }
-  }
-}
-
-bool DictionaryLines::end() {
+bool DictionaryWriter::end() {
   endRecord();
   return !failed_;
 }
 
-DictionaryBuilder::DictionaryBuilder(FILE* F, std::string url, bool ownThread)
-    : lines_(F, std::move(url)) {
-  if (!ownThread) return;
+DictionaryLines::DictionaryLines(FILE* F, std::string url)
+    : writer_(F, std::move(url)), pending_(new unsigned char[kPending]) {}
+
+void DictionaryLines::digestPending() {
+  writer_.residues(pending_.get(), pendingLen_);
+  pendingLen_ = 0;
+}
+
+void DictionaryLines::begin(const std::string& name) {
+  digestPending();
+  writer_.begin(name);
+}
+
+void DictionaryLines::residues(const unsigned char* p, size_t n) {
+  while (n > 0) {
+    size_t k = std::min(n, kPending - pendingLen_);
+    copyUpper(p, k, pending_.get() + pendingLen_);
+    pendingLen_ += k;
+    p += k;
+    n -= k;
+    if (pendingLen_ == kPending) digestPending();
+  }
+}
+
+bool DictionaryLines::end() {
+  parser_.end(*this);
+  digestPending();
+  return writer_.end();
+}
+
+DictionaryBuilder::DictionaryBuilder(FILE* F, std::string url, bool ownThread) {
+  if (!ownThread) {
+    inline_ = std::make_unique<DictionaryLines>(F, std::move(url));
+    return;
+  }
+  writer_ = std::make_unique<DictionaryWriter>(F, std::move(url));
   memory_.reset(new unsigned char[kSlots * kBlock]);
   thread_ = std::thread([this] { digest(); });
 }
 
-DictionaryBuilder::~DictionaryBuilder() { stop(); }
-
-void DictionaryBuilder::stop() {
+DictionaryBuilder::~DictionaryBuilder() {
   if (!thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -113,15 +102,27 @@ void DictionaryBuilder::stop() {
   thread_.join();
 }
 
+const std::vector<std::string>& DictionaryBuilder::duplicates() const {
+  return inline_ ? inline_->duplicates() : writer_->duplicates();
+}
+
 void DictionaryBuilder::feed(const unsigned char* p, size_t n) {
-  if (!thread_.joinable()) {
-    lines_.feed(p, n);
-    return;
+  if (inline_) {
+    inline_->feed(p, n);
+  } else {
+    parser_.feed(p, n, *this);
   }
+}
+
+void DictionaryBuilder::begin(const std::string& name) {
+  marks_[handedCount_ % kSlots].push_back({filling_, name});
+}
+
+void DictionaryBuilder::residues(const unsigned char* p, size_t n) {
   while (n > 0) {
     unsigned char* block = memory_.get() + (handedCount_ % kSlots) * kBlock;
     size_t k = std::min(n, kBlock - filling_);
-    std::memcpy(block + filling_, p, k);
+    copyUpper(p, k, block + filling_);
     filling_ += k;
     p += k;
     n -= k;
@@ -138,6 +139,7 @@ void DictionaryBuilder::hand() {
   filling_ = 0;
   handed_.notify_one();
   freed_.wait(lock, [this] { return handedCount_ - doneCount_ < kSlots; });
+  marks_[handedCount_ % kSlots].clear();
 }
 
 // The thread: reads the blocks in the order they were handed over.
@@ -148,16 +150,31 @@ void DictionaryBuilder::digest() {
     if (stop_ || doneCount_ == handedCount_) return;
     size_t slot = doneCount_ % kSlots;
     lock.unlock();
-    lines_.feed(memory_.get() + slot * kBlock, sizes_[slot]);
+    digestBlock(slot);
     lock.lock();
     ++doneCount_;
     freed_.notify_one();
   }
 }
 
+// The residues of a block, with the records that begin in it.
+void DictionaryBuilder::digestBlock(size_t slot) {
+  const unsigned char* block = memory_.get() + slot * kBlock;
+  size_t at = 0;
+  for (const Mark& mark : marks_[slot]) {
+    writer_->residues(block + at, mark.at - at);
+    writer_->begin(mark.name);
+    at = mark.at;
+  }
+  writer_->residues(block + at, sizes_[slot] - at);
+}
+
 bool DictionaryBuilder::end() {
+  if (inline_) return inline_->end();
   if (thread_.joinable()) {
-    if (filling_ > 0) hand();
+    parser_.end(*this);
+    // The last block goes over even when empty: it may hold marks.
+    hand();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ending_ = true;
@@ -165,5 +182,5 @@ bool DictionaryBuilder::end() {
     handed_.notify_one();
     thread_.join();
   }
-  return lines_.end();
+  return writer_->end();
 }

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,13 +33,17 @@
 #include "output/faidx.h"
 #include "output/md5.h"
 
-// Reads the output bytes: headers, residues, digests, and writes the lines.
-class DictionaryLines {
+// Writes the lines from what the output holds: records as they begin, and
+// their residues, upper-cased, in between.
+class DictionaryWriter {
  public:
   // Lines go to `F`; `url` follows "UR:" on each.
-  DictionaryLines(FILE* F, std::string url);
+  DictionaryWriter(FILE* F, std::string url);
 
-  void feed(const unsigned char* p, size_t n);
+  // A record named `name` begins; the one before, if any, ends.
+  void begin(const std::string& name);
+  // Residues of the record begun last, already in upper case.
+  void residues(const unsigned char* p, size_t n);
   // The last record's line; false when any line or digest failed.
   bool end();
 
@@ -47,33 +52,72 @@ class DictionaryLines {
   const std::vector<std::string>& duplicates() const { return duplicates_; }
 
  private:
-  enum class At { kLineStart, kHeader, kResidues };
-  const unsigned char* residues(const unsigned char* p, const unsigned char* end);
-  void digestPending();
   void endRecord();
 
   FILE* F_;
   std::string url_;
   bool failed_ = false;
-  At at_ = At::kLineStart;
   Md5 md5_;
-
   bool inRecord_ = false;
-  HeaderLine header_;
+  std::string name_;
   uint64_t length_ = 0;
-  // Upper-cased residues gathered for one call of the digest.
-  std::unique_ptr<unsigned char[]> pending_;
-  size_t pendingLen_ = 0;
-
   std::unordered_set<std::string> names_;
   std::unordered_set<std::string> duplicateSet_;
   std::vector<std::string> duplicates_;
 };
 
+// Splits the output bytes into records and their residues: `to` hears of
+// each record as its header line ends, by to.begin(name), and gets the
+// bytes of its residue lines without their line ends, by
+// to.residues(p, n), as they are (not yet upper-cased).
+class ResidueParser {
+ public:
+  template <typename Receiver>
+  void feed(const unsigned char* p, size_t n, Receiver& to);
+  // The end of the output: a header cut short still begins its record.
+  template <typename Receiver>
+  void end(Receiver& to) {
+    if (at_ == At::kHeader) to.begin(header_.name());
+    at_ = At::kLineStart;
+  }
+
+ private:
+  enum class At { kLineStart, kHeader, kResidues };
+  At at_ = At::kLineStart;
+  bool inRecord_ = false;  // residues before the first header are no record's
+  HeaderLine header_;
+};
+
+// Copies `n` bytes from `p` to `out` with a to z made upper case.
+void copyUpper(const unsigned char* p, size_t n, unsigned char* out);
+
+// The dictionary built on the caller's thread as the bytes come.
+class DictionaryLines {
+ public:
+  DictionaryLines(FILE* F, std::string url);
+  void feed(const unsigned char* p, size_t n) { parser_.feed(p, n, *this); }
+  bool end();
+  const std::vector<std::string>& duplicates() const { return writer_.duplicates(); }
+
+  // What the parser hands over.
+  void begin(const std::string& name);
+  void residues(const unsigned char* p, size_t n);
+
+ private:
+  void digestPending();
+
+  ResidueParser parser_;
+  DictionaryWriter writer_;
+  // Upper-cased residues gathered for one call of the digest: a call per
+  // line would cost more than the digest of its 60 bytes.
+  std::unique_ptr<unsigned char[]> pending_;
+  size_t pendingLen_ = 0;
+};
+
 class DictionaryBuilder {
  public:
-  // Lines to `F`, UR:`url`; on a thread of its own when `ownThread`, else
-  // on the caller's as the bytes come.
+  // Lines to `F`, UR:`url`; digested on a thread of its own when
+  // `ownThread`, else on the caller's as the bytes come.
   DictionaryBuilder(FILE* F, std::string url, bool ownThread);
   // Stops the thread, if any, without waiting for what it has not read.
   ~DictionaryBuilder();
@@ -84,19 +128,36 @@ class DictionaryBuilder {
   // Every byte fed read, the last line written: false when anything failed.
   bool end();
   // Valid after end().
-  const std::vector<std::string>& duplicates() const { return lines_.duplicates(); }
+  const std::vector<std::string>& duplicates() const;
+
+  // What the parser hands over, on the caller's thread: residues are
+  // upper-cased into the block being filled, records marked in it.
+  void begin(const std::string& name);
+  void residues(const unsigned char* p, size_t n);
 
  private:
   static constexpr size_t kSlots = 4;
   static constexpr size_t kBlock = size_t{256} * 1024;
 
+  // A record that begins where `at` residues of the block were filled.
+  struct Mark {
+    size_t at;
+    std::string name;
+  };
+
   void hand();
   void digest();
-  void stop();
+  void digestBlock(size_t slot);
 
-  DictionaryLines lines_;
+  // Only one of the two is set: the lines on the caller's thread, or the
+  // parser here and the writer on the thread.
+  std::unique_ptr<DictionaryLines> inline_;
+  ResidueParser parser_;
+  std::unique_ptr<DictionaryWriter> writer_;
+
   std::unique_ptr<unsigned char[]> memory_;  // kSlots blocks
   size_t sizes_[kSlots] = {};
+  std::vector<Mark> marks_[kSlots];
   size_t filling_ = 0;  // bytes in the block being filled
 
   std::mutex mutex_;
@@ -108,5 +169,37 @@ class DictionaryBuilder {
   bool stop_ = false;               // leave what is left
   std::thread thread_;
 };
+
+template <typename Receiver>
+void ResidueParser::feed(const unsigned char* p, size_t n, Receiver& to) {
+  const unsigned char* const end = p + n;
+  while (p < end) {
+    if (at_ == At::kLineStart) {
+      if (*p == '>') {
+        header_.start();
+        at_ = At::kHeader;
+        ++p;
+        continue;
+      }
+      at_ = At::kResidues;
+    }
+    if (at_ == At::kHeader) {
+      p = header_.read(p, end);
+      if (!header_.ended()) continue;
+      to.begin(header_.name());
+      inRecord_ = true;
+      at_ = At::kLineStart;
+      continue;
+    }
+    const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
+    const unsigned char* q = lf ? static_cast<const unsigned char*>(lf) : end;
+    if (inRecord_ && q > p) to.residues(p, static_cast<size_t>(q - p));
+    p = q;
+    if (lf != nullptr) {
+      ++p;
+      at_ = At::kLineStart;
+    }
+  }
+}
 
 #endif  // QUENBREL_OUTPUT_DICTIONARY_H
