@@ -1,0 +1,27 @@
+# SPDX-License-Identifier: MIT
+# The engine's sources that every build of it compiles, the command line's
+# and the browser page's alike, relative to the project's root: the record
+# state machine, the portable packing kernel and its registry, the input
+# layer's front end and the output layer. Each build adds what it links
+# against (decoders, BGZF backends, the digest, the BGZF input workers).
+set(quenbrel_engine_sources
+  src/engine/converter.cpp
+  src/engine/fragment.cpp
+  src/kernels/registry.cpp
+  src/kernels/portable.cpp
+  src/input/input.cpp
+  src/input/formats.cpp
+  src/input/read_ahead.cpp
+  src/input/raw.cpp
+  src/common/pool.cpp
+  src/common/processors.cpp
+  src/output/output.cpp
+  src/output/sink.cpp
+  src/output/plan.cpp
+  src/output/compressed.cpp
+  src/output/bgzf.cpp
+  src/output/huffman.cpp
+  src/output/faidx.cpp
+  src/output/index.cpp
+  src/output/dictionary.cpp
+  src/output/temp_files.cpp)
