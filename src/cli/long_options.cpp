@@ -29,17 +29,18 @@ bool takeThreads(const char* value, OutputRequest& request) {
   return true;
 }
 
-bool takeIndex(const char* value, OutputRequest& request) {
+// An option without a value that turns `flag` on.
+bool takeSwitch(const char* value, bool& flag) {
   if (value != nullptr) return false;
-  request.index = true;
+  flag = true;
   return true;
 }
 
-bool takeDict(const char* value, OutputRequest& request) {
-  if (value != nullptr) return false;
-  request.dict = true;
-  return true;
+bool takeIndex(const char* value, OutputRequest& request) {
+  return takeSwitch(value, request.index);
 }
+
+bool takeDict(const char* value, OutputRequest& request) { return takeSwitch(value, request.dict); }
 
 const LongOption kLongOptions[] = {
     {"--compress", OptionValue::kRequired, takeCompress,
