@@ -188,32 +188,11 @@ void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
 using testutil::bigInput;
 using testutil::sample;
 
-struct NamedRun {
-  std::string name;
-  RunResult result;
-};
+using testutil::NamedRun;
 
-// Runs the tool on `bytes` as a named file, on standard input from a file
-// and through a pipe, each on the one-thread path and with the decoding on
-// a thread of its own.
 std::vector<NamedRun> runEveryWay(const std::string& bytes,
                                   const std::vector<std::string>& options) {
-  TempDir tmp;
-  std::string path = tmp.file("in.compressed");
-  EXPECT_TRUE(testutil::writeFile(path, bytes));
-  std::vector<NamedRun> runs;
-  for (const char* threads : {"--threads=1", "--threads=2"}) {
-    std::vector<std::string> named{kBin, path}, piped{kBin, "-"};
-    named.insert(named.end(), options.begin(), options.end());
-    piped.insert(piped.end(), options.begin(), options.end());
-    named.push_back(threads);
-    piped.push_back(threads);
-    std::string how = std::string(", ") + threads;
-    runs.push_back({"named file" + how, testutil::run(named)});
-    runs.push_back({"standard input" + how, testutil::run(piped, bytes)});
-    runs.push_back({"pipe" + how, testutil::runPiecewise(piped, {bytes})});
-  }
-  return runs;
+  return testutil::runEveryWay(kBin, bytes, options);
 }
 
 // What the plain text converts to on the one-thread path, read from a pipe:

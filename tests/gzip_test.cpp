@@ -85,16 +85,6 @@ std::string bgzfOf(const std::string& data, size_t chunk = 0xff00) {
                    "\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0\x1b\0\x03\0\0\0\0\0\0\0\0\0", 28);
 }
 
-// The thread settings every run is made with: the one-thread path, and
-// decoding (or reading a pipe) on a thread of its own. A row that sets its
-// own threads is run with those alone.
-std::vector<std::vector<std::string>> threadPasses(const std::vector<std::string>& options) {
-  for (const std::string& o : options) {
-    if (o.rfind("--threads", 0) == 0) return {{}};
-  }
-  return {{"--threads=1"}, {"--threads=2"}};
-}
-
 // What the plain text converts to on the one-thread path, read from a pipe:
 // nothing of it is read ahead, so it is the reference for every other path.
 RunResult runOneThread(const std::string& plain, std::vector<std::string> options) {
@@ -104,30 +94,11 @@ RunResult runOneThread(const std::string& plain, std::vector<std::string> option
   return testutil::runPiecewise(args, {plain});
 }
 
-// The runs of `bytes` with `options`, in every thread setting: as a named
-// file, on standard input from a file, and through a pipe.
-struct NamedRun {
-  std::string name;
-  RunResult result;
-};
+using testutil::NamedRun;
+
 std::vector<NamedRun> runEveryWay(const std::string& bytes,
                                   const std::vector<std::string>& options) {
-  TempDir tmp;
-  std::string path = tmp.file("in.gz");
-  EXPECT_TRUE(testutil::writeFile(path, bytes));
-  std::vector<NamedRun> runs;
-  for (const std::vector<std::string>& threads : threadPasses(options)) {
-    std::vector<std::string> named{kBin, path}, piped{kBin, "-"};
-    for (const std::vector<std::string>* more : {&options, &threads}) {
-      named.insert(named.end(), more->begin(), more->end());
-      piped.insert(piped.end(), more->begin(), more->end());
-    }
-    std::string how = threads.empty() ? "" : ", " + threads[0];
-    runs.push_back({"named file" + how, testutil::run(named)});
-    runs.push_back({"standard input" + how, testutil::run(piped, bytes)});
-    runs.push_back({"pipe" + how, testutil::runPiecewise(piped, {bytes})});
-  }
-  return runs;
+  return testutil::runEveryWay(kBin, bytes, options);
 }
 
 void expectSameRun(const RunResult& got, const RunResult& want) {
@@ -353,15 +324,7 @@ RunResult runOnOpenPipe(const std::vector<std::string>& argv, const std::string&
   waited = false;
   std::thread writer([&, fd = fds[1]] {
     // The program may leave its input unread: the write then fails.
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-    for (size_t at = 0; at < input.size();) {
-      ssize_t n = write(fd, input.data() + at, input.size() - at);
-      if (n <= 0) break;
-      at += static_cast<size_t>(n);
-    }
+    testutil::writeAll(fd, input);
     std::unique_lock<std::mutex> lock(mutex);
     waited = !ended.wait_for(lock, std::chrono::seconds(20), [&done] { return done; });
     close(fd);

@@ -207,6 +207,21 @@ inline int spawnAndWait(const std::vector<std::string>& argv, const Stdio& io) {
 // `stdoutPath` is given, standard output goes to that file instead (for
 // example /dev/full) and `out` stays empty: a device such as /dev/full
 // cannot be read back.
+// Writes `input` to `fd` from a writer thread, with SIGPIPE blocked for the
+// thread: a program that stops reading early makes a write fail, not the
+// test program die. Stops at the first failed write.
+inline void writeAll(int fd, const std::string& input) {
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+  for (size_t at = 0; at < input.size();) {
+    ssize_t n = write(fd, input.data() + at, input.size() - at);
+    if (n <= 0) break;
+    at += static_cast<size_t>(n);
+  }
+}
+
 inline RunResult run(const std::vector<std::string>& argv, const std::string& input = "",
                      const std::string& stdinPath = "", const std::string& stdoutPath = "") {
   RunResult r;
@@ -278,15 +293,7 @@ inline RunResult runSlowConsumer(const std::vector<std::string>& argv, const std
   std::thread writer([&input, fd = in[1]] {
     // A program that stops reading early makes a write fail, not the
     // test program die.
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-    for (size_t at = 0; at < input.size();) {
-      ssize_t n = write(fd, input.data() + at, input.size() - at);
-      if (n <= 0) break;
-      at += static_cast<size_t>(n);
-    }
+    writeAll(fd, input);
     close(fd);
   });
   std::thread reader([&r, fd = out[0]] {
@@ -314,6 +321,45 @@ inline RunResult runSlowConsumer(const std::vector<std::string>& argv, const std
 
 // IG and FASTA records of pseudo-random residues, large enough that both
 // the compressed and the plain bytes span several read blocks.
+// The thread settings every run of an input test is made with: the
+// one-thread path, and decoding (or reading a pipe) on a thread of its own.
+// Options that set their own threads are run with those alone.
+inline std::vector<std::vector<std::string>> threadPasses(const std::vector<std::string>& options) {
+  for (const std::string& o : options) {
+    if (o.rfind("--threads", 0) == 0) return {{}};
+  }
+  return {{"--threads=1"}, {"--threads=2"}};
+}
+
+// A run and how it was made.
+struct NamedRun {
+  std::string name;
+  RunResult result;
+};
+
+// The runs of the program `bin` on `bytes` with `options`, in every thread
+// setting: as a named file, on standard input from a file, and through a
+// pipe.
+inline std::vector<NamedRun> runEveryWay(const std::string& bin, const std::string& bytes,
+                                         const std::vector<std::string>& options) {
+  TempDir tmp;
+  std::string path = tmp.file("in.data");
+  EXPECT_TRUE(writeFile(path, bytes));
+  std::vector<NamedRun> runs;
+  for (const std::vector<std::string>& threads : threadPasses(options)) {
+    std::vector<std::string> named{bin, path}, piped{bin, "-"};
+    for (const std::vector<std::string>* more : {&options, &threads}) {
+      named.insert(named.end(), more->begin(), more->end());
+      piped.insert(piped.end(), more->begin(), more->end());
+    }
+    std::string how = threads.empty() ? "" : ", " + threads[0];
+    runs.push_back({"named file" + how, run(named)});
+    runs.push_back({"standard input" + how, run(piped, bytes)});
+    runs.push_back({"pipe" + how, runPiecewise(piped, {bytes})});
+  }
+  return runs;
+}
+
 inline std::string bigInput() {
   std::string s;
   unsigned state = 12345;
