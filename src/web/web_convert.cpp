@@ -4,10 +4,12 @@
 // and output chain as the command line, with the command line's statuses
 // and messages.
 //
-// The input is a path: the worker mounts the user's file so that the
-// engine reads it block by block, as it reads a file on disk. The output
-// goes to the page through a stream of its own (quenbrelWebWrite), so it
-// never gathers in this module's memory; the index files are written
+// The input comes from the page through a stream of its own
+// (quenbrelWebRead), which waits while the browser reads the user's file
+// into a buffer it reuses: the engine reads it block by block, as it reads
+// a file on disk. The output goes to the page through a stream of its own
+// (quenbrelWebWrite), so it never gathers in this module's memory; the
+// index files are written
 // beside the output's name in the module's memory file system, from where
 // the worker takes them once the run has succeeded.
 #include <emscripten/emscripten.h>
@@ -41,7 +43,23 @@ ssize_t writeToPage(void*, const char* p, size_t n) {
              : -1;
 }
 
+ssize_t readFromPage(void*, char* p, size_t n) {
+  uint32_t cap = n > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<uint32_t>(n);
+  return quenbrelWebRead(reinterpret_cast<unsigned char*>(p), cap);
+}
+
 int closePageStream(void*) { return 0; }
+
+// The input stream: the page's file, read as the engine asks. Unbuffered:
+// the page copies straight into the engine's block.
+FILE* openPageInput() {
+  cookie_io_functions_t io{};
+  io.read = readFromPage;
+  io.close = closePageStream;
+  FILE* F = fopencookie(nullptr, "r", io);
+  if (F != nullptr) std::setvbuf(F, nullptr, _IONBF, 0);
+  return F;
+}
 
 // The output stream: every byte written to it goes to the page.
 FILE* openPageStream() {
@@ -66,14 +84,14 @@ std::string duplicateWarnings(const std::vector<std::string>& names) {
   return text;
 }
 
-int run(const char* inPath, const char* outPath, int lineLen, int flags) {
+int run(const char* outPath, int lineLen, int flags) {
   ConvertOptions options;
   options.lineLen = lineLen <= 4 ? 70 : lineLen;
   options.oneLine = (flags & kOneLine) != 0;
   options.upperCase = (flags & kUpperCase) != 0;
   options.dropN = (flags & kDropN) != 0;
 
-  FILE* input = std::fopen(inPath, "rb");
+  FILE* input = openPageInput();
   if (input == nullptr) {
     lastMessage = "Failed to asign input.\n";
     return kConvertReadFailed;
@@ -124,15 +142,14 @@ int run(const char* inPath, const char* outPath, int lineLen, int flags) {
 
 extern "C" {
 
-// Converts the file `inPath` into FASTA handed to quenbrelWebWrite, as
-// `quenbrel inPath outPath` does with the settings of `flags` (WebFlag) and
-// `lineLen` residues per line; with kIndex the index files are left
-// beside `outPath`. Returns the command line's exit status; the message is
+// Converts the page's input (quenbrelWebRead) into FASTA handed to
+// quenbrelWebWrite, as `quenbrel IN outPath` does with the settings of
+// `flags` (WebFlag) and `lineLen` residues per line; with kIndex the index
+// files are left beside `outPath`. Returns the command line's exit status; the message is
 // then quenbrelWebMessage().
-EMSCRIPTEN_KEEPALIVE int quenbrelWebConvert(const char* inPath, const char* outPath, int lineLen,
-                                            int flags) {
+EMSCRIPTEN_KEEPALIVE int quenbrelWebConvert(const char* outPath, int lineLen, int flags) {
   lastMessage.clear();
-  return run(inPath, outPath, lineLen, flags);
+  return run(outPath, lineLen, flags);
 }
 
 // What the last conversion wrote where the command line writes to

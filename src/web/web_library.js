@@ -6,6 +6,9 @@
 //   globalThis.quenbrelOutput a function taking each block of output (a
 //                             view of this module's memory, valid only
 //                             during the call); false when it cannot
+//   globalThis.quenbrelInput  an async function giving the next bytes of
+//                             the input, at most the count it is passed:
+//                             an empty view at the end, null on failure
 // Streams work on this module's memory in place: their input and output
 // arrays are set to the current view of it on every call, since the memory
 // may grow between calls.
@@ -89,6 +92,26 @@ mergeInto(LibraryManager.library, {
     var strm = quenbrelStreams.open[handle];
     if (strm) globalThis.quenbrelZlib.deflate.deflateEnd(strm);
     delete quenbrelStreams.open[handle];
+  },
+
+  // Asynchronous: the run is unwound while the worker awaits the next
+  // bytes of the file (Emscripten's Asyncify), then rewound to go on.
+  quenbrelWebRead__deps: ['$Asyncify'],
+  quenbrelWebRead__sig: 'iii',
+  quenbrelWebRead: function(ptr, cap) {
+    return Asyncify.handleAsync(async function() {
+      // A failure here would leave the run waiting for good: it is the
+      // read's failure instead.
+      try {
+        var view = await globalThis.quenbrelInput(cap >>> 0);
+        if (view === null) return -1;
+        // HEAPU8 is taken after the wait: it is the memory's current view.
+        HEAPU8.set(view, ptr);
+        return view.length;
+      } catch (e) {
+        return -1;
+      }
+    });
   },
 
   quenbrelWebWrite: function(ptr, n) {

@@ -39,6 +39,12 @@ void quenbrelDeflateClose(int handle);
 // Hands `n` bytes of output at `p` to the page; 0 when they cannot be
 // taken.
 int quenbrelWebWrite(const unsigned char* p, uint32_t n);
+
+// Reads up to `cap` bytes of the page's input into `p`: their number, 0 at
+// the end of the input, -1 when the browser failed to read it. The run
+// waits here while the browser reads (the call returns to the worker's
+// event loop meanwhile).
+int quenbrelWebRead(unsigned char* p, uint32_t cap);
 }
 
 #endif  // QUENBREL_WEB_ZLIB_PORT_H
