@@ -17,13 +17,17 @@ member starts; every other file byte for byte.
 Exits 77 (skipped) where Chromium, its driver or Selenium is missing.
 """
 import argparse
+import base64
+import functools
 import gzip
+import http.server
 import os
 import random
 import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import zlib
 
@@ -150,6 +154,11 @@ def big_input(path, megabytes):
             rec += 1
 
 
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
 class Page:
     def __init__(self, page_dir, downloads):
         options = webdriver.ChromeOptions()
@@ -165,17 +174,66 @@ class Page:
         self.driver = webdriver.Chrome(service=Service(DRIVER), options=options)
         self.driver.set_script_timeout(600)
         self.url = "file://" + os.path.abspath(os.path.join(page_dir, "index.html"))
+        # The folder a page may write into stands in for the one a user would
+        # pick: the origin's private folder, which a page opened from disk
+        # does not have. So the page is also served from this machine.
+        handler = functools.partial(QuietHandler, directory=page_dir)
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.served = "http://127.0.0.1:%d/index.html" % self.server.server_address[1]
 
     def close(self):
         self.driver.quit()
+        self.server.shutdown()
+
+    def pick_private_folder(self, stale):
+        """Empties the origin's private folder, puts the files `stale` (name
+        -> bytes) in it, and makes the folder picker answer with it."""
+        self.driver.execute_async_script("""
+            const [stale, done] = arguments;
+            (async () => {
+              const root = await navigator.storage.getDirectory();
+              for await (const name of root.keys()) await root.removeEntry(name);
+              for (const [name, text] of Object.entries(stale)) {
+                const w = await (await root.getFileHandle(name, {create: true})).createWritable();
+                await w.write(text);
+                await w.close();
+              }
+              window.showDirectoryPicker = async () => root;
+              done();
+            })();""", {k: v.decode() for k, v in stale.items()})
+
+    def folder_files(self, folder):
+        """Copies every file of the private folder into `folder`."""
+        files = self.driver.execute_async_script("""
+            const done = arguments[0];
+            (async () => {
+              const root = await navigator.storage.getDirectory();
+              const out = {};
+              for await (const [name, handle] of root.entries()) {
+                const bytes = new Uint8Array(await (await handle.getFile()).arrayBuffer());
+                let text = '';
+                for (let i = 0; i < bytes.length; i += 8192) {
+                  text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
+                }
+                out[name] = btoa(text);
+              }
+              done(out);
+            })();""")
+        for name, data in files.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(base64.b64decode(data))
 
     def download_to(self, folder):
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
                                     {"behavior": "allow", "downloadPath": folder})
 
-    def convert(self, paths, settings, timeout=600):
+    def convert(self, paths, settings, stale=None, timeout=600):
         d = self.driver
-        d.get(self.url)
+        d.get(self.served if settings.get("folder") else self.url)
+        if settings.get("folder"):
+            self.pick_private_folder(stale or {})
+            d.find_element(By.ID, "to-folder").click()
         d.find_element(By.ID, "line-len").clear()
         d.find_element(By.ID, "line-len").send_keys(str(settings.get("n", 70)))
         for box in ["one-line", "upper-case", "drop-n", "index"]:
@@ -299,8 +357,19 @@ def check_group(page, quenbrel, work, label, paths, refused, settings, deflater)
     expected = os.path.join(group, "native")
     os.makedirs(downloads)
     os.makedirs(expected)
+    # Index files of an earlier output of a failing input's name, in the
+    # folder written into: the tool removes them when it opens its output.
+    stale = {}
+    if settings.get("folder"):
+        out = output_name("cut-short.fa.gz", settings.get("bgzf"))
+        stale = {out + ".fai": b"x\t1\t3\t1\t2\n", out + ".gzi": b"\0" * 8}
+        for name, data in stale.items():
+            with open(os.path.join(expected, name), "wb") as f:
+                f.write(data)
     page.download_to(downloads)
-    rows = page.convert(paths, settings)
+    rows = page.convert(paths, settings, stale)
+    if settings.get("folder"):
+        page.folder_files(downloads)
     if len(rows) != len(paths):
         return ["%s: %d rows for %d files" % (label, len(rows), len(paths))]
     wanted = []
@@ -315,6 +384,8 @@ def check_group(page, quenbrel, work, label, paths, refused, settings, deflater)
             failures.append("%s %s: page status %d message %r, tool status %d message %r" %
                             (label, name, row["status"], row["message"], status, message))
         names = sorted(row["downloads"])
+        if settings.get("folder"):
+            names = sorted(f for f in os.listdir(downloads) if f.startswith(out))
         tool_names = sorted(f for f in os.listdir(expected) if f.startswith(out))
         if name in refused:
             tool_names = [out]  # the tool built without the library leaves an empty output
@@ -323,7 +394,8 @@ def check_group(page, quenbrel, work, label, paths, refused, settings, deflater)
             failures.append("%s %s: page offers %s, tool wrote %s" % (label, name, names,
                                                                       tool_names))
         wanted += [n for n in names if n in tool_names]
-    page.download_all(downloads, wanted)
+    if not settings.get("folder"):
+        page.download_all(downloads, wanted)
     for n in wanted:
         got, want = os.path.join(downloads, n), os.path.join(expected, n)
         if same_file(got, want):
@@ -372,6 +444,9 @@ def main():
             with open(big, "rb") as src, open(big_gz, "wb") as dst:
                 dst.write(gzip_member(src.read(), 1))
         bigs = [big, big_gz] if a.big_mb > 0 else []
+        # Output of more than one part of the folder writer, read back whole.
+        mid = os.path.join(folder, "mid.fasta")
+        big_input(mid, 20)
         page = Page(a.page_dir, work)
         failures = []
         try:
@@ -381,6 +456,7 @@ def main():
                                     "drop-n": True}),
                 ("one-line", paths, {"n": 4, "one-line": True}),
                 ("bgzf-index", paths + bigs[:1], {"bgzf": True, "index": True}),
+                ("folder", paths + [mid], {"index": True, "folder": True}),
             ]
             if a.groups:
                 groups = [g for g in groups if g[0] in a.groups.split(",")]

@@ -89,14 +89,16 @@ function addRow(file, outName) {
   return {li, bar, verdict};
 }
 
-function run(files) {
+// `folder`: the directory handle the results are written into, or null
+// for downloads.
+function run(files, folder) {
   for (const u of urls) URL.revokeObjectURL(u);
   urls = [];
   results.textContent = '';
   const s = settings();
   for (const file of files) {
     const outName = outputName(file.name, s.bgzf);
-    queue.push({job: nextJob++, file, outName, lineLen: s.lineLen, flags: s.flags,
+    queue.push({job: nextJob++, file, outName, lineLen: s.lineLen, flags: s.flags, folder,
       row: addRow(file, outName)});
   }
   document.body.dataset.run = 'running';
@@ -118,9 +120,9 @@ function next() {
   current.row.li.dataset.state = 'running';
   current.row.verdict.textContent = 'Converting…';
   stateLine.textContent = 'Converting ' + current.file.name + '…';
-  const {job, file, outName, lineLen, flags} = current;
+  const {job, file, outName, lineLen, flags, folder} = current;
   current.started = performance.now();
-  worker.postMessage({job, file, outName, lineLen, flags});
+  worker.postMessage({job, file, outName, lineLen, flags, folder});
 }
 
 function answer(data) {
@@ -152,7 +154,14 @@ function finish(job, data) {
     pre.textContent = data.message;
     li.append(pre);
   }
-  if (data.outputs.length > 0) {
+  if (data.outputs.length > 0 && job.folder) {
+    const saved = document.createElement('div');
+    saved.className = 'saved';
+    saved.textContent = 'Written into ' + job.folder.name + ': ' + data.outputs.map(
+        (out) => out.name + ' (' + megabytes(out.size) + ')').join(', ') +
+        (ok ? '' : ', as far as converted');
+    li.append(saved);
+  } else if (data.outputs.length > 0) {
     const links = document.createElement('div');
     links.className = 'downloads';
     for (const out of data.outputs) {
@@ -188,14 +197,29 @@ function cancel() {
   stateLine.textContent = 'Cancelled.';
 }
 
-form.addEventListener('submit', (event) => {
+// Where the browser lets a page write into a folder the user chooses, the
+// results may go there as they are made instead of into downloads.
+const folderChoice = document.getElementById('to-folder-choice');
+if (typeof window.showDirectoryPicker === 'function') folderChoice.hidden = false;
+
+form.addEventListener('submit', async (event) => {
   event.preventDefault();
   const files = dropped || picker.files;
   if (!files || files.length === 0) {
     stateLine.textContent = 'Choose or drop one or more files first.';
     return;
   }
-  run(Array.from(files));
+  const chosen = Array.from(files);
+  let folder = null;
+  if (!folderChoice.hidden && form.elements['to-folder'].checked) {
+    try {
+      folder = await window.showDirectoryPicker({mode: 'readwrite'});
+    } catch (e) {
+      stateLine.textContent = 'No folder chosen: nothing converted.';
+      return;
+    }
+  }
+  run(chosen, folder);
 });
 cancelButton.addEventListener('click', cancel);
 picker.addEventListener('change', () => { dropped = null; });

@@ -45,6 +45,88 @@ class BlobParts {
   }
 }
 
+// The sink of a run whose results go into a folder: the blocks gathered in
+// a part of this size, written to the file each time it fills while the
+// run waits. The browser writes into a file of its own beside the result
+// and puts it in place when the file is closed.
+const kWriteBytes = 8 << 20;
+
+class FolderFile {
+  static async open(folder, name) {
+    // As the command line does when it opens its output: index files of an
+    // earlier output of that name describe bytes that are gone.
+    for (const suffix of ['.fai', '.gzi']) {
+      await folder.removeEntry(name + suffix).catch(() => {});
+    }
+    const handle = await folder.getFileHandle(name, {create: true});
+    return new FolderFile(await handle.createWritable());
+  }
+  constructor(writable) {
+    this.writable = writable;
+    this.part = new Uint8Array(kWriteBytes);
+    this.used = 0;
+    this.size = 0;
+  }
+  // true once taken; a promise of it when the part filled and is written.
+  take(view) {
+    if (this.used + view.length < this.part.length) {
+      this.part.set(view, this.used);
+      this.used += view.length;
+      return true;
+    }
+    return this.takeWriting(view);
+  }
+  // The view is copied first: while the run waits, the module's memory may
+  // grow (Asyncify keeps the run's stack in it), which ends every view.
+  async takeWriting(moduleView) {
+    const view = moduleView.slice();
+    let at = 0;
+    while (at < view.length) {
+      const n = Math.min(view.length - at, this.part.length - this.used);
+      this.part.set(view.subarray(at, at + n), this.used);
+      this.used += n;
+      at += n;
+      if (this.used === this.part.length && !(await this.flush())) return false;
+    }
+    return true;
+  }
+  async flush() {
+    if (this.used === 0) return true;
+    try {
+      await this.writable.write(this.part.subarray(0, this.used));
+    } catch (e) {
+      return false;
+    }
+    this.size += this.used;
+    this.used = 0;
+    return true;
+  }
+  // The file as far as it was written, also after a failed run, as the
+  // command line leaves its output; false when that failed.
+  async close() {
+    const flushed = await this.flush();
+    try {
+      await this.writable.close();
+    } catch (e) {
+      return false;
+    }
+    return flushed;
+  }
+}
+
+// A small file written whole: false when it could not be.
+async function writeToFolder(folder, name, bytes) {
+  try {
+    const handle = await folder.getFileHandle(name, {create: true});
+    const writable = await handle.createWritable();
+    await writable.write(bytes);
+    await writable.close();
+    return true;
+  } catch (e) {
+    return false;
+  }
+}
+
 // The engine's input: the file read with the stream's own reader into one
 // buffer reused for every read (a fresh buffer per read costs the browser
 // far more than the read), handed out as the engine asks. Counts the bytes
@@ -107,18 +189,12 @@ async function engine() {
   return module;
 }
 
-// Takes a file the run left in the module's memory, as a Blob.
-function takeFile(FS, name) {
-  const bytes = FS.readFile(name);
-  FS.unlink(name);
-  return new Blob([bytes], {type: 'application/octet-stream'});
-}
-
 async function convert(Module, request) {
   const FS = Module.FS;
-  const parts = new BlobParts();
+  const folder = request.folder || null;
+  const sink = folder ? await FolderFile.open(folder, request.outName) : new BlobParts();
   const input = new FileInput(request.job, request.file);
-  globalThis.quenbrelOutput = (view) => parts.take(view);
+  globalThis.quenbrelOutput = (view) => sink.take(view);
   globalThis.quenbrelInput = (cap) => input.take(cap);
   const outPath = '/out/' + request.outName;
   let status;
@@ -130,12 +206,37 @@ async function convert(Module, request) {
     globalThis.quenbrelOutput = null;
     globalThis.quenbrelInput = null;
   }
-  const message = Module.UTF8ToString(Module._quenbrelWebMessage());
-  const outputs = [{name: request.outName, blob: parts.blob()}];
+  let message = Module.UTF8ToString(Module._quenbrelWebMessage());
+  const outputs = [];
+  if (folder) {
+    const closed = await sink.close();
+    if (!closed && (status === 0 || status === 4)) {
+      status = 20;
+      message = 'Failed to write output.\n';
+    }
+    outputs.push({name: request.outName, size: sink.size});
+  } else {
+    const blob = sink.blob();
+    outputs.push({name: request.outName, size: blob.size, blob});
+  }
   // The index files are there exactly when the run succeeded.
   for (const suffix of ['.fai', '.gzi']) {
-    if (FS.analyzePath(outPath + suffix).exists) {
-      outputs.push({name: request.outName + suffix, blob: takeFile(FS, outPath + suffix)});
+    const path = outPath + suffix;
+    if (!FS.analyzePath(path).exists) continue;
+    const bytes = FS.readFile(path);
+    FS.unlink(path);
+    const name = request.outName + suffix;
+    if (folder) {
+      // As the command line fails when it cannot put an index in place.
+      if (!(await writeToFolder(folder, name, bytes))) {
+        status = 20;
+        message = 'Failed to write the index ' + name + '\n';
+        continue;
+      }
+      outputs.push({name, size: bytes.length});
+    } else {
+      outputs.push({name, size: bytes.length,
+        blob: new Blob([bytes], {type: 'application/octet-stream'})});
     }
   }
   return {job: request.job, done: true, status, message, outputs};

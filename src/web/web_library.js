@@ -5,7 +5,9 @@
 //                             deflate (its low-level calls and ZStream)
 //   globalThis.quenbrelOutput a function taking each block of output (a
 //                             view of this module's memory, valid only
-//                             during the call); false when it cannot
+//                             during the call, or until the promise it
+//                             answers with settles): true, false when it
+//                             cannot, or a promise of either
 //   globalThis.quenbrelInput  an async function giving the next bytes of
 //                             the input, at most the count it is passed:
 //                             an empty view at the end, null on failure
@@ -114,7 +116,20 @@ mergeInto(LibraryManager.library, {
     });
   },
 
+  // Asynchronous when the output's sink answers with a promise (a part is
+  // being written to a file): the run then waits as it does for input.
+  quenbrelWebWrite__deps: ['$Asyncify'],
+  quenbrelWebWrite__sig: 'iii',
   quenbrelWebWrite: function(ptr, n) {
-    return globalThis.quenbrelOutput(HEAPU8.subarray(ptr, ptr + (n >>> 0))) ? 1 : 0;
+    // Called again when the run is rewound after the wait: the block was
+    // taken before, and the answer waits in Asyncify.
+    if (Asyncify.state !== Asyncify.State.Normal) {
+      return Asyncify.handleSleep(function() {});
+    }
+    var taken = globalThis.quenbrelOutput(HEAPU8.subarray(ptr, ptr + (n >>> 0)));
+    if (taken === true || taken === false) return taken ? 1 : 0;
+    return Asyncify.handleAsync(function() {
+      return taken.then(function(ok) { return ok ? 1 : 0; }, function() { return 0; });
+    });
   },
 });
