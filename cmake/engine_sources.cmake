@@ -12,6 +12,7 @@ set(quenbrel_engine_sources
   src/input/input.cpp
   src/input/formats.cpp
   src/input/read_ahead.cpp
+  src/input/path_trial.cpp
   src/input/raw.cpp
   src/common/pool.cpp
   src/common/processors.cpp

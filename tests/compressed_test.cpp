@@ -22,7 +22,9 @@
 #include <bzlib.h>
 #endif
 
+#include "engine/convert.h"
 #include "input/formats.h"
+#include "output/sink.h"
 #include "test_util.h"
 
 namespace {
@@ -293,6 +295,65 @@ TEST_P(CompressedInput, DamagedStreamsAreReadFailures) {
       if (c.whole) {
         EXPECT_TRUE(got.out + "\n" == full) << got.out.size() << " bytes written";
       }
+    }
+  }
+}
+
+// With two threads, a file's decoding is timed on the engine's thread, then
+// on a thread of its own, and the faster path goes on. Every way that may go
+// writes what the one-thread path writes, damage found on either path or on
+// the way back included.
+TEST_P(CompressedInput, EveryWayTheTimingGoes) {
+  const Format& f = GetParam();
+  if (!f.built) GTEST_SKIP() << f.name << " not built in";
+  // Long enough for both timed stretches and the way back.
+  std::string big = bigInput() + bigInput();
+  std::string full = runPlain(big, {}).out;
+  std::string whole = f.compress(big);
+  using Verdict = InputPathChoice::Verdict;
+  const struct {
+    const char* name;
+    InputPathChoice choice;
+  } paths[] = {
+      {"the thread at once", {0, Verdict::kThread}},
+      {"the thread after the engine's stretch", {1, Verdict::kThread}},
+      {"the thread, then the engine's again", {1, Verdict::kOwnThread}},
+      {"as timed", {2, Verdict::kTimed}},
+  };
+  const struct {
+    const char* name;
+    std::string bytes;
+  } inputs[] = {
+      {"whole", whole},
+      {"cut short", whole.substr(0, whole.size() * 3 / 4)},
+      {"cut early", whole.substr(0, whole.size() / 8)},
+      // Read faster than converted: blocks wait in the ring when the
+      // thread is stopped.
+      {"not compressed", big},
+  };
+  TempDir tmp;
+  const std::string inPath = tmp.file("in"), outPath = tmp.file("out.fa");
+  for (const auto& input : inputs) {
+    ASSERT_TRUE(testutil::writeFile(inPath, input.bytes));
+    // What the one-thread path makes of it: the whole output, or what was
+    // decoded before the damage, and the failure.
+    RunResult oneThread = testutil::run({kBin, inPath, "--threads=1"});
+    if (input.bytes.size() == whole.size()) {
+      EXPECT_TRUE(oneThread.out == full);
+    }
+    for (const auto& path : paths) {
+      SCOPED_TRACE(std::string(input.name) + ", " + path.name);
+      FILE* in = std::fopen(inPath.c_str(), "rb");
+      FILE* out = std::fopen(outPath.c_str(), "wb");
+      ASSERT_TRUE(in != nullptr && out != nullptr);
+      FileSink sink(out);
+      ConvertOptions options;
+      options.threads = 2;
+      options.inputPath = path.choice;
+      ConvertResult r = convert(in, sink, options);
+      EXPECT_EQ(r.status, oneThread.status);
+      EXPECT_EQ(r.message, oneThread.err);
+      EXPECT_TRUE(testutil::readFile(outPath) == oneThread.out) << "not the one thread's output";
     }
   }
 }

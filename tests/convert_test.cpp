@@ -52,8 +52,7 @@ Converted convertFrom(FILE* in, const ConvertOptions& s) {
   return c;
 }
 
-Converted convertText(const std::string& input,
-                      const ConvertOptions& s = {70, false, false, false}) {
+Converted convertText(const std::string& input, const ConvertOptions& s = ConvertOptions()) {
   std::string inPath = scratch().file("in.ig");
   testutil::writeFile(inPath, input);
   FILE* in = std::fopen(inPath.c_str(), "r");
@@ -86,11 +85,13 @@ void expectSame(const Converted& actual, const Converted& expected) {
 }
 
 const ConvertOptions kSettings[] = {
-    {70, false, false, false},
-    {5, true, true, false},
-    // With two threads, a file is read ahead on a thread of its own.
-    {13, false, true, true, nullptr, 2},
-    {1000, true, false, false},
+    {70, false, false, false, nullptr, 1, {}},
+    {5, true, true, false, nullptr, 1, {}},
+    // With two threads, a file is read ahead on a thread of its own: from
+    // the first block on; and after a block timed on the engine's thread,
+    // then back on it after one timed on the thread's.
+    {13, false, true, true, nullptr, 2, {0, InputPathChoice::Verdict::kThread}},
+    {1000, true, false, false, nullptr, 2, {1, InputPathChoice::Verdict::kOwnThread}},
 };
 
 // --- generated inputs -------------------------------------------------------
@@ -208,7 +209,7 @@ TEST(Convert, ReadFailure) {
   testutil::TempDir dir;
   FILE* in = std::fopen(dir.path().c_str(), "r");
   ASSERT_NE(in, nullptr);
-  Converted r = convertFrom(in, {70, false, false, false});
+  Converted r = convertFrom(in, kSettings[0]);
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.err, "Failed to read input.\n");
 }

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "input/path_trial.h"
+
 namespace kernels {
 struct Kernel;
 }
@@ -37,6 +39,9 @@ struct ConvertOptions {
   // inflated on that many workers, other compressed input is decoded, and a
   // plain file or pipe read, on a thread of its own. 1 starts no thread.
   int threads = 1;
+  // How compressed input and plain files choose whether to take that
+  // thread: by timing (tests fix the choice).
+  InputPathChoice inputPath;
 };
 
 // How a conversion ended: its status, and the message to report for it

@@ -56,7 +56,7 @@ class Converter {
       : lineLen_(options.lineLen),
         oneLine_(options.oneLine),
         pack_(packFor(options)),
-        input_(in, options.threads),
+        input_(in, options.threads, options.inputPath),
         out_(&out) {}
 
   ConvertResult run();

@@ -37,36 +37,68 @@ class MissingSource : public InputSource {
 
 }  // namespace
 
-Input::Input(FILE* F, int threads)
-    : F_(F), threads_(threads), buf_(new unsigned char[kHead + kBlock]) {}
+Input::Input(FILE* F, int threads, InputPathChoice path)
+    : F_(F), threads_(threads), buf_(new unsigned char[kHead + kBlock]), path_(path) {}
 
 long Input::next(unsigned char*& data) {
-  if (ahead_) return ahead_->next(data);
-  data = buf_.get() + kHead;
-  if (!atStart_) return read(data, kBlock);
-  atStart_ = false;
-  long n = start(data);
-  // The first block, whole, is settled here; the rest may be read on.
-  if (n > 0) readAheadAfterStart();
-  return n;
+  // Back from the thread once the engine has had every block it filled.
+  if (dropping_ && ahead_->drained()) {
+    decoder_ = ahead_->releaseSource();
+    ahead_.reset();
+    dropping_ = false;
+  }
+  long n;
+  if (ahead_) {
+    n = ahead_->next(data);
+  } else if (atStart_) {
+    atStart_ = false;
+    data = buf_.get() + kHead;
+    n = start(data);
+    // The first block, whole, is settled here; the rest may be read on.
+    if (n > 0) readAheadAfterStart();
+    return n;
+  } else {
+    data = buf_.get() + kHead;
+    n = read(data, kBlock);
+  }
+  return trial_ ? counted(n) : n;
 }
 
-// When the run may have two threads, decoding goes on on a thread of its
-// own, and so does reading a pipe (or terminal), which may wait. A plain
-// file is read ahead where that pays. BGZF input is inflated on workers
-// already.
+// When the run may have two threads, reading a pipe (or terminal), which
+// may wait, goes on on a thread of its own at once. Decoding compressed
+// input, and reading a plain file where that may pay, go on on one if the
+// trial finds it faster. One thread asked for is one thread used; BGZF
+// input is inflated on workers already.
 void Input::readAheadAfterStart() {
-  if (compressed_) {
-    if (threads_ > 1 && !onWorkers_) {
-      ahead_ = std::make_unique<ReadAhead>(std::move(decoder_), aheadBlock_, kHead);
-    }
+  if (threads_ < 2 || onWorkers_) return;
+  bool mayWait = readsMayWait(F_);
+  if (!compressed_ && !mayWait && !ReadAhead::pays(fileno(F_), kBlock)) return;
+  if (mayWait || path_.trialBlocks == 0) {
+    startThread();
     return;
   }
-  // One thread asked for is one thread used.
-  if (threads_ < 2) return;
-  if (ReadAhead::pays(fileno(F_), kBlock) || readsMayWait(F_)) {
-    ahead_ = std::make_unique<ReadAhead>(std::make_unique<StreamSource>(F_), kBlock, kHead);
+  trial_ = std::make_unique<PathTrial>(path_, ReadAhead::kSlots);
+}
+
+void Input::startThread() {
+  std::unique_ptr<InputSource> source =
+      decoder_ ? std::move(decoder_) : std::make_unique<StreamSource>(F_);
+  ahead_ =
+      std::make_unique<ReadAhead>(std::move(source), compressed_ ? aheadBlock_ : kBlock, kHead);
+}
+
+long Input::counted(long n) {
+  switch (trial_->count(n)) {
+    case PathTrial::Step::kGoOn: return n;
+    case PathTrial::Step::kStartThread: startThread(); return n;
+    case PathTrial::Step::kKeepThread: break;
+    case PathTrial::Step::kDropThread:
+      ahead_->stopReading();
+      dropping_ = true;
+      break;
   }
+  trial_.reset();
+  return n;
 }
 
 long Input::read(unsigned char* buf, size_t cap) {

@@ -5,10 +5,10 @@
 //
 // The first read looks at the first bytes; plain input then keeps being read
 // straight into the block the engine converts, so it never passes through a
-// decoder. A plain file is read ahead on a thread of its own where that
-// pays. With two threads, compressed input (but BGZF, which has workers of
-// its own) is decoded on a thread of its own, and a pipe or terminal is read
-// on one; else they are read as they come.
+// decoder. With two threads, a pipe or terminal is read on a thread of its
+// own, and compressed input (but BGZF, which has workers of its own) and a
+// plain file (where that may pay) are decoded or read on one if timing says
+// that is faster (path_trial.h); else they are read as they come.
 #ifndef QUENBREL_INPUT_INPUT_H
 #define QUENBREL_INPUT_INPUT_H
 
@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "input/path_trial.h"
 #include "input/read_ahead.h"
 #include "input/source.h"
 
@@ -29,8 +30,8 @@ class Input {
 
   // With `threads` two or more, BGZF input is inflated on that many
   // workers, and other compressed input and pipes are read on a thread of
-  // their own.
-  explicit Input(FILE* F, int threads = 1);
+  // their own; compressed and plain files as `path` chooses.
+  explicit Input(FILE* F, int threads = 1, InputPathChoice path = {});
 
   // The next block: sets `data` to its first byte and returns its size, 0
   // at the clean end of input, -1 on a read error or damaged compressed
@@ -59,6 +60,8 @@ class Input {
   long start(unsigned char* buf);
   long read(unsigned char* buf, size_t cap);
   void readAheadAfterStart();
+  void startThread();
+  long counted(long n);
 
   FILE* F_;
   int threads_;
@@ -69,7 +72,10 @@ class Input {
   std::unique_ptr<unsigned char[]> buf_;  // kHead + kBlock
   // The decoder of compressed input, until it is handed to the thread.
   std::unique_ptr<InputSource> decoder_;
-  std::unique_ptr<ReadAhead> ahead_;  // set once a thread reads ahead
+  std::unique_ptr<ReadAhead> ahead_;  // set while a thread reads ahead
+  const InputPathChoice path_;
+  std::unique_ptr<PathTrial> trial_;  // set while the paths are timed
+  bool dropping_ = false;             // the thread stopped; its blocks are handed out
 };
 
 #endif  // QUENBREL_INPUT_INPUT_H

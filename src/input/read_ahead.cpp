@@ -47,6 +47,28 @@ void ReadAhead::stop() {
   thread_.join();
 }
 
+void ReadAhead::stopReading() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  freed_.notify_one();
+  thread_.join();
+}
+
+bool ReadAhead::drained() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return filledCount_ == takenCount_;
+}
+
+std::unique_ptr<InputSource> ReadAhead::releaseSource() {
+  stopReading();
+  // The descriptor it waited on goes with this object.
+  source_->stopWaitsOn(-1);
+  return std::move(source_);
+}
+
 bool ReadAhead::pays(int fd, size_t block) {
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;

@@ -17,6 +17,9 @@
 
 class ReadAhead {
  public:
+  // The blocks of the ring.
+  static constexpr size_t kSlots = 4;
+
   // Reads `source` from where it stands, in blocks of up to `block` bytes,
   // each with `head` bytes of room before it.
   ReadAhead(std::unique_ptr<InputSource> source, size_t block, size_t head);
@@ -38,13 +41,23 @@ class ReadAhead {
   // after; message() still answers.
   void stop();
 
+  // Stops reading ahead so that the engine can read the source itself: the
+  // read in progress is finished and its block kept. Not for a source that
+  // may wait (its wait would not end). The blocks filled before are still
+  // handed out by next() until drained().
+  void stopReading();
+
+  // Whether every block filled was handed out (after stopReading()).
+  bool drained() const;
+
+  // The source, once drained(): to be read from where the last block ended.
+  std::unique_ptr<InputSource> releaseSource();
+
   // Whether reading a plain file ahead pays for `fd`: a regular file with
   // more than a few blocks left, and a second processor to read it on.
   static bool pays(int fd, size_t block);
 
  private:
-  static constexpr size_t kSlots = 4;
-
   void fill();
 
   std::unique_ptr<InputSource> source_;
