@@ -50,27 +50,28 @@ ssize_t readFromPage(void*, char* p, size_t n) {
 
 int closePageStream(void*) { return 0; }
 
-// The input stream: the page's file, read as the engine asks. Unbuffered:
-// the page copies straight into the engine's block.
-FILE* openPageInput() {
-  cookie_io_functions_t io{};
-  io.read = readFromPage;
+// A stream of the page's, unbuffered: the engine reads and writes 128 KiB
+// blocks, which the page copies straight into or out of; buffered again,
+// they would only be copied once more.
+FILE* openPageStream(const char* mode, cookie_io_functions_t io) {
   io.close = closePageStream;
-  FILE* F = fopencookie(nullptr, "r", io);
+  FILE* F = fopencookie(nullptr, mode, io);
   if (F != nullptr) std::setvbuf(F, nullptr, _IONBF, 0);
   return F;
 }
 
+// The input stream: the page's file, read as the engine asks.
+FILE* openPageInput() {
+  cookie_io_functions_t io{};
+  io.read = readFromPage;
+  return openPageStream("r", io);
+}
+
 // The output stream: every byte written to it goes to the page.
-FILE* openPageStream() {
+FILE* openPageOutput() {
   cookie_io_functions_t io{};
   io.write = writeToPage;
-  io.close = closePageStream;
-  FILE* F = fopencookie(nullptr, "w", io);
-  // The engine hands over 128 KiB blocks: buffered again, they would only
-  // be copied.
-  if (F != nullptr) std::setvbuf(F, nullptr, _IONBF, 0);
-  return F;
+  return openPageStream("w", io);
 }
 
 // The command line's warning for names that several records have.
@@ -116,7 +117,7 @@ int run(const char* outPath, int lineLen, int flags) {
     lastMessage = index.message();
     return kConvertWriteFailed;
   }
-  FILE* output = openPageStream();
+  FILE* output = openPageOutput();
   if (output == nullptr) {
     std::fclose(input);
     lastMessage = "Failed to asign output.\n";
