@@ -114,6 +114,24 @@ class FolderFile {
   }
 }
 
+// Whether the folder's file `name` is the input itself, picked from this
+// folder: same name, size and first bytes. The browser does not say where
+// a picked file lies; writing over the input would lose it when the result
+// is put in place, so the command line's refusal holds.
+async function isTheInput(folder, name, file) {
+  if (file.name !== name) return false;
+  let there;
+  try {
+    there = await (await folder.getFileHandle(name)).getFile();
+  } catch (e) {
+    return false;  // no file of that name
+  }
+  if (there.size !== file.size) return false;
+  const head = (f) => f.slice(0, 1 << 16).arrayBuffer().then((b) => new Uint8Array(b));
+  const [a, b] = await Promise.all([head(there), head(file)]);
+  return a.every((byte, i) => byte === b[i]);
+}
+
 // A small file written whole: false when it could not be.
 async function writeToFolder(folder, name, bytes) {
   try {
@@ -192,6 +210,11 @@ async function engine() {
 async function convert(Module, request) {
   const FS = Module.FS;
   const folder = request.folder || null;
+  if (folder && await isTheInput(folder, request.outName, request.file)) {
+    return {job: request.job, done: true, status: 20, outputs: [],
+      message: 'Refusing to overwrite the input file ' + request.outName +
+          '\nFailed to asign output.\n'};
+  }
   const sink = folder ? await FolderFile.open(folder, request.outName) : new BlobParts();
   const input = new FileInput(request.job, request.file);
   globalThis.quenbrelOutput = (view) => sink.take(view);
