@@ -30,30 +30,26 @@ ReadAhead::~ReadAhead() {
   }
 }
 
-void ReadAhead::stop() {
+void ReadAhead::stop() { halt(true); }
+
+void ReadAhead::stopReading() { halt(false); }
+
+// Tells the thread to stop before its next read and waits for it; with
+// `endWait`, a wait for input it is in ends too, as a failed read.
+void ReadAhead::halt(bool endWait) {
   if (!thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
   freed_.notify_one();
-  if (wake_[1] >= 0) {
+  if (endWait && wake_[1] >= 0) {
     const char word = 0;
     // The pipe is empty and ours: the byte fits. Nothing reads it back;
     // the thread is stopped for good.
     ssize_t written = ::write(wake_[1], &word, 1);
     (void)written;
   }
-  thread_.join();
-}
-
-void ReadAhead::stopReading() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-  }
-  freed_.notify_one();
   thread_.join();
 }
 

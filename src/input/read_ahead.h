@@ -59,6 +59,7 @@ class ReadAhead {
 
  private:
   void fill();
+  void halt(bool endWait);
 
   std::unique_ptr<InputSource> source_;
   const size_t block_;
