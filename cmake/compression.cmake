@@ -1,6 +1,5 @@
 # SPDX-License-Identifier: MIT
-# Compression libraries for compressed input and output, and the crypto
-# library of the sequence dictionary's digests.
+# Compression libraries for compressed input and output.
 #
 # zlib is required: it reads gzip when ISA-L is not there, and writes BGZF
 # when libdeflate is not there. The others are optional, each with a cache
@@ -12,8 +11,6 @@
 #   QUENBREL_WITH_XZ          xz input (liblzma-dev)
 #   QUENBREL_WITH_BZIP2       bzip2 input (libbz2-dev)
 #   QUENBREL_WITH_LIBDEFLATE  BGZF output through libdeflate (libdeflate-dev)
-#   QUENBREL_WITH_OPENSSL     MD5 of the sequence dictionary, --dict, through
-#                             libcrypto (libssl-dev)
 #
 # A format left out is still recognised by its magic bytes and refused with a
 # message that names what is missing. Sets quenbrel_input_sources (the
@@ -100,16 +97,6 @@ if(NOT quenbrel_choice STREQUAL "OFF")
 endif()
 quenbrel_use(LIBDEFLATE "libdeflate (BGZF output)" src/output/bgzf_libdeflate.cpp
              quenbrel::libdeflate)
-
-quenbrel_option(OPENSSL "OpenSSL libcrypto (MD5 for --dict)")
-if(NOT quenbrel_choice STREQUAL "OFF")
-  find_package(OpenSSL QUIET COMPONENTS Crypto)
-endif()
-quenbrel_use(OPENSSL "OpenSSL libcrypto (MD5 for --dict)" src/output/md5_openssl.cpp
-             OpenSSL::Crypto)
-if(NOT QUENBREL_HAVE_OPENSSL IN_LIST quenbrel_input_definitions)
-  list(APPEND quenbrel_input_sources src/output/md5_none.cpp)
-endif()
 
 # BGZF input's members are inflated whole by the fastest library built in:
 # ISA-L's inflate, then libdeflate's; zlib's always works.

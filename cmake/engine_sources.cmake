@@ -3,7 +3,7 @@
 # and the browser page's alike, relative to the project's root: the record
 # state machine, the portable packing kernel and its registry, the input
 # layer's front end and the output layer. Each build adds what it links
-# against (decoders, BGZF backends, the digest, the BGZF input workers).
+# against (decoders, BGZF backends, the BGZF input workers).
 set(quenbrel_engine_sources
   src/engine/converter.cpp
   src/engine/fragment.cpp
@@ -25,4 +25,5 @@ set(quenbrel_engine_sources
   src/output/faidx.cpp
   src/output/index.cpp
   src/output/dictionary.cpp
+  src/output/md5.cpp
   src/output/temp_files.cpp)

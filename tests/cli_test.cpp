@@ -574,9 +574,7 @@ TEST_F(Files, RefusesToOverwriteTheInput) {
       {"OptionsAroundStandardInput", {"-uc", "-", "-n", "10", soft}, in_, soft},
       {"FaiIndexOfTheOutput", {in_, fa, "--index"}, "", fa + ".fai"},
       {"GziIndexOfTheOutput", {"--index", "-", gz}, in_, gz + ".gzi"},
-#ifdef QUENBREL_HAVE_OPENSSL
       {"DictionaryOfTheOutput", {in_, gz, "--dict"}, "", dir_.file("o.dict")},
-#endif
       {"StandardOutputAppendedToTheInput", {in_, "-n", "5"}, "", ""},
       {"StandardOutputAppendedToStandardInput", {"-"}, in_, ""},
   };
@@ -678,18 +676,6 @@ TEST_F(Files, ZstdOutputNotBuiltIn) {
   r = quenbrel({"--compress=zstd", in_});
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.out, "");
-}
-#endif
-
-#ifndef QUENBREL_HAVE_OPENSSL
-TEST_F(Files, DictNotBuiltIn) {
-  std::string out = dir_.file("out.fa");
-  testutil::RunResult r = quenbrel({in_, out, "--dict"});
-  EXPECT_EQ(r.err,
-            "Cannot write a sequence dictionary: quenbrel was built without MD5 support "
-            "(OpenSSL libcrypto).\n");
-  EXPECT_EQ(r.status, 10);
-  EXPECT_FALSE(exists(out));
 }
 #endif
 
@@ -803,7 +789,6 @@ TEST_F(Files, IndexFailures) {
        0,
        "-",
        {kLong, kLong + ".fai", kLong + ".gzi"}},
-#ifdef QUENBREL_HAVE_OPENSSL
       {"FolderAtTheDict",
        "o.fa.gz",
        {"--index", "--dict"},
@@ -829,7 +814,6 @@ TEST_F(Files, IndexFailures) {
        3,
        "",
        {"o.fa.gz"}},
-#endif
       {"FailedConversionRemovesAnEarlierIndex",
        "o.fa.gz",
        {"--index", "BAD"},
@@ -971,11 +955,9 @@ TEST_F(Files, DuplicateNamesAreWarnedOf) {
       {{}, ""},
       {{"--index"}, warning("a") + warning("b")},
   };
-#ifdef QUENBREL_HAVE_OPENSSL
   rows.push_back({{"--dict"}, warning("a") + warning("e") + warning("b")});
   rows.push_back(
       {{"--index", "--dict", "--threads=1"}, warning("a") + warning("e") + warning("b")});
-#endif
   std::string in = dir_.file("dup.fa");
   ASSERT_TRUE(testutil::writeFile(in, kDup));
   for (const Row& row : rows) {
@@ -992,11 +974,7 @@ TEST_F(Files, DuplicateNamesAreWarnedOf) {
 // temporary files and ends as the signal ends a process; the output as far
 // as written stays.
 TEST_F(Files, SignalLeavesNoTemporaryIndex) {
-#ifdef QUENBREL_HAVE_OPENSSL
   const size_t kFiles = 4;  // the output, .fai, .gzi and .dict
-#else
-  const size_t kFiles = 3;
-#endif
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(sig);
     testutil::TempDir dir;

@@ -1,35 +1,32 @@
 // SPDX-License-Identifier: MIT
-// The MD5 digest that a sequence dictionary gives each record, from the
-// crypto library (md5_openssl.cpp). Built without it, built() is false and
-// the dictionary is refused before anything is written (md5_none.cpp).
+// The MD5 digest that a sequence dictionary gives each record (RFC 1321).
+// Our own, so that every build writes dictionaries and no run pays for
+// loading a crypto library it rarely needs.
 #ifndef QUENBREL_OUTPUT_MD5_H
 #define QUENBREL_OUTPUT_MD5_H
 
 #include <cstddef>
-#include <memory>
+#include <cstdint>
 #include <string>
 
 class Md5 {
  public:
-  Md5();
-  ~Md5();
-  Md5(const Md5&) = delete;
-  Md5& operator=(const Md5&) = delete;
+  Md5() { restart(); }
 
-  // Whether MD5 was built in.
-  static bool built();
-
-  // Begins a new digest; false when the library failed.
-  bool restart();
-  // Adds `n` bytes to the digest; false when the library failed.
-  bool update(const unsigned char* p, size_t n);
-  // The digest of the bytes since restart(), in 32 lower-case hex digits;
-  // empty when the library failed.
+  // Begins a new digest.
+  void restart();
+  // Adds `n` bytes to the digest.
+  void update(const unsigned char* p, size_t n);
+  // The digest of the bytes since restart(), in 32 lower-case hex digits.
   std::string hex();
 
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  void compress(const unsigned char* block);
+
+  uint32_t state_[4];
+  uint64_t length_ = 0;  // bytes added since restart()
+  unsigned char pending_[64];
+  size_t pendingLen_ = 0;
 };
 
 #endif  // QUENBREL_OUTPUT_MD5_H

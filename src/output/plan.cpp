@@ -9,7 +9,6 @@
 #include "output/bgzf.h"
 #include "output/compressed.h"
 #include "output/index.h"
-#include "output/md5.h"
 
 namespace {
 
@@ -96,12 +95,6 @@ Planned planOutput(const OutputRequest& request, const char* outName) {
   }
   if (request.dict && outName == nullptr)
     return refused("The --dict option needs an output file, not standard output\n");
-  if (request.dict && !Md5::built()) {
-    return refused(
-        "Cannot write a sequence dictionary: quenbrel was built without MD5 support "
-        "(OpenSSL libcrypto).\n",
-        false);
-  }
   plan.index = request.index;
   plan.dict = request.dict;
   plan.threads = request.threads > 0 ? request.threads : processorCount();
