@@ -52,8 +52,8 @@ const LongOption kLongOptions[] = {
      "\t\tdefault 3.\n"},
     {"--threads", OptionValue::kRequired, takeThreads,
      "\t--threads=N - threads compressing the output and inflating BGZF input; with 2 or more,\n"
-     "\t\tother input is also read or decoded on a thread of its own. Default: the\n"
-     "\t\tprocessors this process may run on. 1 uses no extra thread.\n"},
+     "\t\tother input is also read or decoded on a thread of its own where that is\n"
+     "\t\tfaster. Default: the processors this process may run on. 1 uses no extra thread.\n"},
     {"--index", OptionValue::kNone, takeIndex,
      "\t--index - also writes OUTPUT.fai and, for gzip output, OUTPUT.gzi, as samtools faidx\n"
      "\t\twrites them for the output file; not for zstd output, which cannot be indexed.\n"},
