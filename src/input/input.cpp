@@ -88,7 +88,7 @@ void Input::startThread() {
 }
 
 long Input::counted(long n) {
-  switch (trial_->count(n)) {
+  switch (trial_->count(n, ahead_ ? ahead_->waiting() : 0)) {
     case PathTrial::Step::kGoOn: return n;
     case PathTrial::Step::kStartThread: startThread(); return n;
     case PathTrial::Step::kKeepThread: break;

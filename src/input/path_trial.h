@@ -4,8 +4,8 @@
 // machines it costs that thread as much again (two processors that share a
 // core, a host that slows one while the other runs), and the two paths then
 // come out the same, or the thread's slower. So a stretch of blocks is timed
-// on the engine's thread alone, a stretch with the thread, and the faster
-// path goes on.
+// on the engine's thread alone, a stretch with the thread, and the thread
+// goes on only where it was clearly faster.
 #ifndef QUENBREL_INPUT_PATH_TRIAL_H
 #define QUENBREL_INPUT_PATH_TRIAL_H
 
@@ -40,15 +40,19 @@ class PathTrial {
   PathTrial(const InputPathChoice& choice, size_t skipAfterStart)
       : choice_(choice), skip_(skipAfterStart) {}
 
-  // Counts a block of `n` bytes handed to the engine. The time from one
-  // block to the next is the engine's for the one and the reading of the
-  // next, so that the stretches compare whole paths.
-  Step count(long n);
+  // Counts a block of `n` bytes handed to the engine, with `ahead` bytes
+  // read ahead of it and waiting. The time from one block to the next is
+  // the engine's for the one and the reading of the next, so that the
+  // stretches compare whole paths. What waited when the thread's stretch
+  // began was read before it, and what waits at its end within it: the
+  // stretch is credited with what was read in it, so that a ring filled
+  // beforehand does not make the thread look faster than it keeps up.
+  Step count(long n, long ahead);
 
  private:
   using Clock = std::chrono::steady_clock;
 
-  bool stretchEnded(size_t skip, long n);
+  bool stretchEnded(size_t skip, long n, long ahead);
 
   const InputPathChoice choice_;
   const size_t skip_;
@@ -56,6 +60,7 @@ class PathTrial {
   size_t seen_ = 0;        // blocks of this stretch, skipped ones included
   Clock::time_point from_;
   double bytes_ = 0;
+  long aheadAtStart_ = 0;
   double ownSeconds_ = 0;  // the engine's own stretch, per byte
 };
 

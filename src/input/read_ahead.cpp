@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "common/processors.h"
@@ -56,6 +57,13 @@ void ReadAhead::halt(bool endWait) {
 bool ReadAhead::drained() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return filledCount_ == takenCount_;
+}
+
+long ReadAhead::waiting() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  long bytes = 0;
+  for (size_t i = takenCount_; i < filledCount_; ++i) bytes += std::max(sizes_[i % kSlots], 0L);
+  return bytes;
 }
 
 std::unique_ptr<InputSource> ReadAhead::releaseSource() {

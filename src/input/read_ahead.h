@@ -50,6 +50,9 @@ class ReadAhead {
   // Whether every block filled was handed out (after stopReading()).
   bool drained() const;
 
+  // Bytes filled and not yet handed out.
+  long waiting() const;
+
   // The source, once drained(): to be read from where the last block ended.
   std::unique_ptr<InputSource> releaseSource();
 
