@@ -68,7 +68,7 @@ void Md5::restart() {
 
 void Md5::compress(const unsigned char* block) {
   uint32_t m[16];
-  for (int i = 0; i < 16; ++i) m[i] = loadLe(block + 4 * i);
+  for (size_t i = 0; i < 16; ++i) m[i] = loadLe(block + 4 * i);
   uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   round16<mixF, 0, 7, 12, 17, 22>(a, b, c, d, m);
   round16<mixG, 16, 5, 9, 14, 20>(a, b, c, d, m);
