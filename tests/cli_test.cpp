@@ -748,6 +748,27 @@ TEST_F(Files, IndexFailures) {
       for (const std::string& n : names) ASSERT_TRUE(testutil::writeFile(dir + "/" + n, "stale"));
     };
   };
+  // o.dict as a dictionary whose one record names `ur` (DIR: the folder),
+  // then the files `names`, then `after` (modes, owners).
+  auto dict = [](std::string ur, std::vector<std::string> names = {},
+                 std::function<void(const std::string&)> after = nullptr) {
+    return [=](const std::string& dir) {
+      std::string uri = ur;
+      for (size_t at; (at = uri.find("DIR")) != std::string::npos;) uri.replace(at, 3, dir);
+      std::string text = "@HD\tVN:1.0\tSO:unsorted\n@SQ\tSN:s\tLN:2\tM5:x" + uri + "\n";
+      ASSERT_TRUE(testutil::writeFile(dir + "/o.dict", text));
+      for (const std::string& n : names) ASSERT_TRUE(testutil::writeFile(dir + "/" + n, "stale"));
+      if (after) after(dir);
+    };
+  };
+  // The folder and the output open to the user the run is started as.
+  auto shared = [](mode_t folderMode) {
+    return [folderMode](const std::string& dir) {
+      ASSERT_EQ(chmod((dir + "/o.fa.gz").c_str(), 0666), 0);
+      ASSERT_EQ(chmod(dir.c_str(), folderMode), 0);
+    };
+  };
+  const std::string kOwn = "\tUR:file://DIR/o.fa.gz";
   const IndexCase cases[] = {
       {"FolderAtTheFai",
        "o.fa.gz",
@@ -809,7 +830,7 @@ TEST_F(Files, IndexFailures) {
       {"FailedConversionLeavesNoDict",
        "o.fa.gz",
        {"--dict", "BAD"},
-       files({"o.dict"}),
+       dict(kOwn),
        kNotFormat,
        3,
        "",
@@ -817,7 +838,7 @@ TEST_F(Files, IndexFailures) {
       {"FailedConversionRemovesAnEarlierIndex",
        "o.fa.gz",
        {"--index", "BAD"},
-       files({"o.fa.gz.fai", "o.fa.gz.gzi", "o.dict"}),
+       dict(kOwn, {"o.fa.gz.fai", "o.fa.gz.gzi"}),
        kNotFormat,
        3,
        "",
@@ -825,7 +846,7 @@ TEST_F(Files, IndexFailures) {
       {"RewriteWithoutIndexRemovesTheIndex",
        "o.fa.gz",
        {},
-       files({"o.fa.gz.fai", "o.fa.gz.gzi", "o.dict"}),
+       dict(kOwn, {"o.fa.gz.fai", "o.fa.gz.gzi"}),
        "",
        0,
        "-",
@@ -838,6 +859,76 @@ TEST_F(Files, IndexFailures) {
        0,
        "-",
        {"o.fa.gz", "o.fa.gz.fai"}},
+      // A dictionary goes with the output only when it names the output:
+      // ref.fa, ref.fa.gz and ref.fasta share one dictionary name.
+      {"AnotherFilesDictionaryStays",
+       "o.fa.gz",
+       {},
+       dict("\tUR:file://DIR/o.fa"),
+       "",
+       0,
+       "-",
+       {"o.fa.gz", "o.dict"}},
+      {"DictionaryWithoutUrStays", "o.fa.gz", {}, dict(""), "", 0, "-", {"o.fa.gz", "o.dict"}},
+      {"AnotherFilesDictionaryRefused",
+       "o.fa.gz",
+       {"--dict"},
+       dict("\tUR:file://DIR/o.fa"),
+       "Refusing to overwrite the dictionary DIR/o.dict, which describes file://DIR/o.fa\n",
+       20,
+       kEarlier,
+       {"o.fa.gz", "o.dict"}},
+      {"DictionaryWithoutUrRefused",
+       "o.fa.gz",
+       {"--dict", "--index"},
+       dict(""),
+       "Refusing to overwrite the dictionary DIR/o.dict, which does not name the file it "
+       "describes\n",
+       20,
+       kEarlier,
+       {"o.fa.gz", "o.dict"}},
+      {"OwnDictionaryReplaced",
+       "o.fa.gz",
+       {"--dict"},
+       dict(kOwn),
+       "",
+       0,
+       "-",
+       {"o.fa.gz", "o.dict"}},
+      {"PicardsUriNamesTheOutput",
+       "o.fa.gz",
+       {},
+       dict("\tUR:file:DIR/o.fa.gz"),
+       "",
+       0,
+       "-",
+       {"o.fa.gz"}},
+      {"EscapedUriNamesTheOutput",
+       "o.fa.gz",
+       {},
+       dict("\tUR:file://DIR/o%2Efa.gz"),
+       "",
+       0,
+       "-",
+       {"o.fa.gz"}},
+      // A stale file that cannot be removed is known before the output is
+      // opened: samtools would read the new output through it.
+      {"ReadOnlyFolderKeepsTheOutput",
+       "o.fa.gz",
+       {"AS_OTHER"},
+       dict(kOwn, {"o.fa.gz.fai"}, shared(0555)),
+       "Failed to remove the index OUT.fai\n",
+       20,
+       kEarlier,
+       {"o.fa.gz", "o.fa.gz.fai", "o.dict"}},
+      {"StickyFolderWithAnotherUsersDictionary",
+       "o.fa.gz",
+       {"--dict", "AS_OTHER"},
+       dict(kOwn, {}, shared(01777)),
+       "Failed to write the dictionary DIR/o.dict\n",
+       20,
+       kEarlier,
+       {"o.fa.gz", "o.dict"}},
       {"RefusedRunKeepsTheIndex",
        "o.fa.gz",
        {"--level=99"},
@@ -860,11 +951,20 @@ TEST_F(Files, IndexFailures) {
     for (const std::string& w : c.words) {
       if (w == "BAD") {
         args[0] = bad;
+      } else if (w == "AS_OTHER") {
+        // Run as another user, whom the folder's modes bind as they bind
+        // every user but root.
+        // Only root can start one; CI runs as root.
+        if (geteuid() != 0) break;
+        args.insert(args.begin(),
+                    {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kBin});
       } else {
         args.push_back(w);
       }
     }
-    testutil::RunResult r = quenbrel(args);
+    if (args[0] != "/usr/bin/setpriv" && std::count(c.words.begin(), c.words.end(), "AS_OTHER"))
+      continue;
+    testutil::RunResult r = args[0] == "/usr/bin/setpriv" ? testutil::run(args) : quenbrel(args);
     std::string err = c.err;
     for (size_t at; (at = err.find("OUT")) != std::string::npos;) err.replace(at, 3, out);
     for (size_t at; (at = err.find("DIR")) != std::string::npos;) err.replace(at, 3, dir.path());

@@ -428,14 +428,27 @@ TEST(OutputPlan, FormatLevelAndRefusals) {
 // The dictionary is named as the tools that read it look for it.
 TEST(OutputPlan, DictionaryName) {
   const std::pair<const char*, const char*> cases[] = {
-      {"ref.fa.gz", "ref.dict"},    {"ref.fasta", "ref.dict"},
-      {"ref.fas.bgz", "ref.dict"},  {"d/ref.fna.zst", "d/ref.dict"},
-      {"ref.faa", "ref.dict"},      {"ref.ffn", "ref.dict"},
-      {"ref.frn", "ref.dict"},      {"ref.seq", "ref.seq.dict"},
-      {"ref", "ref.dict"},          {"ref.gz", "ref.gz.dict"},
-      {"ref.gz.fa", "ref.gz.dict"}, {"ref.fa.gz.gz", "ref.fa.gz.gz.dict"},
-      {"ref.FA", "ref.FA.dict"},    {"x.fa/ref", "x.fa/ref.dict"},
+      {"ref.fa.gz", "ref.dict"},
+      {"ref.fasta", "ref.dict"},
+      {"ref.fas.gz", "ref.dict"},
+      {"d/ref.fna.gz", "d/ref.dict"},
+      {"ref.txt", "ref.dict"},
+      {"ref.ref.txt", "ref.ref.dict"},
+      {"ref.txt.gz", "ref.dict"},
+      {"ref.fa.bgz", "ref.fa.bgz.dict"},
+      {"ref.fna.zst", "ref.fna.zst.dict"},
+      {"ref.faa", "ref.faa.dict"},
+      {"ref.ffn", "ref.ffn.dict"},
+      {"ref.frn", "ref.frn.dict"},
+      {"ref.seq", "ref.seq.dict"},
+      {"ref", "ref.dict"},
+      {"ref.gz", "ref.gz.dict"},
+      {"ref.gz.fa", "ref.gz.dict"},
+      {"ref.fa.gz.gz", "ref.fa.gz.gz.dict"},
+      {"ref.FA", "ref.FA.dict"},
+      {"x.fa/ref", "x.fa/ref.dict"},
       {"x.fa/.fa", "x.fa/.dict"},
+      {"x.fa/.gz", "x.fa/.gz.dict"},
   };
   for (const auto& c : cases) EXPECT_EQ(dictName(c.first), c.second) << c.first;
 }

@@ -210,13 +210,19 @@ int main(int argc, char** argv) {
         "Failed to asign output.\n",
         argv[0], kConvertWriteFailed);
   }
-  // The index files and the dictionary are created before the output is
-  // opened: when they cannot be, an earlier output stays as it was.
-  OutputIndex index;
+  // The files that describe an earlier output of the name are settled, and
+  // the index files and the dictionary created, before the output is
+  // opened: when one cannot be, an earlier output stays as it was.
   IndexFiles files;
   files.fai = plan.index;
   files.gzi = plan.index && plan.format == OutputFormat::kBgzf;
   files.dict = plan.dict;
+  StaleFiles stale;
+  if (named && !stale.settle(outName, files, fileno(input))) {
+    std::fputs(stale.message().c_str(), stderr);
+    return kConvertWriteFailed;
+  }
+  OutputIndex index;
   if (named && plan.described() && !index.open(outName, files, plan.threads)) {
     std::fputs(index.message().c_str(), stderr);
     return kConvertWriteFailed;
@@ -225,10 +231,13 @@ int main(int argc, char** argv) {
   if (assignoutput(output, args) == nullptr) {
     return refuse("Failed to asign output.\n", argv[0], kConvertWriteFailed);
   }
-  // The index and dictionary of an earlier output of this name describe
-  // bytes that are gone. Removed now, they are also not replaced at the
-  // end, which some file systems answer by writing the new file out at once.
-  if (named) removeStaleIndex(outName, fileno(input));
+  // Removed as the output is rewritten, the earlier files are also not
+  // replaced at the end, which some file systems answer by writing the new
+  // file out at once.
+  if (!stale.remove()) {
+    std::fputs(stale.message().c_str(), stderr);
+    return kConvertWriteFailed;
+  }
   if (named && plan.described()) index.outputOpened(outName);
 
   options.threads = plan.threads;

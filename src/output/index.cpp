@@ -16,11 +16,14 @@
 
 namespace {
 
+std::string folderOf(const std::string& name) {
+  size_t slash = name.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+}
+
 // The longest name the folder of the path `name` takes for its entries.
 size_t nameMax(const std::string& name) {
-  size_t slash = name.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
-  long max = pathconf(dir.c_str(), _PC_NAME_MAX);
+  long max = pathconf(folderOf(name).c_str(), _PC_NAME_MAX);
   return max > 0 ? static_cast<size_t>(max) : 255;
 }
 
@@ -52,35 +55,112 @@ bool endsWith(const std::string& text, size_t end, const char* tail) {
   return end >= k && text.compare(end - k, k, tail) == 0;
 }
 
-// The length of `name` without a sequence extension and a compression
-// extension after it, or npos when it has none; only the last part of a
-// path counts.
+// The length of `name` without the reference extension that the tools
+// reading a dictionary know (.fasta, .fas, .fa, .fna, .txt, each also with
+// .gz after it), or npos when it has none; only the last part of a path
+// counts, and case matters, as it does to them.
 size_t stemLength(const std::string& name) {
-  static const char* const kCompressed[] = {".gz", ".bgz", ".zst"};
-  static const char* const kSequence[] = {".fa", ".fasta", ".fas", ".fna", ".faa", ".ffn", ".frn"};
+  static const char* const kReference[] = {".fasta", ".fas", ".fa", ".fna", ".txt"};
   size_t base = name.size() - baseLength(name);
-  size_t end = name.size();
-  for (const char* ext : kCompressed) {
-    if (endsWith(name, end, ext)) {
-      end -= std::strlen(ext);
-      break;
+  for (const char* compressed : {".gz", ""}) {
+    if (!endsWith(name, name.size(), compressed)) continue;
+    size_t end = name.size() - std::strlen(compressed);
+    for (const char* ext : kReference) {
+      if (endsWith(name, end, ext) && end - std::strlen(ext) >= base) return end - std::strlen(ext);
     }
-  }
-  for (const char* ext : kSequence) {
-    if (endsWith(name, end, ext) && end - std::strlen(ext) >= base) return end - std::strlen(ext);
   }
   return std::string::npos;
 }
 
-// The absolute path of the file `name`, links resolved; as given, made
-// absolute, when that cannot be found.
+// The absolute path of the file `name`, links resolved; for a file that
+// does not exist yet, its folder's resolved path and its own name.
 std::string realPath(const std::string& name) {
   char resolved[PATH_MAX];
   if (realpath(name.c_str(), resolved) != nullptr) return resolved;
+  std::string base = name.substr(name.size() - baseLength(name));
+  if (realpath(folderOf(name).c_str(), resolved) != nullptr)
+    return std::string(resolved) + (std::strcmp(resolved, "/") == 0 ? "" : "/") + base;
   if (!name.empty() && name[0] == '/') return name;
   char cwd[PATH_MAX];
   if (getcwd(cwd, sizeof cwd) == nullptr) return name;
   return std::string(cwd) + "/" + name;
+}
+
+// Whether this process may take the entry `name` out of its folder, by
+// removing it or by renaming another file over it: the folder can be
+// written (a read-only file system cannot), and in a folder with the sticky
+// bit only the owner of the entry or of the folder may (or root).
+bool mayRemove(const std::string& name) {
+  std::string dir = folderOf(name);
+  struct stat d, f;
+  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
+  if (stat(dir.c_str(), &d) != 0 || lstat(name.c_str(), &f) != 0) return false;
+  if ((d.st_mode & S_ISVTX) == 0) return true;
+  uid_t me = geteuid();
+  return me == 0 || f.st_uid == me || d.st_uid == me;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// The value of the field `tag` ("UR:") of a tab-separated header line, and
+// whether the line has it.
+bool headerField(const std::string& line, const char* tag, std::string& value) {
+  size_t k = std::strlen(tag);
+  for (size_t at = 0; at < line.size();) {
+    size_t tab = line.find('\t', at);
+    size_t end = tab == std::string::npos ? line.size() : tab;
+    if (end - at >= k && line.compare(at, k, tag) == 0) {
+      value = line.substr(at + k, end - at - k);
+      return true;
+    }
+    at = end + 1;
+  }
+  return false;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "%20" and the like made the bytes they stand for.
+std::string percentDecoded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    int hi = i + 2 < text.size() && text[i] == '%' ? hexValue(text[i + 1]) : -1;
+    int lo = hi >= 0 ? hexValue(text[i + 2]) : -1;
+    if (lo < 0) {
+      out.push_back(text[i]);
+      continue;
+    }
+    out.push_back(static_cast<char>(hi * 16 + lo));
+    i += 2;
+  }
+  return out;
+}
+
+// Whether the URI of a UR: field names the file `path` (absolute, links
+// resolved) or the file `out` is: "file://" and an absolute path as this
+// tool and samtools write it, "file:" and one as Picard has, or a bare
+// path; percent escapes are read as what they stand for.
+bool urNames(const std::string& uri, const std::string& path, const struct stat* out) {
+  std::string named = uri;
+  if (named.compare(0, 7, "file://") == 0) {
+    named.erase(0, 7);
+  } else if (named.compare(0, 5, "file:") == 0) {
+    named.erase(0, 5);
+  }
+  for (const std::string& candidate : {named, percentDecoded(named)}) {
+    if (candidate.empty() || candidate[0] != '/') continue;
+    if (candidate == path) return true;
+    struct stat st;
+    if (out != nullptr && stat(candidate.c_str(), &st) == 0 && sameFile(st, *out)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -92,17 +172,119 @@ std::string dictName(const std::string& outName) {
   return (stem == std::string::npos ? outName : outName.substr(0, stem)) + ".dict";
 }
 
-void removeStaleIndex(const std::string& outName, int keepFd) {
+namespace {
+
+// The message for a file that cannot be taken out of the way.
+std::string cannotRemove(const char* what, const std::string& name, bool written) {
+  return std::string(written ? "Failed to write the " : "Failed to remove the ") + what + " " +
+         name + "\n";
+}
+
+}  // namespace
+
+DictionaryOwner describedBy(const std::string& dictPath, const std::string& outName) {
+  DictionaryOwner owner;
+  struct stat st;
+  if (stat(dictPath.c_str(), &st) != 0) return owner;
+  // Only a regular file is read: a FIFO there would never answer.
+  FILE* F = S_ISREG(st.st_mode) ? std::fopen(dictPath.c_str(), "rb") : nullptr;
+  if (F == nullptr) {
+    owner.state = DictionaryOwner::kUnreadable;
+    return owner;
+  }
+  std::string path = realPath(outName);
+  struct stat out;
+  bool outExists = stat(outName.c_str(), &out) == 0;
+  bool sequences = false, onlyHeader = true;
+  std::string line, uri;
+  for (int c = 0; c != EOF;) {
+    line.clear();
+    while ((c = std::getc(F)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, 4, "@SQ\t") != 0) {
+      if (!line.empty() && line.compare(0, 4, "@HD\t") != 0) onlyHeader = false;
+      continue;
+    }
+    sequences = true;
+    if (!headerField(line, "UR:", uri)) {
+      owner.state = DictionaryOwner::kUnnamed;
+      break;
+    }
+    if (!urNames(uri, path, outExists ? &out : nullptr)) {
+      owner.state = DictionaryOwner::kOther;
+      owner.uri = uri;
+      break;
+    }
+    owner.state = DictionaryOwner::kThisOutput;
+  }
+  if (!sequences)
+    owner.state = onlyHeader ? DictionaryOwner::kNoSequence : DictionaryOwner::kUnnamed;
+  if (std::ferror(F)) owner.state = DictionaryOwner::kUnreadable;
+  std::fclose(F);
+  return owner;
+}
+
+bool StaleFiles::settle(const std::string& outName, const IndexFiles& written, int keepFd) {
   struct stat keep;
   bool haveKeep = keepFd >= 0 && fstat(keepFd, &keep) == 0;
-  for (const std::string& name : {faiName(outName), gziName(outName), dictName(outName)}) {
+  struct Candidate {
+    std::string name;
+    const char* what;
+    bool written;
+  };
+  const Candidate candidates[] = {{faiName(outName), "index", written.fai},
+                                  {gziName(outName), "index", written.gzi},
+                                  {dictName(outName), "dictionary", written.dict}};
+  for (const Candidate& c : candidates) {
     struct stat st;
-    if (haveKeep && stat(name.c_str(), &st) == 0 && st.st_dev == keep.st_dev &&
-        st.st_ino == keep.st_ino)
+    // A folder is never removed (one in the way of a written file is
+    // reported when that is created), nor the input.
+    if (lstat(c.name.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+    if (haveKeep && stat(c.name.c_str(), &st) == 0 && sameFile(st, keep)) continue;
+    if (&c == &candidates[2] && !dictionaryGoes(c.name, outName, c.written)) {
+      if (!message_.empty()) return false;
       continue;
-    // unlink() leaves a folder of that name alone.
-    unlink(name.c_str());
+    }
+    if (!mayRemove(c.name)) {
+      message_ = cannotRemove(c.what, c.name, c.written);
+      return false;
+    }
+    stale_.push_back({c.name, c.what});
   }
+  return true;
+}
+
+// A dictionary is this output's when its UR: names the output: only such a
+// one goes, since other references share its name (ref.fa and ref.fa.gz
+// both have ref.dict). Writing a dictionary, one of another file is
+// refused, and one that lists no sequence is replaced.
+bool StaleFiles::dictionaryGoes(const std::string& name, const std::string& outName, bool written) {
+  DictionaryOwner owner = describedBy(name, outName);
+  if (owner.state == DictionaryOwner::kThisOutput) return true;
+  if (!written) return false;
+  std::string refusal = "Refusing to overwrite the dictionary " + name;
+  switch (owner.state) {
+    case DictionaryOwner::kNoSequence: return true;
+    case DictionaryOwner::kOther:
+      message_ = refusal + ", which describes " + owner.uri + "\n";
+      break;
+    case DictionaryOwner::kUnnamed:
+      message_ = refusal + ", which does not name the file it describes\n";
+      break;
+    default: message_ = refusal + ", which cannot be read\n"; break;
+  }
+  return false;
+}
+
+bool StaleFiles::remove() {
+  for (const Stale& s : stale_) {
+    if (unlink(s.name.c_str()) != 0 && errno != ENOENT) {
+      message_ = cannotRemove(s.what, s.name, false);
+      return false;
+    }
+  }
+  stale_.clear();
+  return true;
 }
 
 // An index that was not committed must not stay behind.

@@ -96,17 +96,56 @@ class OutputIndex {
 
 // The names of the files that describe the output `outName`: OUT.fai,
 // OUT.gzi for BGZF output, and the dictionary, named as the tools that read
-// it look for it: the sequence extension (.fa, .fasta, .fas, .fna, .faa,
-// .ffn, .frn, with .gz, .bgz or .zst after it) replaced by ".dict", else
-// ".dict" appended.
+// it look for it: a reference extension they know (.fasta, .fas, .fa, .fna,
+// .txt, each also with .gz after it) replaced by ".dict", else ".dict"
+// appended.
 std::string faiName(const std::string& outName);
 std::string gziName(const std::string& outName);
 std::string dictName(const std::string& outName);
 
-// Removes the files that described an earlier output named `outName`, which
-// no longer describe it once it is rewritten, but for one that is the file
-// open as `keepFd` (the input).
-void removeStaleIndex(const std::string& outName, int keepFd);
+// What an existing dictionary describes, read from the UR: fields of its
+// @SQ lines.
+struct DictionaryOwner {
+  enum State {
+    kAbsent,      // there is no file of the name
+    kThisOutput,  // every UR: names the output
+    kOther,       // a UR: names another file: `uri`
+    kUnnamed,     // a line has no UR:, or the file lists no sequence
+    kNoSequence,  // nothing but @HD lines: what an empty output gets
+    kUnreadable,  // not a regular file, or it cannot be read
+  };
+  State state = kAbsent;
+  std::string uri;
+};
+DictionaryOwner describedBy(const std::string& dictPath, const std::string& outName);
+
+// The files that describe an earlier output named `outName`: they describe
+// bytes that are gone once it is rewritten, and samtools and GATK would use
+// them. Settled before the output is opened, removed once it is.
+class StaleFiles {
+ public:
+  // Finds OUT.fai, OUT.gzi and a dictionary of the name that describes the
+  // output; `written` are the files this run writes, and `keepFd` the
+  // input, which is never removed. False, with message(), when one of them
+  // cannot be removed (a read-only folder, a sticky one where it is another
+  // user's), or when the run would write a dictionary over one that
+  // describes another file.
+  bool settle(const std::string& outName, const IndexFiles& written, int keepFd);
+  // Removes what settle() found; false, with message(), when one could not
+  // be removed.
+  bool remove();
+  const std::string& message() const { return message_; }
+
+ private:
+  struct Stale {
+    std::string name;
+    const char* what;  // "index" or "dictionary", for the message
+  };
+  bool dictionaryGoes(const std::string& name, const std::string& outName, bool written);
+
+  std::vector<Stale> stale_;
+  std::string message_;
+};
 
 // Passes the output to `inner` and shows every byte to the index on the way.
 class IndexingSink final : public Sink {
