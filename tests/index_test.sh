@@ -142,6 +142,22 @@ for out in ref.fasta "$WORK/link/abs.fa.gz"; do
   fi
 done
 
+# A dictionary samtools wrote for another reference of the same dictionary
+# name stays: without --dict untouched, with --dict refused (status 20).
+mkdir "$WORK/shared"
+cp "$WORK/odd.fa" "$WORK/shared/ref.fa"
+samtools dict "$WORK/shared/ref.fa" >"$WORK/shared/ref.dict"
+cp "$WORK/shared/ref.dict" "$WORK/ref.dict.before"
+status=0
+"$QUENBREL" "$WORK/shared/ref.fa" "$WORK/shared/ref.fa.gz" -unseq || status=$?
+"$QUENBREL" "$WORK/shared/ref.fa" "$WORK/shared/ref.fasta" --dict 2>"$WORK/err" && status=1
+if [ "$status" -ne 0 ] || ! cmp -s "$WORK/shared/ref.dict" "$WORK/ref.dict.before" ||
+    [ -e "$WORK/shared/ref.fasta" ] ||
+    ! grep -q "^Refusing to overwrite the dictionary .*ref.dict, which describes file://" "$WORK/err"; then
+  echo "FAIL: the dictionary samtools wrote for ref.fa was removed, replaced or not refused" >&2
+  failures=$((failures + 1))
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures comparisons failed" >&2
   exit 1
