@@ -120,6 +120,14 @@ bool headerField(const std::string& line, const char* tag, std::string& value) {
   return false;
 }
 
+// Reads a line without its line end (LF, or CRLF).
+void readLine(FILE* F, std::string& line) {
+  line.clear();
+  int c;
+  while ((c = std::getc(F)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
 int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -195,30 +203,34 @@ DictionaryOwner describedBy(const std::string& dictPath, const std::string& outN
   std::string path = realPath(outName);
   struct stat out;
   bool outExists = stat(outName.c_str(), &out) == 0;
-  bool sequences = false, onlyHeader = true;
+  owner.state = DictionaryOwner::kNoSequence;
+  bool otherLines = false;
   std::string line, uri;
-  for (int c = 0; c != EOF;) {
-    line.clear();
-    while ((c = std::getc(F)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.compare(0, 4, "@SQ\t") != 0) {
-      if (!line.empty() && line.compare(0, 4, "@HD\t") != 0) onlyHeader = false;
-      continue;
-    }
-    sequences = true;
-    if (!headerField(line, "UR:", uri)) {
+  while (owner.state == DictionaryOwner::kNoSequence ||
+         owner.state == DictionaryOwner::kThisOutput) {
+    int c = std::getc(F);
+    if (c == EOF) break;
+    // Header lines begin with '@': a file with any other line is no
+    // dictionary, and is read no further.
+    if (c != '@' && c != '\n' && c != '\r') {
       owner.state = DictionaryOwner::kUnnamed;
       break;
     }
-    if (!urNames(uri, path, outExists ? &out : nullptr)) {
+    std::ungetc(c, F);
+    readLine(F, line);
+    if (line.compare(0, 4, "@SQ\t") != 0) {
+      if (!line.empty() && line.compare(0, 4, "@HD\t") != 0) otherLines = true;
+    } else if (!headerField(line, "UR:", uri)) {
+      owner.state = DictionaryOwner::kUnnamed;
+    } else if (!urNames(uri, path, outExists ? &out : nullptr)) {
       owner.state = DictionaryOwner::kOther;
       owner.uri = uri;
-      break;
+    } else {
+      owner.state = DictionaryOwner::kThisOutput;
     }
-    owner.state = DictionaryOwner::kThisOutput;
   }
-  if (!sequences)
-    owner.state = onlyHeader ? DictionaryOwner::kNoSequence : DictionaryOwner::kUnnamed;
+  if (owner.state == DictionaryOwner::kNoSequence && otherLines)
+    owner.state = DictionaryOwner::kUnnamed;
   if (std::ferror(F)) owner.state = DictionaryOwner::kUnreadable;
   std::fclose(F);
   return owner;
