@@ -527,6 +527,21 @@ TEST_F(Files, UnwritableOutput) {
   EXPECT_EQ(r.status, 20);
 }
 
+// A device or a pipe named as the output is written as it is: there is
+// nothing in it to empty.
+TEST_F(Files, DevicesAndPipesAsNamedOutputs) {
+  testutil::RunResult r = quenbrel({"-", "/dev/null"}, kInput);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  r = quenbrel({"-", "/dev/null"}, "\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 4);
+  r = testutil::runSlowConsumer({kBin, "-", "/dev/stdout"}, kInput);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, kOutput);
+}
+
 // Read failures are reported, never taken for the end of the input.
 TEST_F(Files, DirectoryAsInputOperand) {
   testutil::RunResult r = quenbrel({dir_.path()});
@@ -717,13 +732,14 @@ TEST_F(Files, IndexWrittenBesideTheOutput) {
 }
 
 // The index files around a run, one row each: what stands in the folder
-// before (besides the input and an earlier output, "earlier"), the words,
-// the message, the status, the output's bytes after ("earlier" when it must
-// be untouched, "-" for a converted output) and the folder's listing after
-// (no temporary file may stay). An index that cannot be written is known
-// before the output is opened; after any failure no index describes the
-// output; an output rewritten without --index loses the index files of the
-// earlier one.
+// before (besides the input and an earlier output, "earlier"), the words
+// (BAD, FOLDER and EMPTY stand for an input in the wrong format, a folder
+// and an empty input), the message, the status, the output's bytes after
+// ("earlier" when it must be untouched, "-" for a converted output) and the
+// folder's listing after (no temporary file may stay). An index that cannot
+// be written is known before the output is opened; after any failure no
+// index describes the output; an output rewritten without --index loses
+// the index files of the earlier one.
 struct IndexCase {
   const char* name;
   std::string out;  // the output's name in the folder
@@ -769,6 +785,13 @@ TEST_F(Files, IndexFailures) {
     };
   };
   const std::string kOwn = "\tUR:file://DIR/o.fa.gz";
+  // The earlier output moved to `name`, and a link to it in its place.
+  auto linkTo = [](const std::string& name) {
+    return [name](const std::string& dir) {
+      ASSERT_EQ(rename((dir + "/o.fa").c_str(), (dir + "/" + name).c_str()), 0);
+      ASSERT_EQ(symlink(name.c_str(), (dir + "/o.fa").c_str()), 0);
+    };
+  };
   const IndexCase cases[] = {
       {"FolderAtTheFai",
        "o.fa.gz",
@@ -827,22 +850,82 @@ TEST_F(Files, IndexFailures) {
        "-",
        {"o.fa.gz", "o.fa.gz.fai", "o.fa.gz.gzi", "o.dict"}},
       {"DictWithoutIndex", "o.fasta", {"--dict"}, nullptr, "", 0, "-", {"o.fasta", "o.dict"}},
-      {"FailedConversionLeavesNoDict",
+      // Input in the wrong format, or a first read that fails, leaves an
+      // earlier output as it was, and the files that describe it.
+      {"WrongFormatKeepsTheOutputAndItsDict",
        "o.fa.gz",
        {"--dict", "BAD"},
        dict(kOwn),
        kNotFormat,
        3,
-       "",
-       {"o.fa.gz"}},
-      {"FailedConversionRemovesAnEarlierIndex",
+       kEarlier,
+       {"o.fa.gz", "o.dict"}},
+      {"WrongFormatKeepsTheOutputAndItsIndex",
        "o.fa.gz",
        {"--index", "BAD"},
        dict(kOwn, {"o.fa.gz.fai", "o.fa.gz.gzi"}),
        kNotFormat,
        3,
+       kEarlier,
+       {"o.fa.gz", "o.fa.gz.fai", "o.fa.gz.gzi", "o.dict"}},
+      {"WrongFormatKeepsAPlainOutput",
+       "o.fa",
+       {"BAD"},
+       files({"o.fa.fai"}),
+       kNotFormat,
+       3,
+       kEarlier,
+       {"o.fa", "o.fa.fai"}},
+      {"WrongFormatKeepsTheFileALinkNames",
+       "o.fa",
+       {"BAD"},
+       linkTo("t.fa"),
+       kNotFormat,
+       3,
+       kEarlier,
+       {"o.fa", "t.fa"}},
+      {"ALinkedOutputIsWrittenThroughTheLink",
+       "o.fa",
+       {},
+       linkTo("t.fa"),
        "",
+       0,
+       "-",
+       {"o.fa", "t.fa"}},
+      {"FirstReadFailureKeepsTheOutput",
+       "o.fa",
+       {"--index", "FOLDER"},
+       files({"o.fa.fai"}),
+       "Failed to read input.\n",
+       10,
+       kEarlier,
+       {"o.fa", "o.fa.fai"}},
+      {"FirstReadFailureKeepsACompressedOutput",
+       "o.fa.gz",
+       {"FOLDER"},
+       nullptr,
+       "Failed to read input.\n",
+       10,
+       kEarlier,
        {"o.fa.gz"}},
+      // A missing output is still created; an input without content
+      // still empties an earlier one, and its index goes.
+      {"WrongFormatCreatesAMissingOutput",
+       "o.fa",
+       {"BAD"},
+       [](const std::string& dir) { ASSERT_EQ(unlink((dir + "/o.fa").c_str()), 0); },
+       kNotFormat,
+       3,
+       "",
+       {"o.fa"}},
+      {"EmptyInputEmptiesTheOutput",
+       "o.fa",
+       {"--index", "EMPTY"},
+       dict("\tUR:file://DIR/o.fa", {"o.fa.fai"}),
+       "",
+       4,
+       "",
+       {"o.fa"}},
       {"RewriteWithoutIndexRemovesTheIndex",
        "o.fa.gz",
        {},
@@ -948,6 +1031,19 @@ TEST_F(Files, IndexFailures) {
        20,
        kEarlier,
        {"o.fa.gz", "o.dict"}},
+      {"StickyFolderOfTheRunsUser",
+       "o.fa.gz",
+       {"AS_OTHER"},
+       dict(kOwn, {"o.fa.gz.fai"},
+            [](const std::string& dir) {
+              ASSERT_EQ(chown(dir.c_str(), 65534, 65534), 0);
+              ASSERT_EQ(chmod((dir + "/o.fa.gz").c_str(), 0666), 0);
+              ASSERT_EQ(chmod(dir.c_str(), 01777), 0);
+            }),
+       "",
+       0,
+       "-",
+       {"o.fa.gz"}},
       {"RefusedRunKeepsTheIndex",
        "o.fa.gz",
        {"--level=99"},
@@ -960,6 +1056,10 @@ TEST_F(Files, IndexFailures) {
   std::string plain = quenbrel({in_}).out;
   for (const IndexCase& c : cases) {
     SCOPED_TRACE(c.name);
+    // A run as another user (whom the folder's modes bind as they bind
+    // every user but root) can only be started by root; CI runs as root.
+    bool asOther = std::count(c.words.begin(), c.words.end(), "AS_OTHER") > 0;
+    if (asOther && geteuid() != 0) continue;
     testutil::TempDir dir;
     std::string in = dir.file("in.ig"), bad = dir.file("bad.fa"), out = dir.file(c.out);
     ASSERT_TRUE(testutil::writeFile(in, kInput));
@@ -970,20 +1070,19 @@ TEST_F(Files, IndexFailures) {
     for (const std::string& w : c.words) {
       if (w == "BAD") {
         args[0] = bad;
-      } else if (w == "AS_OTHER") {
-        // Run as another user, whom the folder's modes bind as they bind
-        // every user but root.
-        // Only root can start one; CI runs as root.
-        if (geteuid() != 0) break;
-        args.insert(args.begin(),
-                    {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kBin});
-      } else {
+      } else if (w == "FOLDER") {
+        args[0] = dir.path();
+      } else if (w == "EMPTY") {
+        args[0] = "/dev/null";
+      } else if (w != "AS_OTHER") {
         args.push_back(w);
       }
     }
-    if (args[0] != "/usr/bin/setpriv" && std::count(c.words.begin(), c.words.end(), "AS_OTHER"))
-      continue;
-    testutil::RunResult r = args[0] == "/usr/bin/setpriv" ? testutil::run(args) : quenbrel(args);
+    if (asOther) {
+      args.insert(args.begin(),
+                  {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", kBin});
+    }
+    testutil::RunResult r = asOther ? testutil::run(args) : quenbrel(args);
     std::string err = c.err;
     for (size_t at; (at = err.find("OUT")) != std::string::npos;) err.replace(at, 3, out);
     for (size_t at; (at = err.find("DIR")) != std::string::npos;) err.replace(at, 3, dir.path());

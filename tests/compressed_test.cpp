@@ -217,11 +217,20 @@ TEST_P(CompressedInput, ConvertsLikeThePlainInput) {
   // Exactly one 128 KiB block of the engine: the unit ends where a read
   // of decoded bytes fills up.
   std::string block = ">a\n" + std::string(size_t{128} * 1024 - 4, 'A') + "\n";
+  // Text in the wrong format, more than the engine reads on to find
+  // damage near its first line, and its stream cut short beyond that.
+  std::string wrong = "xyz\n";
+  while (wrong.size() < (size_t{6} << 20)) wrong += big;
+  std::string wrongUnit = f.compress(wrong);
+  std::string cutFar = wrongUnit.substr(0, wrongUnit.size() / 10 * 9);
   struct Case {
     const char* name;
     std::string plain;
     std::string compressed;
     std::vector<std::string> options;
+    // Whether the row is about a unit after the first, which xz, reading
+    // its streams as one, does not tell apart.
+    bool laterUnit = false;
   };
   const Case cases[] = {
       {"sample", s, f.compress(s), {}},
@@ -233,11 +242,20 @@ TEST_P(CompressedInput, ConvertsLikeThePlainInput) {
            f.compress("") + f.filler + f.compress(big.substr(100003)) + f.filler,
        {}},
       {"not the format", "xyz\n>a\nAC\n", f.compress("xyz\n>a\nAC\n"), {}},
+      // Not decoded to its end: damage beyond the unit of the first line,
+      // or far beyond it, is never reached.
+      {"not the format, a later unit cut short",
+       "xyz\n>a\nAC\n",
+       f.compress("xyz\n>a\nAC\n") + f.filler + f.compress(big).substr(0, 200),
+       {},
+       true},
+      {"not the format, cut short far on", wrong, cutFar, {}},
       {"empty", "", f.compress(""), {}},
       {"a unit of one whole block", block, f.compress(block), {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.laterUnit && std::string(f.name) == "xz") continue;
     RunResult want = runPlain(c.plain, c.options);
     for (const NamedRun& run : runEveryWay(c.compressed, c.options)) {
       SCOPED_TRACE(run.name);
@@ -265,8 +283,13 @@ TEST_P(CompressedInput, DamagedStreamsAreReadFailures) {
   for (int i = 0; i < 60000; ++i) wrongText += "ACGT\n";
   std::string wrongFormat = f.compress(wrongText);
   wrongFormat[wrongFormat.size() - 3] ^= 0x01;
+  // The same, 2 MiB long: within what is read on to find damage.
+  while (wrongText.size() < (size_t{2} << 20)) wrongText += big;
+  std::string wrongLong = f.compress(wrongText);
+  wrongLong[wrongLong.size() - 3] ^= 0x01;
   std::vector<Damaged> cases = {
       {"wrong format, damaged at the end", wrongFormat, kReadFailed, false},
+      {"wrong format, damaged at the end of 2 MiB", wrongLong, kReadFailed, false},
       {"cut in the data", good.substr(0, good.size() / 2), kReadFailed},
       {"cut at the end", good.substr(0, good.size() - 1), kReadFailed},
       {"magic only", f.magic, kReadFailed},

@@ -136,6 +136,12 @@ struct SameAsPlain {
 TEST(GzipInput, ConvertsLikeThePlainInput) {
   std::string big = bigInput();
   std::string s = sample();
+  // Text in the wrong format, more than the engine reads on to find damage
+  // near its first line, cut short beyond that; as a BAM file read by
+  // mistake, in BGZF members.
+  std::string wrong = "BAM\1";
+  while (wrong.size() < (size_t{6} << 20)) wrong += big;
+  std::string wrongMember = gzipMember(wrong), wrongBgzf = bgzfOf(wrong);
   const SameAsPlain cases[] = {
       {"sample", s, gzipMember(s), {}},
       {"sample, options", s, gzipMember(s), {"-n", "7", "-uc", "-unseq"}},
@@ -147,6 +153,20 @@ TEST(GzipInput, ConvertsLikeThePlainInput) {
            gzipMember(big.substr(100003)),
        {}},
       {"not the format", "xyz\n>a\nAC\n", gzipMember("xyz\n>a\nAC\n"), {}},
+      // Not decoded to its end: damage beyond the member of the first line,
+      // or far beyond it, is never reached.
+      {"not the format, a later member cut short",
+       "xyz\n>a\nAC\n",
+       gzipMember("xyz\n>a\nAC\n") + gzipMember(big).substr(0, 200),
+       {}},
+      {"not the format, cut short far on",
+       wrong,
+       wrongMember.substr(0, wrongMember.size() / 10 * 9),
+       {}},
+      {"BGZF not the format, cut short far on",
+       wrong,
+       wrongBgzf.substr(0, wrongBgzf.size() / 10 * 9),
+       {"--threads=2"}},
       // BGZF members are inflated on workers; a member that is no BGZF
       // member hands the rest to the streaming decoder.
       {"BGZF", big, bgzfOf(big), {"--threads=3"}},
@@ -209,10 +229,16 @@ TEST(GzipInput, DamagedStreamsAreReadFailures) {
   // before the check must not be taken for the input's format.
   std::string wrongFormat = gzipMember("ACGT\nACGT\n");
   wrongFormat[wrongFormat.size() - 8] ^= 0x01;
+  // The same, 2 MiB long: within what is read on to find damage.
+  std::string wrongText = "ACGT\n";
+  while (wrongText.size() < (size_t{2} << 20)) wrongText += bigInput();
+  std::string wrongLong = gzipMember(wrongText);
+  wrongLong[wrongLong.size() - 8] ^= 0x01;
   const Damaged cases[] = {
       {"wrong check value", badCrc},
       {"wrong length", badLength},
       {"wrong format, wrong check value", wrongFormat},
+      {"wrong format, wrong check value after 2 MiB", wrongLong},
       {"corrupt data", badData},
       {"unknown method", badMethod},
       {"reserved flag", reservedFlag},
@@ -353,6 +379,13 @@ TEST(GzipInput, EndsWithoutWaitingForInputItHasNoUseFor) {
   // Decoded whole into the first block and a bit more, so that the thread
   // waits for further members before the output fails.
   std::string some = bigInput().substr(0, 200000);
+  // As `yes | gzip`: text in the wrong format whose member goes on (64 MiB
+  // of it here, and no end).
+  std::string lines, yes;
+  for (int i = 0; i < 2048; ++i) lines += "y\n";
+  for (int i = 0; i < 16384; ++i) yes += lines;
+  std::string yesMember = gzipMember(yes);
+  yesMember.resize(yesMember.size() - 100);
   struct Case {
     const char* name;
     std::string input;
@@ -367,6 +400,12 @@ TEST(GzipInput, EndsWithoutWaitingForInputItHasNoUseFor) {
        "File is not in IG or FASTA format.\n"},
       {"gzip input, output failing", gzipMember(some), "/dev/full", 20,
        "Failed to write output.\n"},
+      // Compressed text in the wrong format is read on only to the end of
+      // its member, and never far.
+      {"gzip text in the wrong format", gzipMember("xx\n>a\nAC\n"), "", 3,
+       "File is not in IG or FASTA format.\n"},
+      {"endless gzip text in the wrong format", yesMember, "", 3,
+       "File is not in IG or FASTA format.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

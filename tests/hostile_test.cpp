@@ -3,7 +3,9 @@
 // bytes, huge lines, directories, unwritable outputs, the input named as
 // output, files cut off in the middle. Each must end with its documented
 // status and message, and never with a crash or a half-done silent success.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -233,13 +235,52 @@ TEST(Hostile, TenMegabyteNameAndComment) {
 // output, an output naming the input, are rows of the CLI tests)
 // ---------------------------------------------------------------------------
 
-TEST(Hostile, DirectoryAsInputLeavesTheOutputFileEmpty) {
+// A first read that fails leaves an earlier output as it was, and a
+// missing one created empty.
+TEST(Hostile, DirectoryAsInputLeavesTheOutputFileAlone) {
   TempDir dir;
   const std::string out = dir.file("out.fa");
   RunResult r = testutil::run({QUENBREL_BIN, dir.path(), out});
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.err, "Failed to read input.\n");
   EXPECT_EQ(testutil::readFile(out), "");
+  ASSERT_TRUE(testutil::writeFile(out, ">earlier\nAC\n"));
+  r = testutil::run({QUENBREL_BIN, dir.path(), out});
+  EXPECT_EQ(r.status, 10);
+  EXPECT_EQ(testutil::readFile(out), ">earlier\nAC\n");
+}
+
+// An output that opens but cannot be emptied (a file sealed against
+// shrinking, reached through the run's own descriptor) is a write failure
+// once the run begins to write, and gets no byte; input in the wrong format
+// leaves it alone.
+TEST(Hostile, OutputThatCannotBeEmptied) {
+  int fd = memfd_create("earlier", MFD_ALLOW_SEALING);  // the run inherits it
+  if (fd < 0) GTEST_SKIP() << "no memfd_create";
+  const std::string kEarlier = ">earlier\nACGT\n";
+  ASSERT_EQ(write(fd, kEarlier.data(), kEarlier.size()), static_cast<ssize_t>(kEarlier.size()));
+  ASSERT_EQ(fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+  const std::string out = "/proc/self/fd/" + std::to_string(fd);
+  const struct {
+    std::string input;
+    int status;
+    std::string err;
+  } cases[] = {
+      {">a\nAC\n", 20, "Failed to write output.\n"},
+      {"", 20, "Failed to write output.\n"},
+      {"AC\n", 3, kNotFormat},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    RunResult r = testutil::run({QUENBREL_BIN, "-", out}, c.input);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, c.err);
+    std::string bytes(64, '\0');
+    ssize_t n = pread(fd, &bytes[0], bytes.size(), 0);
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    EXPECT_EQ(bytes, kEarlier);
+  }
+  close(fd);
 }
 
 TEST(Hostile, UnreadableInputFile) {

@@ -142,6 +142,15 @@ for out in ref.fasta "$WORK/link/abs.fa.gz"; do
   fi
 done
 
+# The dictionary of an output that was deleted since names it by its real
+# path: rewriting the output through the link removes it.
+"$QUENBREL" "$WORK/odd.fa" "$WORK/link/gone.fa" --dict && rm "$WORK/real/gone.fa" &&
+  "$QUENBREL" "$WORK/odd.fa" "$WORK/link/gone.fa" -n 7 || failures=$((failures + 1))
+if [ -e "$WORK/real/gone.dict" ]; then
+  echo "FAIL: the dictionary of a deleted output stayed beside its rewritten output" >&2
+  failures=$((failures + 1))
+fi
+
 # A dictionary samtools wrote for another reference of the same dictionary
 # name stays: without --dict untouched, with --dict refused (status 20).
 mkdir "$WORK/shared"

@@ -6,14 +6,17 @@
 // the output is touched, opens it, and hands over to the engine, whose
 // status ends the process. Statuses are the engine's: 10 for what is wrong
 // with the input side or the command line, 20 for the output side.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -143,6 +146,35 @@ int answerInfoRequest(const char* request, char* exec) {
   return 0;
 }
 
+// Binds the output as assignoutput() does, with its messages, but opens a
+// named file without emptying it: a run that fails before it has anything
+// to write (input in the wrong format, a first read that fails) leaves an
+// earlier file as it was. emptyOutput() empties it once the run begins.
+char** bindOutput(FILE*& F, char** args) {
+  char* operand = args[1];
+  if (operand == nullptr || operand[0] == '-') {
+    F = stdout;
+    return operand == nullptr ? args : args + 1;
+  }
+  int fd = ::open(operand, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  F = fd < 0 ? nullptr : fdopen(fd, "w");
+  if (F == nullptr) {
+    if (fd >= 0) ::close(fd);
+    std::fprintf(stderr, "Failed to open %s for writing\n", operand);
+    return nullptr;
+  }
+  return args + 1;
+}
+
+// Empties what the output `F` held before. Only a regular file holds
+// anything: a FIFO or a device (/dev/stdout on a pipe, /dev/null) is
+// written as it is.
+bool emptyOutput(FILE* F) {
+  struct stat st;
+  if (fstat(fileno(F), &st) != 0) return false;
+  return !S_ISREG(st.st_mode) || ftruncate(fileno(F), 0) == 0;
+}
+
 // A refusal of the command line: the message, then the usage text.
 int refuse(const std::string& message, char* exec, int status) {
   std::fputs(message.c_str(), stderr);
@@ -228,21 +260,30 @@ int main(int argc, char** argv) {
     return kConvertWriteFailed;
   }
   FILE* output = nullptr;
-  if (assignoutput(output, args) == nullptr) {
+  if (bindOutput(output, args) == nullptr) {
     return refuse("Failed to asign output.\n", argv[0], kConvertWriteFailed);
-  }
-  // Removed as the output is rewritten, the earlier files are also not
-  // replaced at the end, which some file systems answer by writing the new
-  // file out at once.
-  if (!stale.remove()) {
-    std::fputs(stale.message().c_str(), stderr);
-    return kConvertWriteFailed;
   }
   if (named && plan.described()) index.outputOpened(outName);
 
   options.threads = plan.threads;
   std::unique_ptr<Sink> sink = makeOutputChain(output, plan, plan.described() ? &index : nullptr);
+  // A named output is emptied only once the run begins to write it. The
+  // index and dictionary of an earlier output of this name then describe
+  // bytes that are gone. Removed now, they are also not replaced at the
+  // end, which some file systems answer by writing the new file out at once.
+  bool emptied = true;
+  if (named) {
+    sink = std::make_unique<BeginningSink>(std::move(sink), [output, &stale, &emptied] {
+      emptied = emptyOutput(output) && stale.remove();
+      return emptied;
+    });
+  }
   ConvertResult result = convert(input, *sink, options);
+  // An input without content, too, leaves an empty output, or fails.
+  if (!emptied) {
+    std::string message = stale.message().empty() ? "Failed to write output.\n" : stale.message();
+    result = {kConvertWriteFailed, message};
+  }
   // The files that describe the output get their names only when all went
   // well.
   if (result.status == kConvertOk && plan.described()) {

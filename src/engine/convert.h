@@ -58,7 +58,10 @@ struct ConvertResult {
 // The engine is done with both when it returns: it closes `in`, unless it
 // is standard input, and finishes `out` on every path, which ends its
 // format and closes its stream (standard output is flushed instead). A
-// failure to finish the output is a write failure.
+// failure to finish the output is a write failure. `out` is begun
+// (Sink::begin()) once the first content line has passed the format check,
+// or the input proved empty; a run that fails before (status 3, a read
+// failure) never begins it.
 ConvertResult convert(FILE* in, Sink& out, const ConvertOptions& options);
 
 #endif  // QUENBREL_ENGINE_CONVERT_H

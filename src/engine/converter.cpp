@@ -327,6 +327,8 @@ const unsigned char* Converter::firstLine(const unsigned char* p, const unsigned
 }
 
 const unsigned char* Converter::firstLineOne(const unsigned char* p) {
+  // Past the check, the output begins.
+  if (firstByte_ == ';' || firstByte_ == '>') out_.begin();
   if (firstByte_ == ';') {
     beginComment();
     return p;
@@ -364,8 +366,10 @@ const unsigned char* Converter::step(const unsigned char* p, const unsigned char
 // to write, also one found only now, turns a run that had something to
 // write into a write failure.
 ConvertResult Converter::finish(int status) {
-  // Input without content converts, whole, into nothing.
+  // Input without content converts, whole, into nothing: its output begins
+  // too.
   bool whole = status == kConvertOk || status == kConvertNoContent;
+  if (whole) out_.begin();
   bool writeFailed = !out_.close(whole ? Ending::kComplete : Ending::kCutShort);
   input_.close();
   if (writeFailed && status != kConvertNotFormat && status != kConvertNoContent) {

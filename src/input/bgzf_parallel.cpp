@@ -79,6 +79,8 @@ class BgzfSource : public InputSource {
   std::string message() const override {
     return rest_ ? rest_->message() : std::string(kReadFailedMessage);
   }
+  // Every byte the workers deliver comes from a member checked whole.
+  UnitProgress progress() const override { return rest_ ? rest_->progress() : UnitProgress{}; }
 
  private:
   enum class Stop { kNone, kEnd, kFailed, kOther };

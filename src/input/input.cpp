@@ -50,16 +50,19 @@ long Input::next(unsigned char*& data) {
   long n;
   if (ahead_) {
     n = ahead_->next(data);
+    progress_ = ahead_->progress();
   } else if (atStart_) {
     atStart_ = false;
     data = buf_.get() + kHead;
     n = start(data);
+    if (decoder_) progress_ = decoder_->progress();
     // The first block, whole, is settled here; the rest may be read on.
     if (n > 0) readAheadAfterStart();
     return n;
   } else {
     data = buf_.get() + kHead;
     n = read(data, kBlock);
+    if (decoder_) progress_ = decoder_->progress();
   }
   return trial_ ? counted(n) : n;
 }
@@ -107,11 +110,14 @@ long Input::read(unsigned char* buf, size_t cap) {
 
 bool Input::restReadsClean() {
   if (!compressed_) return true;
+  const uint64_t unit = progress_.last;
   unsigned char* block = nullptr;
-  long n = 0;
-  while ((n = next(block)) > 0) {
+  for (size_t beyond = 0; progress_.ended <= unit && beyond < kCheckReach;) {
+    long n = next(block);
+    if (n <= 0) return n == 0;
+    beyond += static_cast<size_t>(n);
   }
-  return n == 0;
+  return true;
 }
 
 void Input::close() {

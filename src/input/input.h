@@ -41,12 +41,16 @@ class Input {
   // split over pipe reads is seen whole.
   long next(unsigned char*& data);
 
-  // Whether the rest of the input reads to a clean end. Compressed input is
-  // decoded to its end for this: bytes decoded from damaged data may be
-  // delivered before the damage is found (the check value comes last), and
-  // such made-up bytes must not pass for input in the wrong format. Plain
-  // input is not read further.
+  // Whether the unit (member, frame, stream) of compressed input that the
+  // last block belongs to reads to a clean end, as far as kCheckReach
+  // decoded bytes beyond that block: bytes decoded from damaged data may
+  // be delivered before the damage is found (the check value comes last),
+  // and such made-up bytes must not pass for input in the wrong format.
+  // Damage spoils the data near it, so an input in the wrong format is not
+  // decoded further (it may not end at all). Plain input is not read
+  // further.
   bool restReadsClean();
+  static constexpr size_t kCheckReach = size_t{4} << 20;
 
   // Stops the reading thread, if any, and closes the stream unless it is
   // stdin, which stays open; nothing is read after.
@@ -76,6 +80,7 @@ class Input {
   const InputPathChoice path_;
   std::unique_ptr<PathTrial> trial_;  // set while the paths are timed
   bool dropping_ = false;             // the thread stopped; its blocks are handed out
+  UnitProgress progress_;             // the source's checks after the last block
 };
 
 #endif  // QUENBREL_INPUT_INPUT_H

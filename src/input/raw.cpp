@@ -70,17 +70,27 @@ long Decoder::read(unsigned char* buf, size_t cap) {
         break;
       }
     }
+    size_t room = w_.outLeft;
     Step step = this->step(w_, inputEnded_);
+    // What a step delivers belongs to the unit it was in, also when the
+    // unit ends (or fails) with it.
+    if (w_.outLeft < room) lastUnit_ = unitsEnded_;
     if (step == Step::kFailed) {
       failed_ = true;
       break;
     }
     if (step == Step::kDataEnded) {
+      ++unitsEnded_;
       ended_ = true;
       break;
     }
     inUnit_ = step != Step::kUnitEnded;
     needInput_ = !inUnit_ || w_.outLeft > 0;
+    if (inUnit_) continue;
+    ++unitsEnded_;
+    // A read ends with the unit its bytes belong to: whether they have all
+    // been checked is then known from the read alone.
+    if (w_.outLeft < cap) break;
   }
   // Output decoded before a failure is delivered first; the failure
   // answers the next call.

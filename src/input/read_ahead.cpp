@@ -101,9 +101,11 @@ void ReadAhead::fill() {
     unsigned char* data = memory_.get() + slot * (head_ + block_) + head_;
     long n = source_->read(data, block_);
     std::string failure = n < 0 ? source_->message() : std::string();
+    UnitProgress checks = source_->progress();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       sizes_[slot] = n;
+      checks_[slot] = checks;
       if (n < 0) message_ = std::move(failure);
       ++filledCount_;
     }
@@ -121,6 +123,7 @@ long ReadAhead::next(unsigned char*& data) {
   filled_.wait(lock, [this] { return filledCount_ > takenCount_; });
   size_t slot = takenCount_ % kSlots;
   long n = sizes_[slot];
+  progress_ = checks_[slot];
   data = memory_.get() + slot * (head_ + block_) + head_;
   // The last block stays where it is: every later call gets it again.
   if (n <= 0) return n;

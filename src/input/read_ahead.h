@@ -36,6 +36,10 @@ class ReadAhead {
   // The source's message once next() has returned -1.
   std::string message() const;
 
+  // Where the source's checks stood when the block next() handed out last
+  // was read.
+  UnitProgress progress() const { return progress_; }
+
   // Stops the thread (it finishes the read it is in; a wait for a silent
   // pipe or terminal ends at once) and waits for it. next() is not called
   // after; message() still answers.
@@ -69,6 +73,8 @@ class ReadAhead {
   const size_t head_;
   std::unique_ptr<unsigned char[]> memory_;  // kSlots blocks with their heads
   long sizes_[kSlots] = {};                  // what each filled block holds
+  UnitProgress checks_[kSlots];              // the source's checks after each
+  UnitProgress progress_;                    // those of the block handed out last
   // A pipe whose write end stop() writes to, ending the reader's wait for
   // input; -1 when the system gave none (the reader's wait then runs out).
   int wake_[2] = {-1, -1};

@@ -26,6 +26,15 @@ bool readsMayWait(FILE* F);
 // The message of a failed read, unless the source knows better.
 constexpr char kReadFailedMessage[] = "Failed to read input.\n";
 
+// How far the checks of a source's units (members, frames, streams) have
+// come, after a read: the units that have ended with their checks passed,
+// and the unit the last byte delivered belongs to, counted from 0. The
+// bytes of unit k have all been checked once `ended` exceeds k.
+struct UnitProgress {
+  uint64_t ended = 1;
+  uint64_t last = 0;
+};
+
 // A source of input bytes: the raw stream, or a decoder of one compressed
 // format reading its compressed bytes from the stream.
 class InputSource {
@@ -34,11 +43,16 @@ class InputSource {
 
   // Fills `buf` with up to `cap` decoded bytes. Returns the number of bytes
   // delivered (never 0 before the end), 0 at the clean end of the data, -1
-  // on a read error or damaged data (and on every call after one).
+  // on a read error or damaged data (and on every call after one). A
+  // decoder delivers the bytes of one unit at a time.
   virtual long read(unsigned char* buf, size_t cap) = 0;
 
   // The message to report once read() has returned -1.
   virtual std::string message() const { return kReadFailedMessage; }
+
+  // Where the checks stand after the last read. A source without checks
+  // has checked every byte it delivered.
+  virtual UnitProgress progress() const { return {}; }
 
   // From now on a wait for input ends, as a failure, once the descriptor
   // `stop` turns readable: a source read on a thread of its own can then be
@@ -94,6 +108,7 @@ class Decoder : public InputSource {
 
   long read(unsigned char* buf, size_t cap) final;
   std::string message() const override { return message_; }
+  UnitProgress progress() const final { return {unitsEnded_, lastUnit_}; }
   void stopWaitsOn(int stop) final { bytes_.stopWaitsOn(stop); }
 
  protected:
@@ -153,6 +168,8 @@ class Decoder : public InputSource {
   bool inputEnded_ = false;  // the compressed bytes are all read
   bool failed_ = false;
   bool ended_ = false;
+  uint64_t unitsEnded_ = 0;  // units whose checks passed
+  uint64_t lastUnit_ = 0;    // the unit of the last byte delivered
 };
 
 #endif  // QUENBREL_INPUT_SOURCE_H

@@ -105,7 +105,8 @@ bool CompressedSink::write(const unsigned char* p, size_t n) {
 
 // What was converted before a failure is written too; only a complete
 // output gets the format's end (and an empty one its empty job), so that
-// the end of a cut-short file shows it.
+// the end of a cut-short file shows it. An untouched output, which was
+// given nothing, gets nothing at all.
 bool CompressedSink::finish(Ending ending) {
   bool complete = ending == Ending::kComplete;
   if (complete && !failed_ && job_ == nullptr && !anyJob_ && format_.emptyJob) {
@@ -117,8 +118,9 @@ bool CompressedSink::finish(Ending ending) {
   job_ = nullptr;
   while (takeOne()) {
   }
-  if (!failed_ && !(complete ? writeMark(format_.trailer, format_.trailerLen)
-                             : writeMark(format_.cutShort, format_.cutShortLen)))
+  if (!failed_ && ending != Ending::kUntouched &&
+      !(complete ? writeMark(format_.trailer, format_.trailerLen)
+                 : writeMark(format_.cutShort, format_.cutShortLen)))
     failed_ = true;
   if (!file_->finish(ending)) failed_ = true;
   return !failed_;

@@ -33,6 +33,11 @@ class Output {
   }
   void commit(unsigned char* end) { len_ = static_cast<size_t>(end - buf_); }
 
+  // The output begins (Sink::begin()); a failure is a write failure.
+  void begin() {
+    if (!failed_ && !sink_->begin()) failed_ = true;
+  }
+
   // Writes what the buffer holds.
   void flush();
   bool failed() const { return failed_; }

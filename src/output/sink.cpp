@@ -17,3 +17,13 @@ bool FileSink::finish(Ending) {
   F_ = nullptr;
   return !failed_;
 }
+
+bool BeginningSink::begin() {
+  if (state_ == State::kWaiting) state_ = begin_() ? State::kBegun : State::kFailed;
+  return state_ == State::kBegun;
+}
+
+bool BeginningSink::finish(Ending ending) {
+  bool begun = state_ == State::kBegun;
+  return inner_->finish(begun ? ending : Ending::kUntouched) && state_ != State::kFailed;
+}
