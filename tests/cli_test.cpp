@@ -893,16 +893,19 @@ TEST_F(Files, IndexFailures) {
 }
 
 // The tool started with `words` on a pipe the test holds open, so that it
-// can be looked at while it runs.
+// can be looked at while it runs. With `shell`, a shell runs those commands
+// first (`trap '' TERM`, `ulimit -f 1`) and then becomes the tool.
 class Running {
  public:
-  explicit Running(std::vector<std::string> words) {
+  explicit Running(std::vector<std::string> words, const std::string& shell = "") {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
     words.insert(words.begin(), kBin);
+    if (!shell.empty())
+      words.insert(words.begin(), {"/bin/sh", "-c", shell + "; exec \"$0\" \"$@\""});
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(&w[0]);
     argv.push_back(nullptr);
@@ -972,26 +975,77 @@ TEST_F(Files, DuplicateNamesAreWarnedOf) {
 
 // Ended by a signal, an --index (and --dict) run leaves none of its
 // temporary files and ends as the signal ends a process; the output as far
-// as written stays.
+// as written stays. That is every signal whose default action ends a
+// process, but those of a fault of the program's own: sent from outside,
+// brought on by the output (a FIFO whose reader left, a file size limit),
+// core-dumping ones too. A signal the run was started with ignored stays
+// ignored: the run goes on to its end, or to its write failure.
 TEST_F(Files, SignalLeavesNoTemporaryIndex) {
   const size_t kFiles = 4;  // the output, .fai, .gzi and .dict
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(sig);
+  enum class Cause { kKill, kReaderLeaves, kSizeLimit };
+  struct Row {
+    int sig;
+    Cause cause;
+    bool ignored;
+  };
+  std::vector<Row> rows;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, SIGXCPU, SIGALRM, SIGVTALRM,
+                  SIGPROF, SIGUSR1, SIGUSR2, SIGIO, SIGPWR, SIGSTKFLT, SIGRTMIN, SIGRTMAX}) {
+    rows.push_back({sig, Cause::kKill, false});
+  }
+  rows.push_back({SIGPIPE, Cause::kReaderLeaves, false});
+  rows.push_back({SIGXFSZ, Cause::kSizeLimit, false});
+  rows.push_back({SIGTERM, Cause::kKill, true});
+  rows.push_back({SIGPIPE, Cause::kReaderLeaves, true});
+  // Random residues, so that the compressed output outgrows the limit.
+  std::string more = ">r\n";
+  unsigned state = 7;
+  for (int i = 0; i < 20000; ++i) {
+    state = state * 1103515245u + 12345u;
+    more += "ACGT"[(state >> 16) & 3];
+  }
+  more += '\n';
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.sig) + " cause " + std::to_string(static_cast<int>(row.cause)) +
+                 (row.ignored ? " ignored" : ""));
     testutil::TempDir dir;
-    std::vector<std::string> words{"-", dir.file("o.fa.gz"), "--index"};
-    if (kFiles == 4) words.push_back("--dict");
-    Running run(words);
+    std::string out = dir.file("o.fa.gz");
+    // The FIFO's reader is there when the run opens its output, and leaves
+    // before anything is written.
+    int reader = -1;
+    if (row.cause == Cause::kReaderLeaves) {
+      ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+      reader = open(out.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      ASSERT_GE(reader, 0);
+    }
+    std::string shell = "ulimit -c 0";
+    if (row.ignored) shell += "; trap '' " + std::to_string(row.sig);
+    if (row.cause == Cause::kSizeLimit) shell += "; ulimit -f 1";
+    Running run({"-", out, "--index", "--dict"}, shell);
     ASSERT_TRUE(run.started());
     ASSERT_TRUE(run.feed(kInput));
     // Waits for the run to have its temporary files, with the input still
     // open.
     for (int i = 0; i < 500 && listing(dir.path()).size() < kFiles; ++i) usleep(10 * 1000);
     EXPECT_EQ(listing(dir.path()).size(), kFiles);
-    kill(run.pid(), sig);
+    if (row.cause == Cause::kKill) kill(run.pid(), row.sig);
+    if (reader >= 0) close(reader);
+    if (row.cause == Cause::kSizeLimit) {
+      ASSERT_TRUE(run.feed(more));
+    }
     int ws = run.finish();
-    EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == sig);
     std::vector<std::string> want{"o.fa.gz"};
-    EXPECT_EQ(listing(dir.path()), want);
+    if (!row.ignored) {
+      EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == row.sig) << ws;
+    } else if (row.cause == Cause::kKill) {
+      EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0) << ws;
+      want = {"o.dict", "o.fa.gz", "o.fa.gz.fai", "o.fa.gz.gzi"};
+    } else {
+      EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 20) << ws;
+    }
+    std::vector<std::string> got = listing(dir.path());
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, want);
   }
 }
 
