@@ -135,12 +135,16 @@ std::vector<CliCase> cliCases() {
       // letter that is none of them is refused, never taken for an operand.
       {"UnknownLongOption", {"--thread=2", "-"}, kSeq12, "", "Unknown option --thread=2\n" + kUsage, 10},
       {"UnknownLongOptionAsOutput", {"-", "--out.fa"}, kSeq12, "", "Unknown option --out.fa\n" + kUsage, 10},
+      {"LongOptionNotTakenByItsStart", {"-", "--dictx"}, kSeq12, "", "Unknown option --dictx\n" + kUsage, 10},
       {"BareDoubleDashIsAnOperand", {"--"}, kSeq12, kSeq12, "", 0},
       {"DoubleDashDigitIsAnOperand", {"--5"}, kSeq12, kSeq12, "", 0},
       {"LongOptionOutOfTheWayOfTheLineLength", {"-n", "--threads=1", "5", "-"}, kSeq12, ">s\nACGTA\nCGTAC\nGT\n", "", 0},
       {"LongOptionValueApart", {"--level", "3", "--threads", "2", "-"}, kSeq12, kSeq12, "", 0},
       {"CompressNoneIsPlain", {"--compress=none", "-"}, kSeq12, kSeq12, "", 0},
       {"LevelOutOfRange", {"--level=99", "-"}, kSeq12, "", "Bad argument '99' to --level option\n" + kUsage, 10},
+      // Plain output takes every level either compressor takes.
+      {"PlainOutputTakesTheHighestZstdLevel", {"--level=19", "-"}, kSeq12, kSeq12, "", 0},
+      {"PlainOutputRefusesALevelNoCompressorTakes", {"--level=20", "-"}, kSeq12, "", "Bad argument '20' to --level option\n" + kUsage, 10},
       {"LevelNotANumber", {"--level=x", "-"}, kSeq12, "", "Bad argument 'x' to --level option\n" + kUsage, 10},
       {"LevelSigned", {"--level=+3", "-"}, kSeq12, "", "Bad argument '+3' to --level option\n" + kUsage, 10},
       {"LevelAboveTheGzipRange", {"--compress=gzip", "--level=13", "-"}, kSeq12, "", "Bad argument '13' to --level option\n" + kUsage, 10},
@@ -148,6 +152,8 @@ std::vector<CliCase> cliCases() {
       {"LevelWithoutValue", {"-", "--level"}, kSeq12, "", "Bad argument to --level option\n" + kUsage, 10},
       {"ThreadsZero", {"--threads=0", "-"}, kSeq12, "", "Bad argument '0' to --threads option\n" + kUsage, 10},
       {"ThreadsEmpty", {"--threads=", "-"}, kSeq12, "", "Bad argument '' to --threads option\n" + kUsage, 10},
+      {"ThreadsAtTheMost", {"--threads=256", "-"}, kSeq12, kSeq12, "", 0},
+      {"ThreadsAboveTheMost", {"--threads=257", "-"}, kSeq12, "", "Bad argument '257' to --threads option\n" + kUsage, 10},
       {"CompressUnknown", {"--compress=lzma", "-"}, kSeq12, "", "Bad argument 'lzma' to --compress option\n" + kUsage, 10},
       {"IndexTakesNoValue", {"--index=yes", "-"}, kSeq12, "", "Bad argument 'yes' to --index option\n" + kUsage, 10},
       {"IndexOfStandardOutput", {"--index", "-"}, kSeq12, "", "The --index option needs an output file, not standard output\n" + kUsage, 10},
@@ -1085,6 +1091,46 @@ TEST_F(Files, ThreadsStartedAsAskedFor) {
     EXPECT_EQ(counts[3], counts[2] + 1);
     EXPECT_EQ(counts[5], counts[2] + 3);
   }
+  // BGZF input from a pipe is inflated on the N workers and read by the
+  // engine's thread: no thread reads ahead beside them. One more than the
+  // workers under ThreadSanitizer, whose runtime starts a thread of its own
+  // with the first.
+#if defined(__SANITIZE_THREAD__)
+  const size_t kRuntime = 1;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+  const size_t kRuntime = 1;
+#else
+  const size_t kRuntime = 0;
+#endif
+#else
+  const size_t kRuntime = 0;
+#endif
+  // More than the workers' jobs hold, so that the first block is handed on,
+  // and the rest read, while the input is still open.
+  ASSERT_TRUE(testutil::writeFile(in_, kInput + ">big\n" + residues(6000000) + "\n"));
+  std::string bgzf = dir_.file("in.fa.gz");
+  ASSERT_EQ(quenbrel({in_, bgzf}).status, 0);
+  std::string want = quenbrel({bgzf}).out;
+  size_t counts[4] = {};
+  for (size_t n : {1, 3}) {
+    SCOPED_TRACE("BGZF from a pipe on " + std::to_string(n));
+    std::string out = dir_.file("o.fa");
+    Running run({"-", out, "--threads=" + std::to_string(n)});
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.feed(testutil::readFile(bgzf)));
+    for (int i = 0; i < 500 && !exists(out); ++i) usleep(10 * 1000);
+    usleep(200 * 1000);
+    counts[n] = threadCount(run.pid());
+    for (int i = 0; i < 300 && n > 1 && counts[n] < counts[1] + n + kRuntime; ++i) {
+      usleep(10 * 1000);
+      counts[n] = threadCount(run.pid());
+    }
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_TRUE(testutil::readFile(out) == want);
+    std::remove(out.c_str());
+  }
+  EXPECT_EQ(counts[3], counts[1] + 3 + kRuntime);
 }
 
 // What a compression setting asks for shows in the bytes: level 0 stores;
