@@ -135,12 +135,16 @@ std::vector<CliCase> cliCases() {
       // letter that is none of them is refused, never taken for an operand.
       {"UnknownLongOption", {"--thread=2", "-"}, kSeq12, "", "Unknown option --thread=2\n" + kUsage, 10},
       {"UnknownLongOptionAsOutput", {"-", "--out.fa"}, kSeq12, "", "Unknown option --out.fa\n" + kUsage, 10},
+      {"LongOptionNotTakenByItsStart", {"-", "--dictx"}, kSeq12, "", "Unknown option --dictx\n" + kUsage, 10},
       {"BareDoubleDashIsAnOperand", {"--"}, kSeq12, kSeq12, "", 0},
       {"DoubleDashDigitIsAnOperand", {"--5"}, kSeq12, kSeq12, "", 0},
       {"LongOptionOutOfTheWayOfTheLineLength", {"-n", "--threads=1", "5", "-"}, kSeq12, ">s\nACGTA\nCGTAC\nGT\n", "", 0},
       {"LongOptionValueApart", {"--level", "3", "--threads", "2", "-"}, kSeq12, kSeq12, "", 0},
       {"CompressNoneIsPlain", {"--compress=none", "-"}, kSeq12, kSeq12, "", 0},
       {"LevelOutOfRange", {"--level=99", "-"}, kSeq12, "", "Bad argument '99' to --level option\n" + kUsage, 10},
+      // Plain output takes every level either compressor takes.
+      {"PlainOutputTakesTheHighestZstdLevel", {"--level=19", "-"}, kSeq12, kSeq12, "", 0},
+      {"PlainOutputRefusesALevelNoCompressorTakes", {"--level=20", "-"}, kSeq12, "", "Bad argument '20' to --level option\n" + kUsage, 10},
       {"LevelNotANumber", {"--level=x", "-"}, kSeq12, "", "Bad argument 'x' to --level option\n" + kUsage, 10},
       {"LevelSigned", {"--level=+3", "-"}, kSeq12, "", "Bad argument '+3' to --level option\n" + kUsage, 10},
       {"LevelAboveTheGzipRange", {"--compress=gzip", "--level=13", "-"}, kSeq12, "", "Bad argument '13' to --level option\n" + kUsage, 10},
@@ -148,6 +152,8 @@ std::vector<CliCase> cliCases() {
       {"LevelWithoutValue", {"-", "--level"}, kSeq12, "", "Bad argument to --level option\n" + kUsage, 10},
       {"ThreadsZero", {"--threads=0", "-"}, kSeq12, "", "Bad argument '0' to --threads option\n" + kUsage, 10},
       {"ThreadsEmpty", {"--threads=", "-"}, kSeq12, "", "Bad argument '' to --threads option\n" + kUsage, 10},
+      {"ThreadsAtTheMost", {"--threads=256", "-"}, kSeq12, kSeq12, "", 0},
+      {"ThreadsAboveTheMost", {"--threads=257", "-"}, kSeq12, "", "Bad argument '257' to --threads option\n" + kUsage, 10},
       {"CompressUnknown", {"--compress=lzma", "-"}, kSeq12, "", "Bad argument 'lzma' to --compress option\n" + kUsage, 10},
       {"IndexTakesNoValue", {"--index=yes", "-"}, kSeq12, "", "Bad argument 'yes' to --index option\n" + kUsage, 10},
       {"IndexOfStandardOutput", {"--index", "-"}, kSeq12, "", "The --index option needs an output file, not standard output\n" + kUsage, 10},
@@ -1111,16 +1117,19 @@ TEST_F(Files, IndexFailures) {
 }
 
 // The tool started with `words` on a pipe the test holds open, so that it
-// can be looked at while it runs.
+// can be looked at while it runs. With `shell`, a shell runs those commands
+// first (`trap '' TERM`, `ulimit -f 1`) and then becomes the tool.
 class Running {
  public:
-  explicit Running(std::vector<std::string> words) {
+  explicit Running(std::vector<std::string> words, const std::string& shell = "") {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
     words.insert(words.begin(), kBin);
+    if (!shell.empty())
+      words.insert(words.begin(), {"/bin/sh", "-c", shell + "; exec \"$0\" \"$@\""});
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(&w[0]);
     argv.push_back(nullptr);
@@ -1190,26 +1199,77 @@ TEST_F(Files, DuplicateNamesAreWarnedOf) {
 
 // Ended by a signal, an --index (and --dict) run leaves none of its
 // temporary files and ends as the signal ends a process; the output as far
-// as written stays.
+// as written stays. That is every signal whose default action ends a
+// process, but those of a fault of the program's own: sent from outside,
+// brought on by the output (a FIFO whose reader left, a file size limit),
+// core-dumping ones too. A signal the run was started with ignored stays
+// ignored: the run goes on to its end, or to its write failure.
 TEST_F(Files, SignalLeavesNoTemporaryIndex) {
   const size_t kFiles = 4;  // the output, .fai, .gzi and .dict
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(sig);
+  enum class Cause { kKill, kReaderLeaves, kSizeLimit };
+  struct Row {
+    int sig;
+    Cause cause;
+    bool ignored;
+  };
+  std::vector<Row> rows;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, SIGXCPU, SIGALRM, SIGVTALRM,
+                  SIGPROF, SIGUSR1, SIGUSR2, SIGIO, SIGPWR, SIGSTKFLT, SIGRTMIN, SIGRTMAX}) {
+    rows.push_back({sig, Cause::kKill, false});
+  }
+  rows.push_back({SIGPIPE, Cause::kReaderLeaves, false});
+  rows.push_back({SIGXFSZ, Cause::kSizeLimit, false});
+  rows.push_back({SIGTERM, Cause::kKill, true});
+  rows.push_back({SIGPIPE, Cause::kReaderLeaves, true});
+  // Random residues, so that the compressed output outgrows the limit.
+  std::string more = ">r\n";
+  unsigned state = 7;
+  for (int i = 0; i < 20000; ++i) {
+    state = state * 1103515245u + 12345u;
+    more += "ACGT"[(state >> 16) & 3];
+  }
+  more += '\n';
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.sig) + " cause " + std::to_string(static_cast<int>(row.cause)) +
+                 (row.ignored ? " ignored" : ""));
     testutil::TempDir dir;
-    std::vector<std::string> words{"-", dir.file("o.fa.gz"), "--index"};
-    if (kFiles == 4) words.push_back("--dict");
-    Running run(words);
+    std::string out = dir.file("o.fa.gz");
+    // The FIFO's reader is there when the run opens its output, and leaves
+    // before anything is written.
+    int reader = -1;
+    if (row.cause == Cause::kReaderLeaves) {
+      ASSERT_EQ(mkfifo(out.c_str(), 0600), 0);
+      reader = open(out.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      ASSERT_GE(reader, 0);
+    }
+    std::string shell = "ulimit -c 0";
+    if (row.ignored) shell += "; trap '' " + std::to_string(row.sig);
+    if (row.cause == Cause::kSizeLimit) shell += "; ulimit -f 1";
+    Running run({"-", out, "--index", "--dict"}, shell);
     ASSERT_TRUE(run.started());
     ASSERT_TRUE(run.feed(kInput));
     // Waits for the run to have its temporary files, with the input still
     // open.
     for (int i = 0; i < 500 && listing(dir.path()).size() < kFiles; ++i) usleep(10 * 1000);
     EXPECT_EQ(listing(dir.path()).size(), kFiles);
-    kill(run.pid(), sig);
+    if (row.cause == Cause::kKill) kill(run.pid(), row.sig);
+    if (reader >= 0) close(reader);
+    if (row.cause == Cause::kSizeLimit) {
+      ASSERT_TRUE(run.feed(more));
+    }
     int ws = run.finish();
-    EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == sig);
     std::vector<std::string> want{"o.fa.gz"};
-    EXPECT_EQ(listing(dir.path()), want);
+    if (!row.ignored) {
+      EXPECT_TRUE(WIFSIGNALED(ws) && WTERMSIG(ws) == row.sig) << ws;
+    } else if (row.cause == Cause::kKill) {
+      EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 0) << ws;
+      want = {"o.dict", "o.fa.gz", "o.fa.gz.fai", "o.fa.gz.gzi"};
+    } else {
+      EXPECT_TRUE(WIFEXITED(ws) && WEXITSTATUS(ws) == 20) << ws;
+    }
+    std::vector<std::string> got = listing(dir.path());
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, want);
   }
 }
 
@@ -1249,6 +1309,46 @@ TEST_F(Files, ThreadsStartedAsAskedFor) {
     EXPECT_EQ(counts[3], counts[2] + 1);
     EXPECT_EQ(counts[5], counts[2] + 3);
   }
+  // BGZF input from a pipe is inflated on the N workers and read by the
+  // engine's thread: no thread reads ahead beside them. One more than the
+  // workers under ThreadSanitizer, whose runtime starts a thread of its own
+  // with the first.
+#if defined(__SANITIZE_THREAD__)
+  const size_t kRuntime = 1;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+  const size_t kRuntime = 1;
+#else
+  const size_t kRuntime = 0;
+#endif
+#else
+  const size_t kRuntime = 0;
+#endif
+  // More than the workers' jobs hold, so that the first block is handed on,
+  // and the rest read, while the input is still open.
+  ASSERT_TRUE(testutil::writeFile(in_, kInput + ">big\n" + residues(6000000) + "\n"));
+  std::string bgzf = dir_.file("in.fa.gz");
+  ASSERT_EQ(quenbrel({in_, bgzf}).status, 0);
+  std::string want = quenbrel({bgzf}).out;
+  size_t counts[4] = {};
+  for (size_t n : {1, 3}) {
+    SCOPED_TRACE("BGZF from a pipe on " + std::to_string(n));
+    std::string out = dir_.file("o.fa");
+    Running run({"-", out, "--threads=" + std::to_string(n)});
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.feed(testutil::readFile(bgzf)));
+    for (int i = 0; i < 500 && !exists(out); ++i) usleep(10 * 1000);
+    usleep(200 * 1000);
+    counts[n] = threadCount(run.pid());
+    for (int i = 0; i < 300 && n > 1 && counts[n] < counts[1] + n + kRuntime; ++i) {
+      usleep(10 * 1000);
+      counts[n] = threadCount(run.pid());
+    }
+    EXPECT_EQ(run.finish(), 0);
+    EXPECT_TRUE(testutil::readFile(out) == want);
+    std::remove(out.c_str());
+  }
+  EXPECT_EQ(counts[3], counts[1] + 3 + kRuntime);
 }
 
 // What a compression setting asks for shows in the bytes: level 0 stores;

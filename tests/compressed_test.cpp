@@ -3,10 +3,12 @@
 // through the same cases. Each converts, from a file or standard input, to
 // exactly what the plain input converts to; damage is a read failure; a
 // format whose decoder was not built in is refused by name.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -322,15 +324,52 @@ TEST_P(CompressedInput, DamagedStreamsAreReadFailures) {
   }
 }
 
+// The threads of this process.
+size_t ownThreads() {
+  size_t n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+// Hands the output on, noting at every block how many threads the process
+// has: the reading thread shows as one more while it runs.
+class ThreadCountingSink : public Sink {
+ public:
+  explicit ThreadCountingSink(Sink& to) : to_(to) {}
+  bool write(const unsigned char* p, size_t n) override {
+    counts_.push_back(ownThreads());
+    return to_.write(p, n);
+  }
+  bool finish(Ending ending) override { return to_.finish(ending); }
+  // Blocks written while the process had fewer threads than at its most.
+  size_t withoutThread() const {
+    size_t most = 0, fewer = 0;
+    for (size_t c : counts_) most = std::max(most, c);
+    for (size_t c : counts_) fewer += c < most;
+    return fewer;
+  }
+  size_t blocks() const { return counts_.size(); }
+
+ private:
+  Sink& to_;
+  std::vector<size_t> counts_;
+};
+
 // With two threads, a file's decoding is timed on the engine's thread, then
 // on a thread of its own, and the faster path goes on. Every way that may go
 // writes what the one-thread path writes, damage found on either path or on
-// the way back included.
+// the way back included. The way back ends the thread at once: most of a
+// long input is then read and written without it, where a thread that went
+// on would read to the end.
 TEST_P(CompressedInput, EveryWayTheTimingGoes) {
   const Format& f = GetParam();
   if (!f.built) GTEST_SKIP() << f.name << " not built in";
-  // Long enough for both timed stretches and the way back.
-  std::string big = bigInput() + bigInput();
+  // Long enough for both timed stretches and the way back, and several
+  // times as long as that.
+  std::string big = bigInput() + bigInput() + bigInput();
   std::string full = runPlain(big, {}).out;
   std::string whole = f.compress(big);
   using Verdict = InputPathChoice::Verdict;
@@ -369,7 +408,8 @@ TEST_P(CompressedInput, EveryWayTheTimingGoes) {
       FILE* in = std::fopen(inPath.c_str(), "rb");
       FILE* out = std::fopen(outPath.c_str(), "wb");
       ASSERT_TRUE(in != nullptr && out != nullptr);
-      FileSink sink(out);
+      FileSink file(out);
+      ThreadCountingSink sink(file);
       ConvertOptions options;
       options.threads = 2;
       options.inputPath = path.choice;
@@ -377,6 +417,10 @@ TEST_P(CompressedInput, EveryWayTheTimingGoes) {
       EXPECT_EQ(r.status, oneThread.status);
       EXPECT_EQ(r.message, oneThread.err);
       EXPECT_TRUE(testutil::readFile(outPath) == oneThread.out) << "not the one thread's output";
+      if (path.choice.verdict == Verdict::kOwnThread && input.bytes == whole) {
+        EXPECT_GT(2 * sink.withoutThread(), sink.blocks())
+            << sink.withoutThread() << " of " << sink.blocks() << " blocks without the thread";
+      }
     }
   }
 }

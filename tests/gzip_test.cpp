@@ -254,6 +254,8 @@ TEST(GzipInput, DamagedStreamsAreReadFailures) {
       {"trailing zeros", good + std::string(4, '\0')},
       {"half of a further magic", good + "\x1f"},
       {"further member cut short", good + good.substr(0, 12)},
+      // Checked in every member, not only in the first.
+      {"reserved flag in a further member", good + reservedFlag, sample()},
   };
   for (const Damaged& c : cases) {
     SCOPED_TRACE(c.name);

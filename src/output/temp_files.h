@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Temporary files that must not outlive the process: their names are
-// removed by a handler of SIGINT, SIGTERM and SIGHUP, which then ends the
-// process by the signal as if no handler had been there.
+// removed by a handler of every signal that ends a process by default (but
+// those of a crash), which then ends the process by the signal as if no
+// handler had been there.
 #ifndef QUENBREL_OUTPUT_TEMP_FILES_H
 #define QUENBREL_OUTPUT_TEMP_FILES_H
 
