@@ -26,4 +26,5 @@ set(quenbrel_engine_sources
   src/output/index.cpp
   src/output/dictionary.cpp
   src/output/md5.cpp
+  src/output/names.cpp
   src/output/temp_files.cpp)

@@ -1162,35 +1162,63 @@ class Running {
   int in_ = -1;
 };
 
-// A name that several records have is warned of where the run writes a
-// file that lists names: the index keeps only the first record of the
-// name, every record of the dictionary must have a name of its own. A
-// record without residues has no line in the index, but one in the
-// dictionary.
+// A name that several records have is warned of in every run that writes
+// a file that lists names, once, after the run, in the order the name's
+// second record came: the index lists one record of the name (the first
+// with residues, none when none has), the dictionary every one. The words
+// depend on the records alone, whichever of the files the run writes. An
+// empty name is warned of in a run with the dictionary, which lists it as
+// an empty SN:.
 TEST_F(Files, DuplicateNamesAreWarnedOf) {
   const std::string kDup = ">a\nAC\n>b\nGG\n>a\nTT\n>e\n>e\n>b\nC\n";
-  auto warning = [](const std::string& name) {
-    return "Duplicate sequence name " + name +
-           ": a .fai index lists only its first record, and GATK and Picard refuse a "
-           "dictionary that repeats it\n";
+  const std::string kTail = ", and GATK and Picard refuse a dictionary that repeats it\n";
+  auto first = [&](const std::string& name) {
+    return "Duplicate sequence name " + name + ": a .fai index lists only its first record" + kTail;
   };
+  auto later = [&](const std::string& name) {
+    return "Duplicate sequence name " + name +
+           ": a .fai index lists only its first record with residues" + kTail;
+  };
+  auto none = [&](const std::string& name) {
+    return "Duplicate sequence name " + name +
+           ": a .fai index lists none of its records, as none has residues" + kTail;
+  };
+  const std::string kEmpty =
+      "Empty sequence name: the dictionary lists its record with an empty SN:, which GATK and "
+      "Picard refuse\n";
+  const std::string kEmpties =
+      "Empty sequence name on several records: a .fai index lists only the first of them, and "
+      "GATK and Picard refuse a dictionary with an empty SN:\n";
   struct Row {
+    std::string input;
     std::vector<std::string> words;
     std::string err;
   };
-  std::vector<Row> rows = {
-      {{}, ""},
-      {{"--index"}, warning("a") + warning("b")},
+  const std::string kLater = ">a\n>b\n>a\nACGT\n>b\n>a\nGG\n";
+  const std::string kNames = ">\nAC\n>x\nG\n>\nT\n>x\nA\n";
+  const std::vector<Row> rows = {
+      {kDup, {}, ""},
+      {kDup, {"--index"}, first("a") + none("e") + first("b")},
+      {kDup, {"--dict"}, first("a") + none("e") + first("b")},
+      {kDup, {"--index", "--dict", "--threads=1"}, first("a") + none("e") + first("b")},
+      {kDup, {"--index", "--dict", "--threads=2"}, first("a") + none("e") + first("b")},
+      // The first record of a name has no residues: the index lists a later
+      // one.
+      {kLater, {"--index"}, later("a") + none("b")},
+      {kLater, {"--dict", "--threads=1"}, later("a") + none("b")},
+      {kLater, {"--dict", "--threads=2"}, later("a") + none("b")},
+      // An empty name, once and on several records.
+      {">\nAC\n>x\nG\n", {"--index", "--dict"}, kEmpty},
+      {kNames, {"--index"}, kEmpties + first("x")},
+      {kNames, {"--dict", "--threads=1"}, kEmpties + first("x")},
+      {kNames, {"--index", "--dict", "--threads=2"}, kEmpties + first("x")},
   };
-  rows.push_back({{"--dict"}, warning("a") + warning("e") + warning("b")});
-  rows.push_back(
-      {{"--index", "--dict", "--threads=1"}, warning("a") + warning("e") + warning("b")});
-  std::string in = dir_.file("dup.fa");
-  ASSERT_TRUE(testutil::writeFile(in, kDup));
   for (const Row& row : rows) {
+    std::string in = dir_.file("dup.fa");
+    ASSERT_TRUE(testutil::writeFile(in, row.input));
     std::vector<std::string> args{in, dir_.file("o.fa")};
     args.insert(args.end(), row.words.begin(), row.words.end());
-    SCOPED_TRACE(args.size());
+    SCOPED_TRACE(row.input + testing::PrintToString(row.words));
     testutil::RunResult r = quenbrel(args);
     EXPECT_EQ(r.err, row.err);
     EXPECT_EQ(r.status, 0);

@@ -214,12 +214,22 @@ void feedInPieces(Builder& builder, const std::string& text, size_t piece) {
   EXPECT_TRUE(builder.end());
 }
 
-// The index of `text` as the builder writes it, fed in pieces of `piece`
-// bytes.
-std::string indexOf(const std::string& text, size_t piece) {
+// Every name the same hash: each name is told from the others by its bytes.
+uint64_t collidingHash(std::string_view) { return 7; }
+
+// The index of `text` as the builder lists it and settleIndex() makes it,
+// fed in pieces of `piece` bytes, names hashed by `hash`.
+std::string indexOf(const std::string& text, size_t piece, NameHash hash) {
   return written([&](FILE* F) {
-    FaidxBuilder builder(F);
+    FILE* listing = std::tmpfile();
+    ASSERT_NE(listing, nullptr);
+    NameLog names(hash);
+    FaidxBuilder builder(listing, names);
     feedInPieces(builder, text, piece);
+    RepeatedNames repeated(names.takeRepeatedHashes(), hash);
+    std::rewind(listing);
+    EXPECT_TRUE(settleIndex(listing, F, repeated));
+    std::fclose(listing);
   });
 }
 
@@ -240,6 +250,9 @@ TEST(FaidxBuilder, LinesOfTheOutput) {
       {"several lines", ">c\nACG\nACG\nA\n", "c\t7\t3\t3\t4\n"},
       {"a record without residues has no line", ">a\n\n>b\nAC\n", "b\t2\t7\t2\t3\n"},
       {"a name seen before keeps its first line", ">a\nAC\n>a\nGGG\n", "a\t2\t3\t2\t3\n"},
+      {"the first record with residues of a name gets its line",
+       ">a\n>b\n>a\nACGT\n>b\nG\n>a\nT\n>c\nA\n>b\nAA\n",
+       "a\t4\t9\t4\t5\nb\t1\t17\t1\t2\nc\t1\t27\t1\t2\n"},
       {"one line per sequence", ">x\n" + std::string(5000, 'A') + "\n", "x\t5000\t3\t5000\t5001\n"},
       {"nothing", "", ""},
   };
@@ -247,20 +260,31 @@ TEST(FaidxBuilder, LinesOfTheOutput) {
     SCOPED_TRACE(c.name);
     for (size_t piece : {size_t{1}, size_t{3}, size_t{7}, c.text.size() + 1}) {
       SCOPED_TRACE(piece);
-      EXPECT_EQ(indexOf(c.text, piece), c.index);
+      EXPECT_EQ(indexOf(c.text, piece, nameHash), c.index);
+      EXPECT_EQ(indexOf(c.text, piece, collidingHash), c.index);
     }
   }
 }
 
 // The dictionary of `text` as the builder writes it, fed in pieces of
-// `piece` bytes, digested on a thread of its own or on the caller's.
+// `piece` bytes, digested on a thread of its own or on the caller's; with
+// the names that more than one record has, read back from it.
 std::string dictionaryOf(const std::string& text, size_t piece, bool ownThread,
                          std::vector<std::string>* duplicates) {
-  return written([&](FILE* F) {
-    DictionaryBuilder builder(F, "/d/o.fa", ownThread);
+  NameLog names(collidingHash);
+  std::string dict = written([&](FILE* F) {
+    DictionaryBuilder builder(F, "/d/o.fa", ownThread, &names);
     feedInPieces(builder, text, piece);
-    *duplicates = builder.duplicates();
   });
+  RepeatedNames repeated(names.takeRepeatedHashes(), collidingHash);
+  FILE* listing = fmemopen(&dict[0], dict.size(), "r");
+  EXPECT_NE(listing, nullptr);
+  if (listing == nullptr) return dict;
+  EXPECT_TRUE(readDictionaryNames(listing, repeated));
+  std::fclose(listing);
+  duplicates->clear();
+  for (size_t i = 0; i < repeated.count(); ++i) duplicates->push_back(repeated.at(i).name);
+  return dict;
 }
 
 struct DictCase {

@@ -108,16 +108,10 @@ std::string writtenFileNamingInput(const char* outName, const OutputPlan& plan, 
   return "";
 }
 
-// Names that several records have: the index lists only the first such
-// record, and the tools that read a sequence dictionary refuse it.
-void warnOfDuplicates(const std::vector<std::string>& names) {
-  for (const std::string& name : names) {
-    std::string warning =
-        "Duplicate sequence name " + name +
-        ": a .fai index lists only its first record, and GATK and Picard refuse a "
-        "dictionary that repeats it\n";
-    std::fputs(warning.c_str(), stderr);
-  }
+// Names that several records have, and an empty name in a dictionary: what
+// the index and the dictionary hold of them, a line each.
+void warnOfDuplicates(const OutputIndex& index) {
+  index.warnings([](const std::string& line) { std::fputs(line.c_str(), stderr); });
 }
 
 // The first of the words "--help" and "--version" on the command line, or
@@ -290,7 +284,7 @@ int main(int argc, char** argv) {
     if (!index.commit()) {
       result = {kConvertWriteFailed, index.message()};
     } else {
-      warnOfDuplicates(index.duplicates());
+      warnOfDuplicates(index);
     }
   }
   std::fputs(result.message.c_str(), stderr);

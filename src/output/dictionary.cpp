@@ -18,11 +18,12 @@ void copyUpper(const unsigned char* p, size_t n, unsigned char* out) {
   }
 }
 
-DictionaryWriter::DictionaryWriter(FILE* F, std::string url) : F_(F), url_(std::move(url)) {
+DictionaryWriter::DictionaryWriter(FILE* F, std::string url, NameLog* names)
+    : F_(F), url_(std::move(url)), names_(names) {
   if (std::fputs("@HD\tVN:1.0\tSO:unsorted\n", F_) < 0) failed_ = true;
 }
 
-void DictionaryWriter::begin(const std::string& name) {
+void DictionaryWriter::begin(std::string_view name) {
   endRecord();
   inRecord_ = true;
   name_ = name;
@@ -38,28 +39,56 @@ void DictionaryWriter::residues(const unsigned char* p, size_t n) {
 void DictionaryWriter::endRecord() {
   if (!inRecord_) return;
   inRecord_ = false;
-  std::string digest = md5_.hex();
-  if (!names_.insert(name_).second && duplicateSet_.insert(name_).second)
-    duplicates_.push_back(name_);
-  if (std::fprintf(F_, "@SQ\tSN:%s\tLN:%llu\tM5:%s\tUR:file://%s\n", name_.c_str(),
-                   static_cast<unsigned long long>(length_), digest.c_str(), url_.c_str()) < 0)
-    failed_ = true;
+  if (names_ != nullptr) names_->add(name_, length_ > 0);
+  // The lines are made in a buffer and written many at once: a formatted
+  // print a record would cost more than its digest.
+  line_.append("@SQ\tSN:");
+  line_.append(name_);
+  line_.append("\tLN:");
+  appendNumber(line_, length_);
+  line_.append("\tM5:");
+  size_t digest = line_.size();
+  line_.resize(digest + 32);
+  md5_.hex(&line_[digest]);
+  line_.append("\tUR:file://");
+  line_.append(url_);
+  line_.push_back('\n');
+  if (line_.size() >= kLines) writeLines();
+}
+
+void DictionaryWriter::writeLines() {
+  if (std::fwrite(line_.data(), 1, line_.size(), F_) != line_.size()) failed_ = true;
+  line_.clear();
+}
+
+bool readDictionaryNames(FILE* listing, RepeatedNames& names) {
+  LineReader lines(listing);
+  for (std::string_view line; lines.next(line);) {
+    // "@SQ\tSN:NAME\tLN:LENGTH\t...": a name never holds a tab. The @HD
+    // line has no SN:.
+    if (line.compare(0, 7, "@SQ\tSN:") != 0) continue;
+    size_t tab = line.find('\t', 7);
+    if (tab == std::string_view::npos) continue;
+    names.next(line.substr(7, tab - 7), line.compare(tab, 6, "\tLN:0\t") != 0);
+  }
+  return !lines.failed();
 }
 
 bool DictionaryWriter::end() {
   endRecord();
+  writeLines();
   return !failed_;
 }
 
-DictionaryLines::DictionaryLines(FILE* F, std::string url)
-    : writer_(F, std::move(url)), pending_(new unsigned char[kPending]) {}
+DictionaryLines::DictionaryLines(FILE* F, std::string url, NameLog* names)
+    : writer_(F, std::move(url), names), pending_(new unsigned char[kPending]) {}
 
 void DictionaryLines::digestPending() {
   writer_.residues(pending_.get(), pendingLen_);
   pendingLen_ = 0;
 }
 
-void DictionaryLines::begin(const std::string& name) {
+void DictionaryLines::begin(std::string_view name) {
   digestPending();
   writer_.begin(name);
 }
@@ -81,12 +110,12 @@ bool DictionaryLines::end() {
   return writer_.end();
 }
 
-DictionaryBuilder::DictionaryBuilder(FILE* F, std::string url, bool ownThread) {
+DictionaryBuilder::DictionaryBuilder(FILE* F, std::string url, bool ownThread, NameLog* names) {
   if (!ownThread) {
-    inline_ = std::make_unique<DictionaryLines>(F, std::move(url));
+    inline_ = std::make_unique<DictionaryLines>(F, std::move(url), names);
     return;
   }
-  writer_ = std::make_unique<DictionaryWriter>(F, std::move(url));
+  writer_ = std::make_unique<DictionaryWriter>(F, std::move(url), names);
   memory_.reset(new unsigned char[kSlots * kBlock]);
   thread_ = std::thread([this] { digest(); });
 }
@@ -101,10 +130,6 @@ DictionaryBuilder::~DictionaryBuilder() {
   thread_.join();
 }
 
-const std::vector<std::string>& DictionaryBuilder::duplicates() const {
-  return inline_ ? inline_->duplicates() : writer_->duplicates();
-}
-
 void DictionaryBuilder::feed(const unsigned char* p, size_t n) {
   if (inline_) {
     inline_->feed(p, n);
@@ -113,8 +138,13 @@ void DictionaryBuilder::feed(const unsigned char* p, size_t n) {
   }
 }
 
-void DictionaryBuilder::begin(const std::string& name) {
-  marks_[handedCount_ % kSlots].push_back({filling_, name});
+void DictionaryBuilder::begin(std::string_view name) {
+  size_t slot = handedCount_ % kSlots;
+  names_[slot].append(name);
+  marks_[slot].push_back({filling_, names_[slot].size()});
+  // Records without residues fill no block: their marks hand it over as
+  // well, so that they never pile up.
+  if (marks_[slot].size() >= kMarks || names_[slot].size() >= kBlock) hand();
 }
 
 void DictionaryBuilder::residues(const unsigned char* p, size_t n) {
@@ -139,6 +169,7 @@ void DictionaryBuilder::hand() {
   handed_.notify_one();
   freed_.wait(lock, [this] { return handedCount_ - doneCount_ < kSlots; });
   marks_[handedCount_ % kSlots].clear();
+  names_[handedCount_ % kSlots].clear();
 }
 
 // The thread: reads the blocks in the order they were handed over.
@@ -159,11 +190,14 @@ void DictionaryBuilder::digest() {
 // The residues of a block, with the records that begin in it.
 void DictionaryBuilder::digestBlock(size_t slot) {
   const unsigned char* block = memory_.get() + slot * kBlock;
+  const std::string_view names = names_[slot];
   size_t at = 0;
+  size_t nameAt = 0;
   for (const Mark& mark : marks_[slot]) {
     writer_->residues(block + at, mark.at - at);
-    writer_->begin(mark.name);
+    writer_->begin(names.substr(nameAt, mark.nameEnd - nameAt));
     at = mark.at;
+    nameAt = mark.nameEnd;
   }
   writer_->residues(block + at, sizes_[slot] - at);
 }

@@ -10,7 +10,7 @@
 //   but their line ends (the engine writes only residues there).
 // - MD5 is the digest of the residues in upper case.
 // - Every record gets a line: one without residues with length 0, one with
-//   a name seen before again (duplicates() lists such names).
+//   a name seen before again.
 //
 // The digests are the costly part. Given a thread of its own, the builder
 // copies the bytes into a small ring of blocks and digests them there, in
@@ -26,45 +26,47 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "output/faidx.h"
 #include "output/md5.h"
+#include "output/names.h"
 
 // Writes the lines from what the output holds: records as they begin, and
 // their residues, upper-cased, in between.
 class DictionaryWriter {
  public:
-  // Lines go to `F`; `url` follows "UR:" on each.
-  DictionaryWriter(FILE* F, std::string url);
+  // Lines go to `F`; `url` follows "UR:" on each; every name goes to
+  // `names` unless null.
+  DictionaryWriter(FILE* F, std::string url, NameLog* names);
 
   // A record named `name` begins; the one before, if any, ends.
-  void begin(const std::string& name);
+  void begin(std::string_view name);
   // Residues of the record begun last, already in upper case.
   void residues(const unsigned char* p, size_t n);
   // The last record's line; false when any line or digest failed.
   bool end();
 
-  // The names that more than one record has, in the order their second
-  // record came.
-  const std::vector<std::string>& duplicates() const { return duplicates_; }
-
  private:
   void endRecord();
+  void writeLines();
 
   FILE* F_;
   std::string url_;
+  NameLog* names_;
   bool failed_ = false;
   Md5 md5_;
   bool inRecord_ = false;
   std::string name_;
   uint64_t length_ = 0;
-  std::unordered_set<std::string> names_;
-  std::unordered_set<std::string> duplicateSet_;
-  std::vector<std::string> duplicates_;
+  std::string line_;  // lines not yet written
 };
+
+// Tells `names` every record of a dictionary read from `listing` (as the
+// writer wrote it), in order. False when reading failed.
+bool readDictionaryNames(FILE* listing, RepeatedNames& names);
 
 // Splits the output bytes into records and their residues: `to` hears of
 // each record as its header line ends, by to.begin(name), and gets the
@@ -94,13 +96,12 @@ void copyUpper(const unsigned char* p, size_t n, unsigned char* out);
 // The dictionary built on the caller's thread as the bytes come.
 class DictionaryLines {
  public:
-  DictionaryLines(FILE* F, std::string url);
+  DictionaryLines(FILE* F, std::string url, NameLog* names = nullptr);
   void feed(const unsigned char* p, size_t n) { parser_.feed(p, n, *this); }
   bool end();
-  const std::vector<std::string>& duplicates() const { return writer_.duplicates(); }
 
   // What the parser hands over.
-  void begin(const std::string& name);
+  void begin(std::string_view name);
   void residues(const unsigned char* p, size_t n);
 
  private:
@@ -116,9 +117,10 @@ class DictionaryLines {
 
 class DictionaryBuilder {
  public:
-  // Lines to `F`, UR:`url`; digested on a thread of its own when
-  // `ownThread`, else on the caller's as the bytes come.
-  DictionaryBuilder(FILE* F, std::string url, bool ownThread);
+  // Lines to `F`, UR:`url`, names to `names` unless null; digested on a
+  // thread of its own when `ownThread`, else on the caller's as the bytes
+  // come.
+  DictionaryBuilder(FILE* F, std::string url, bool ownThread, NameLog* names = nullptr);
   // Stops the thread, if any, without waiting for what it has not read.
   ~DictionaryBuilder();
   DictionaryBuilder(const DictionaryBuilder&) = delete;
@@ -127,22 +129,23 @@ class DictionaryBuilder {
   void feed(const unsigned char* p, size_t n);
   // Every byte fed read, the last line written: false when anything failed.
   bool end();
-  // Valid after end().
-  const std::vector<std::string>& duplicates() const;
 
   // What the parser hands over, on the caller's thread: residues are
   // upper-cased into the block being filled, records marked in it.
-  void begin(const std::string& name);
+  void begin(std::string_view name);
   void residues(const unsigned char* p, size_t n);
 
  private:
   static constexpr size_t kSlots = 4;
   static constexpr size_t kBlock = size_t{256} * 1024;
+  static constexpr size_t kMarks = 16384;  // records a block holds at most
 
-  // A record that begins where `at` residues of the block were filled.
+  // A record that begins where `at` residues of the block were filled; its
+  // name ends at `nameEnd` in the block's names, where the one before ends
+  // it begins (no allocation a record).
   struct Mark {
     size_t at;
-    std::string name;
+    size_t nameEnd;
   };
 
   void hand();
@@ -158,6 +161,7 @@ class DictionaryBuilder {
   std::unique_ptr<unsigned char[]> memory_;  // kSlots blocks
   size_t sizes_[kSlots] = {};
   std::vector<Mark> marks_[kSlots];
+  std::string names_[kSlots];
   size_t filling_ = 0;  // bytes in the block being filled
 
   std::mutex mutex_;

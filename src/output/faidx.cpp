@@ -18,18 +18,39 @@ void FaidxBuilder::endRecord() {
   // each with its line end.
   if (rest_ > 0 && lineBases_ > 0) length_ += rest_ - (rest_ + lineBases_) / (lineBases_ + 1);
   const std::string& name = header_.name();
-  if (length_ == 0) return;
-  if (!names_.insert(name).second) {
-    if (duplicateSet_.insert(name).second) duplicates_.push_back(name);
-    return;
-  }
+  names_.add(name, length_ > 0);
   // The first residue line's width counts its line end.
-  if (std::fprintf(F_, "%s\t%llu\t%llu\t%llu\t%llu\n", name.c_str(),
-                   static_cast<unsigned long long>(length_),
-                   static_cast<unsigned long long>(offset_),
-                   static_cast<unsigned long long>(lineBases_),
-                   static_cast<unsigned long long>(lineBases_) + 1) < 0)
-    failed_ = true;
+  line_.append(name);
+  line_.push_back('\t');
+  appendNumber(line_, length_);
+  line_.push_back('\t');
+  appendNumber(line_, offset_);
+  line_.push_back('\t');
+  appendNumber(line_, lineBases_);
+  line_.push_back('\t');
+  appendNumber(line_, lineBases_ + 1);
+  line_.push_back('\n');
+  if (line_.size() >= kLines) writeLines();
+}
+
+void FaidxBuilder::writeLines() {
+  if (std::fwrite(line_.data(), 1, line_.size(), F_) != line_.size()) failed_ = true;
+  line_.clear();
+}
+
+bool settleIndex(FILE* listing, FILE* out, RepeatedNames& names) {
+  LineReader lines(listing);
+  bool ok = true;
+  for (std::string_view line; lines.next(line);) {
+    // NAME, LENGTH, ...: a name never holds a tab.
+    size_t tab = line.find('\t');
+    bool residues = tab != std::string_view::npos && line.compare(tab, 3, "\t0\t") != 0;
+    if (!names.next(line.substr(0, tab), residues)) continue;
+    if (std::fwrite(line.data(), 1, line.size(), out) != line.size() ||
+        std::fputc('\n', out) == EOF)
+      ok = false;
+  }
+  return ok && !lines.failed();
 }
 
 void HeaderLine::start() {
@@ -39,21 +60,21 @@ void HeaderLine::start() {
 }
 
 const unsigned char* HeaderLine::read(const unsigned char* p, const unsigned char* end) {
-  while (p < end && (at_ == At::kBlanks || at_ == At::kName)) {
-    unsigned char c = *p;
-    if (c == '\n') break;
-    if (at_ == At::kBlanks && isBlank(c)) {
-      ++p;
-      continue;
+  while (p < end && at_ == At::kBlanks && isBlank(*p)) ++p;
+  if (p < end && at_ == At::kBlanks) at_ = At::kName;
+  if (at_ == At::kName) {
+    // The name's bytes up to a blank or the line end, taken in one piece.
+    const unsigned char* q = p;
+    while (q < end && *q != '\n' && !isBlank(*q) && (*q != '\0' || nameCut_)) ++q;
+    if (!nameCut_) name_.append(reinterpret_cast<const char*>(p), static_cast<size_t>(q - p));
+    p = q;
+    if (p < end && *p == '\0') {
+      nameCut_ = true;
+      // Bytes after a NUL are no part of the name; only a blank or the line
+      // end ends the word.
+      while (p < end && *p != '\n' && !isBlank(*p)) ++p;
     }
-    at_ = At::kName;
-    if (isBlank(c)) {
-      at_ = At::kRest;
-      break;
-    }
-    if (c == '\0') nameCut_ = true;
-    if (!nameCut_) name_.push_back(static_cast<char>(c));
-    ++p;
+    if (p < end && (*p == '\n' || isBlank(*p))) at_ = At::kRest;
   }
   if (p == end) return p;
   const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
@@ -123,5 +144,6 @@ bool FaidxBuilder::end() {
   // A first residue line without its line end still counts.
   if (at_ == At::kFirstLine) length_ = lineBases_;
   endRecord();
+  writeLines();
   return !failed_;
 }

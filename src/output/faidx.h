@@ -13,6 +13,10 @@
 // - A record without residues gets no line and does not count as a name;
 //   of records with the same name only the first gets a line.
 //
+// The builder writes a listing with a line for every record (length 0 for
+// one without residues) and logs each name; settleIndex() makes the index
+// from it at the end, once the names that repeat are known.
+//
 // The engine writes only residues (letters and "-") on the lines after a
 // header, every line as wide as the first but the last of a record, so a
 // line's residues are its bytes, and the record's length follows from the
@@ -25,8 +29,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unordered_set>
-#include <vector>
+
+#include "output/names.h"
 
 // Reads a header line after its ">", in pieces as they come, for the name
 // the index gives the record: blanks after ">" skipped, then up to the next
@@ -52,17 +56,13 @@ class HeaderLine {
 
 class FaidxBuilder {
  public:
-  // Entry lines go to `F` as their records end.
-  explicit FaidxBuilder(FILE* F) : F_(F) {}
+  // Listing lines go to `F` as their records end; every name to `names`.
+  FaidxBuilder(FILE* F, NameLog& names) : F_(F), names_(names) {}
 
   void feed(const unsigned char* p, size_t n);
-  // The end of the output: the last record's line. False when writing an
-  // entry failed.
+  // The end of the output: the last record's line. False when writing a
+  // line failed.
   bool end();
-
-  // The names of records with residues that an earlier such record had,
-  // once each, in the order they came: their records have no line.
-  const std::vector<std::string>& duplicates() const { return duplicates_; }
 
  private:
   enum class At {
@@ -72,8 +72,11 @@ class FaidxBuilder {
     kRest,       // in the residue lines after it
   };
   void endRecord();
+  void writeLines();
 
   FILE* F_;
+  NameLog& names_;
+  std::string line_;  // lines not yet written
   bool failed_ = false;
   At at_ = At::kLineStart;
   uint64_t pos_ = 0;  // plain bytes fed so far
@@ -86,10 +89,12 @@ class FaidxBuilder {
   uint64_t length_ = 0;
   uint64_t lineBases_ = 0;
   uint64_t rest_ = 0;  // bytes of the residue lines after the first
-
-  std::unordered_set<std::string> names_;  // names that have a line
-  std::unordered_set<std::string> duplicateSet_;
-  std::vector<std::string> duplicates_;
 };
+
+// Copies the lines of the builder's listing, read from `listing`, that the
+// index holds to `out`: those with residues, each the first of its name
+// that has (`names`, in the listing's order, tells). False when reading or
+// writing failed.
+bool settleIndex(FILE* listing, FILE* out, RepeatedNames& names);
 
 #endif  // QUENBREL_OUTPUT_FAIDX_H

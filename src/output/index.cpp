@@ -344,7 +344,7 @@ bool OutputIndex::open(const std::string& outName, const IndexFiles& files, int 
   threads_ = threads;
   if (files_.fai) {
     if (!create(faiFile_, faiName(outName))) return false;
-    fai_ = std::make_unique<FaidxBuilder>(faiFile_.F);
+    fai_ = std::make_unique<FaidxBuilder>(faiFile_.F, names_);
   }
   if (files_.gzi) {
     if (!create(gziFile_, gziName(outName))) return false;
@@ -358,7 +358,8 @@ bool OutputIndex::open(const std::string& outName, const IndexFiles& files, int 
 
 void OutputIndex::outputOpened(const std::string& outName) {
   if (files_.dict && dictFile_.F != nullptr)
-    dict_ = std::make_unique<DictionaryBuilder>(dictFile_.F, realPath(outName), threads_ > 1);
+    dict_ = std::make_unique<DictionaryBuilder>(dictFile_.F, realPath(outName), threads_ > 1,
+                                                files_.fai ? nullptr : &names_);
 }
 
 void OutputIndex::block(uint64_t compressed, uint64_t plain) {
@@ -380,6 +381,7 @@ bool OutputIndex::close(File& f) {
 bool OutputIndex::commit() {
   if (fai_ && !fai_->end()) faiFile_.failed = true;
   if (dict_ && !dict_->end()) dictFile_.failed = true;
+  if (!settleNames()) return false;
   if (files_.gzi) {
     unsigned char count[8];
     writeLe64(count, entries_);
@@ -405,10 +407,86 @@ bool OutputIndex::commit() {
   return true;
 }
 
-std::vector<std::string> OutputIndex::duplicates() const {
-  if (dict_) return dict_->duplicates();
-  if (fai_) return fai_->duplicates();
-  return {};
+namespace {
+
+// What the files hold of a name that several records have: the .fai (of
+// this run, or made later from this output) one record, the dictionary
+// every one. The words depend on the records alone, not on the files the
+// run writes.
+std::string repeatedNameWarning(const RepeatedName& repeated) {
+  if (repeated.name.empty()) {
+    static const char* const kIndex[] = {"only the first of them",
+                                         "only the first of them with residues",
+                                         "none of them, as none has residues"};
+    return std::string("Empty sequence name on several records: a .fai index lists ") +
+           kIndex[static_cast<int>(repeated.index)] +
+           ", and GATK and Picard refuse a dictionary with an empty SN:\n";
+  }
+  static const char* const kIndex[] = {"only its first record",
+                                       "only its first record with residues",
+                                       "none of its records, as none has residues"};
+  return "Duplicate sequence name " + repeated.name + ": a .fai index lists " +
+         kIndex[static_cast<int>(repeated.index)] +
+         ", and GATK and Picard refuse a dictionary that repeats it\n";
+}
+
+}  // namespace
+
+// Settled at the end by the names themselves, from the file that lists
+// every record: the index's listing, else the dictionary. The listing
+// becomes the index where it holds lines the index has not (records
+// without residues, repeated names).
+bool OutputIndex::settleNames() {
+  emptyName_ = names_.emptyNames() == 1;
+  bool withoutResidues = names_.withoutResidues() > 0;
+  std::vector<uint64_t> candidates = names_.takeRepeatedHashes();
+  bool repeats = !candidates.empty();
+  repeated_ = std::make_unique<RepeatedNames>(std::move(candidates));
+  if (files_.fai && (repeats || withoutResidues) && !faiFile_.failed &&
+      !settleIndexFile(*repeated_)) {
+    faiFile_.failed = true;
+    return fail(faiFile_);
+  }
+  if (!files_.fai && files_.dict && repeats && !dictFile_.failed &&
+      !readDictionaryFile(*repeated_)) {
+    dictFile_.failed = true;
+    return fail(dictFile_);
+  }
+  return true;
+}
+
+void OutputIndex::warnings(const std::function<void(const std::string& line)>& each) const {
+  if (repeated_) {
+    for (size_t i = 0; i < repeated_->count(); ++i) each(repeatedNameWarning(repeated_->at(i)));
+  }
+  if (files_.dict && emptyName_)
+    each(
+        "Empty sequence name: the dictionary lists its record with an empty SN:, which GATK and "
+        "Picard refuse\n");
+}
+
+// The listing is read from the start through a second stream while the
+// index is written over it from the start: the index keeps some of the
+// listing's lines as they are, so no byte is written over before it was
+// read.
+bool OutputIndex::settleIndexFile(RepeatedNames& repeated) {
+  if (std::fflush(faiFile_.F) != 0) return false;
+  FILE* listing = std::fopen(faiFile_.temp.c_str(), "rb");
+  if (listing == nullptr) return false;
+  bool ok = std::fseek(faiFile_.F, 0, SEEK_SET) == 0 && settleIndex(listing, faiFile_.F, repeated);
+  std::fclose(listing);
+  if (!ok || std::fflush(faiFile_.F) != 0) return false;
+  off_t size = ftello(faiFile_.F);
+  return size >= 0 && ftruncate(fileno(faiFile_.F), size) == 0;
+}
+
+bool OutputIndex::readDictionaryFile(RepeatedNames& repeated) {
+  if (std::fflush(dictFile_.F) != 0) return false;
+  FILE* listing = std::fopen(dictFile_.temp.c_str(), "rb");
+  if (listing == nullptr) return false;
+  bool ok = readDictionaryNames(listing, repeated);
+  std::fclose(listing);
+  return ok;
 }
 
 bool OutputIndex::rename(File& f) {

@@ -13,12 +13,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "output/dictionary.h"
 #include "output/faidx.h"
+#include "output/names.h"
 #include "output/sink.h"
 
 // Which of the files a run writes.
@@ -62,9 +64,11 @@ class OutputIndex {
   void discard();
 
   const std::string& message() const { return message_; }
-  // After commit(): the names that more than one record has, which the
-  // index lists only once and which tools that read the dictionary refuse.
-  std::vector<std::string> duplicates() const;
+  // After commit(): hands `each` a line for each name that more than one
+  // record has, which the index lists only once and tools that read a
+  // dictionary refuse, and, in a run with the dictionary, for an empty
+  // name; a line at a time, since there may be as many as records.
+  void warnings(const std::function<void(const std::string& line)>& each) const;
 
  private:
   struct File {
@@ -81,6 +85,9 @@ class OutputIndex {
   bool close(File& f);
   bool rename(File& f);
   static void removeTemp(File& f);
+  bool settleNames();
+  bool settleIndexFile(RepeatedNames& repeated);
+  bool readDictionaryFile(RepeatedNames& repeated);
 
   File faiFile_{"index"};
   File gziFile_{"index"};
@@ -91,6 +98,9 @@ class OutputIndex {
   uint64_t entries_ = 0;
   std::unique_ptr<FaidxBuilder> fai_;
   std::unique_ptr<DictionaryBuilder> dict_;
+  NameLog names_;  // logged by the index's builder, else the dictionary's
+  std::unique_ptr<RepeatedNames> repeated_;
+  bool emptyName_ = false;  // one record has an empty name
   std::string message_;
 };
 

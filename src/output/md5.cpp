@@ -97,7 +97,7 @@ void Md5::update(const unsigned char* p, size_t n) {
   pendingLen_ = n;
 }
 
-std::string Md5::hex() {
+void Md5::hex(char* out) {
   // The padding: a 1 bit, zeros up to 56 bytes into a block, then the
   // message's length in bits, little-endian.
   uint64_t bits = length_ * 8;
@@ -106,13 +106,11 @@ std::string Md5::hex() {
   for (int i = 0; i < 8; ++i) tail[padLen + i] = static_cast<unsigned char>(bits >> (8 * i));
   update(tail, padLen + 8);
   static const char kDigits[] = "0123456789abcdef";
-  std::string text;
   for (uint32_t word : state_) {
     for (int i = 0; i < 4; ++i) {
       unsigned byte = (word >> (8 * i)) & 0xff;
-      text.push_back(kDigits[byte >> 4]);
-      text.push_back(kDigits[byte & 15]);
+      *out++ = kDigits[byte >> 4];
+      *out++ = kDigits[byte & 15];
     }
   }
-  return text;
 }

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 class Md5 {
  public:
@@ -17,8 +16,9 @@ class Md5 {
   void restart();
   // Adds `n` bytes to the digest.
   void update(const unsigned char* p, size_t n);
-  // The digest of the bytes since restart(), in 32 lower-case hex digits.
-  std::string hex();
+  // The digest of the bytes since restart(), in 32 lower-case hex digits
+  // at `out` (no NUL after them).
+  void hex(char* out);
 
  private:
   void compress(const unsigned char* block);

@@ -74,17 +74,6 @@ FILE* openPageOutput() {
   return openPageStream("w", io);
 }
 
-// The command line's warning for names that several records have.
-std::string duplicateWarnings(const std::vector<std::string>& names) {
-  std::string text;
-  for (const std::string& name : names) {
-    text += "Duplicate sequence name " + name +
-            ": a .fai index lists only its first record, and GATK and Picard refuse a "
-            "dictionary that repeats it\n";
-  }
-  return text;
-}
-
 int run(const char* outPath, int lineLen, int flags) {
   ConvertOptions options;
   options.lineLen = lineLen <= 4 ? 70 : lineLen;
@@ -132,7 +121,7 @@ int run(const char* outPath, int lineLen, int flags) {
     if (!index.commit()) {
       result = {kConvertWriteFailed, index.message()};
     } else {
-      warnings = duplicateWarnings(index.duplicates());
+      index.warnings([&](const std::string& line) { warnings += line; });
     }
   }
   lastMessage = warnings + result.message;
