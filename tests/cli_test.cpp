@@ -874,6 +874,17 @@ TEST_F(Files, IndexFailures) {
        3,
        kEarlier,
        {"o.fa.gz", "o.fa.gz.fai", "o.fa.gz.gzi", "o.dict"}},
+#ifdef QUENBREL_HAVE_ZSTD
+      // Not even the mark of a zstd output cut short.
+      {"WrongFormatKeepsAZstdOutput",
+       "o.fa.zst",
+       {"BAD"},
+       nullptr,
+       kNotFormat,
+       3,
+       kEarlier,
+       {"o.fa.zst"}},
+#endif
       {"WrongFormatKeepsAPlainOutput",
        "o.fa",
        {"BAD"},

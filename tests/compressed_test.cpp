@@ -221,8 +221,7 @@ TEST_P(CompressedInput, ConvertsLikeThePlainInput) {
   std::string block = ">a\n" + std::string(size_t{128} * 1024 - 4, 'A') + "\n";
   // Text in the wrong format, more than the engine reads on to find
   // damage near its first line, and its stream cut short beyond that.
-  std::string wrong = "xyz\n";
-  while (wrong.size() < (size_t{6} << 20)) wrong += big;
+  std::string wrong = testutil::residueLines("xyz\n", size_t{6} << 20);
   std::string wrongUnit = f.compress(wrong);
   std::string cutFar = wrongUnit.substr(0, wrongUnit.size() / 10 * 9);
   struct Case {

@@ -139,8 +139,7 @@ TEST(GzipInput, ConvertsLikeThePlainInput) {
   // Text in the wrong format, more than the engine reads on to find damage
   // near its first line, cut short beyond that; as a BAM file read by
   // mistake, in BGZF members.
-  std::string wrong = "BAM\1";
-  while (wrong.size() < (size_t{6} << 20)) wrong += big;
+  std::string wrong = testutil::residueLines("BAM\1", size_t{6} << 20);
   std::string wrongMember = gzipMember(wrong), wrongBgzf = bgzfOf(wrong);
   const SameAsPlain cases[] = {
       {"sample", s, gzipMember(s), {}},

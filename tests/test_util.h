@@ -382,6 +382,22 @@ inline std::string bigInput() {
   return s;
 }
 
+// Lines of 60 pseudo-random residues after `first`, `size` bytes or a
+// line more: text that no compressor shortens by repeats.
+inline std::string residueLines(const std::string& first, size_t size) {
+  std::string s = first;
+  s.reserve(size + 61);
+  unsigned state = 2718281u;
+  while (s.size() < size) {
+    for (int k = 0; k < 60; ++k) {
+      state = state * 1103515245u + 12345u;
+      s += "ACGT"[(state >> 16) % 4];
+    }
+    s += '\n';
+  }
+  return s;
+}
+
 // The bundled IG example.
 inline std::string sample() { return readFile(QUENBREL_SOURCE_DIR "/examples/sample.ig"); }
 
