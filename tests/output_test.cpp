@@ -271,12 +271,14 @@ TEST(FaidxBuilder, LinesOfTheOutput) {
 // the names that more than one record has, read back from it.
 std::string dictionaryOf(const std::string& text, size_t piece, bool ownThread,
                          std::vector<std::string>* duplicates) {
-  NameLog names(collidingHash);
+  // Every name in one bucket costs a comparison with each other name.
+  NameHash hash = text.size() < 10000 ? collidingHash : nameHash;
+  NameLog names(hash);
   std::string dict = written([&](FILE* F) {
     DictionaryBuilder builder(F, "/d/o.fa", ownThread, &names);
     feedInPieces(builder, text, piece);
   });
-  RepeatedNames repeated(names.takeRepeatedHashes(), collidingHash);
+  RepeatedNames repeated(names.takeRepeatedHashes(), hash);
   FILE* listing = fmemopen(&dict[0], dict.size(), "r");
   EXPECT_NE(listing, nullptr);
   if (listing == nullptr) return dict;
@@ -314,6 +316,16 @@ TEST(DictionaryBuilder, LinesOfTheOutput) {
       text += ">l" + std::to_string(n) + "\n" + residues.substr(0, n) + "\n";
     return text;
   }();
+  // More records without residues than a block's marks hold, so that the
+  // marks hand blocks over, and a repeated name among them.
+  std::string manyEmpty, manyEmptyLines;
+  for (int i = 0; i < 100000; ++i) {
+    std::string name = "e" + std::to_string(i % 99999);
+    manyEmpty += ">" + name + "\n";
+    manyEmptyLines += name + " 0 d41d8cd98f00b204e9800998ecf8427e\n";
+  }
+  manyEmpty += ">x\nAC\n";
+  manyEmptyLines += "x 2 4144e097d2fa7a491cec2a7a4322f2bc\n";
   const DictCase cases[] = {
       {"records",
        ">SEQ1 FRAGMENT 1 -> 8\nacgtac\ngt\n>f\nAC\n",
@@ -351,6 +363,7 @@ TEST(DictionaryBuilder, LinesOfTheOutput) {
        "l63 63 a395909ed0aa76cd91a9b38c8f73e0de\nl64 64 4c6aa5e06b77956fe41d45aa83c8a598\n"
        "l119 119 5ddf530ac417dbd202f54517469f518e\nl120 120 edea481f851e212d8687779021e48821\n",
        {}},
+      {"records without residues, many", manyEmpty, manyEmptyLines, {"e0"}},
       {"nothing", "", "", {}},
   };
   for (const DictCase& c : cases) {
