@@ -213,6 +213,7 @@ class CompressedInput : public ::testing::TestWithParam<Format> {};
 // Single and concatenated units, with what may stand between them, convert
 // exactly as the plain bytes do: output, messages and status.
 TEST_P(CompressedInput, ConvertsLikeThePlainInput) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   const Format& f = GetParam();
   if (!f.built) GTEST_SKIP() << f.name << " not built in";
   std::string big = bigInput(), s = sample();
@@ -271,6 +272,7 @@ TEST_P(CompressedInput, ConvertsLikeThePlainInput) {
 // Damage anywhere ends the run with a read failure, after no more output
 // than the undamaged part gives.
 TEST_P(CompressedInput, DamagedStreamsAreReadFailures) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   const Format& f = GetParam();
   if (!f.built) GTEST_SKIP() << f.name << " not built in";
   std::string big = bigInput();
@@ -364,6 +366,7 @@ class ThreadCountingSink : public Sink {
 // long input is then read and written without it, where a thread that went
 // on would read to the end.
 TEST_P(CompressedInput, EveryWayTheTimingGoes) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   const Format& f = GetParam();
   if (!f.built) GTEST_SKIP() << f.name << " not built in";
   // Long enough for both timed stretches and the way back, and several
@@ -427,6 +430,7 @@ TEST_P(CompressedInput, EveryWayTheTimingGoes) {
 // A format recognised by its magic but not built in is refused by name,
 // never taken for text in the wrong format.
 TEST_P(CompressedInput, MissingDecoderIsNamed) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   const Format& f = GetParam();
   if (f.built) {
     GTEST_SKIP() << f.name
@@ -445,6 +449,7 @@ TEST_P(CompressedInput, MissingDecoderIsNamed) {
 // rest: the magic is still recognised across the reads, in two pieces or
 // in three.
 TEST_P(CompressedInput, MagicSplitAcrossPipeReads) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   const Format& f = GetParam();
   std::string data = f.built ? f.compress(sample()) : f.magic + "x";
   RunResult want = f.built ? runPlain(sample(), {}) : RunResult{"", f.missing, 10};

@@ -134,6 +134,7 @@ struct SameAsPlain {
 // A .gz file and a gzip stream on standard input give exactly what the plain
 // file gives: output, messages and status.
 TEST(GzipInput, ConvertsLikeThePlainInput) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   std::string big = bigInput();
   std::string s = sample();
   // Text in the wrong format, more than the engine reads on to find damage
@@ -213,6 +214,7 @@ struct Damaged {
 // Damage anywhere in a compressed stream ends the run as a read failure,
 // without the usage text; what was decoded before it is converted.
 TEST(GzipInput, DamagedStreamsAreReadFailures) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   std::string good = gzipMember(sample());
   std::string badCrc = good;
   badCrc[good.size() - 8] ^= 0x01;  // the check value opens the trailer
@@ -282,6 +284,7 @@ TEST(GzipInput, DamagedStreamsAreReadFailures) {
 // Damage in BGZF input decoded on workers ends the run as for any gzip
 // input, after the output of the members before it.
 TEST(GzipInput, DamagedBgzfIsAReadFailure) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   std::string big = bigInput();
   std::string good = bgzfOf(big, 20000);
   std::string badCrc = good;
@@ -377,6 +380,7 @@ RunResult runOnOpenPipe(const std::vector<std::string>& argv, const std::string&
 // written) ends at once, also while the thread that reads its input waits
 // on a pipe that says nothing more and stays open.
 TEST(GzipInput, EndsWithoutWaitingForInputItHasNoUseFor) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   // Decoded whole into the first block and a bit more, so that the thread
   // waits for further members before the output fails.
   std::string some = bigInput().substr(0, 200000);
@@ -441,6 +445,7 @@ struct Pieces {
 // header, a byte-order mark or a line end split over reads is still
 // recognised as a whole.
 TEST(GzipInput, StartSplitAcrossPipeReads) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   std::string data = gzipMember(sample());
   // The header is 30 bytes: 10 fixed, the name, the comment, the check.
   std::string named = gzipMember(sample(), true);

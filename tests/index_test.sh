@@ -8,6 +8,10 @@
 #
 #   index_test.sh QUENBREL SOURCE_DIR
 set -eu
+if [ -n "${QUENBREL_TEST_NO_THREADS:-}" ]; then
+  echo "SKIP: $QUENBREL_TEST_NO_THREADS; it runs quenbrel with --threads=3"
+  exit 77
+fi
 QUENBREL=$1 SOURCE=$2
 if ! command -v samtools >/dev/null 2>&1; then
   echo "samtools not found: skipped"

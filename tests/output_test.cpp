@@ -23,6 +23,7 @@
 #include "output/huffman.h"
 #include "output/index.h"
 #include "output/plan.h"
+#include "test_util.h"
 
 namespace {
 
@@ -153,6 +154,7 @@ struct PoolCase {
 // Jobs come back in the order they went in, each done by its worker, the
 // failed one marked; however few slots and many workers.
 TEST(OrderedPool, HandsJobsBackInOrder) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   const PoolCase cases[] = {
       {"on the caller's thread", 1, 1, 50},   {"two workers, two slots", 2, 2, 200},
       {"more workers than slots", 5, 3, 200}, {"many slots", 3, 16, 300},
@@ -301,6 +303,7 @@ struct DictCase {
 // the digest of the residues in upper case; the same whatever pieces the
 // output comes in, on the caller's thread or on one of its own.
 TEST(DictionaryBuilder, LinesOfTheOutput) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
   const std::string kLong = [] {
     std::string residues, text = ">long\n";
     for (int i = 0; i < 350000; ++i) residues += "acgTN-";

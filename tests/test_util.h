@@ -21,6 +21,18 @@
 
 namespace testutil {
 
+// Why no thread can be started here, or null: QUENBREL_TEST_NO_THREADS
+// says so where the suite runs under an emulator on which a new thread
+// never gets going (CI then runs it on one processor, the tool's one-thread
+// path). A test that starts threads itself, or makes the tool start them,
+// skips there, with this reason:
+//
+//   if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
+inline const char* noThreads() {
+  const char* why = std::getenv("QUENBREL_TEST_NO_THREADS");
+  return why != nullptr && why[0] != '\0' ? why : nullptr;
+}
+
 // The usage text of the program run as `prog` (its name without the
 // directory).
 inline std::string usageText(const std::string& prog = "quenbrel") {

@@ -8,6 +8,10 @@
 #
 #   workflow_test.sh QUENBREL SOURCE_DIR
 set -eu
+if [ -n "${QUENBREL_TEST_NO_THREADS:-}" ]; then
+  echo "SKIP: $QUENBREL_TEST_NO_THREADS; its rules run quenbrel with --threads=2"
+  exit 77
+fi
 QUENBREL=$1 SRC=$2
 
 if ! command -v snakemake >/dev/null 2>&1; then
