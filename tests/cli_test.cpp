@@ -989,6 +989,19 @@ TEST_F(Files, IndexFailures) {
        20,
        kEarlier,
        {"o.fa.gz", "o.dict"}},
+      // A file whose first line is no header line is no dictionary, whatever
+      // follows.
+      {"TextBeforeHeaderLinesIsNoDictionary",
+       "o.fa.gz",
+       {},
+       [](const std::string& dir) {
+         ASSERT_TRUE(
+             testutil::writeFile(dir + "/o.dict", "x\n@SQ\tSN:s\tUR:file://" + dir + "/o.fa.gz\n"));
+       },
+       "",
+       0,
+       "-",
+       {"o.fa.gz", "o.dict"}},
       {"NotADictionaryRefused",
        "o.fa.gz",
        {"--dict"},
@@ -1025,10 +1038,22 @@ TEST_F(Files, IndexFailures) {
        "-",
        {"o.fa.gz"}},
       {"CrlfDictionaryNamesTheOutput", "o.fa.gz", {}, dict(kOwn + "\r"), "", 0, "-", {"o.fa.gz"}},
-      {"EscapedUriNamesTheOutput", "o.fa.gz", {}, dict("\tUR:file://DIR/%6f.fa.g%7a"), "", 0,
-       "-", {"o.fa.gz"}},
-      {"UpperCaseEscapesNameTheOutput", "o.fa.gz", {}, dict("\tUR:file://DIR%2Fo%2Efa.g%7A"), "", 0,
-       "-", {"o.fa.gz"}},
+      {"EscapedUriNamesTheOutput",
+       "o.fa.gz",
+       {},
+       dict("\tUR:file://DIR/%6f.fa.g%7a"),
+       "",
+       0,
+       "-",
+       {"o.fa.gz"}},
+      {"UpperCaseEscapesNameTheOutput",
+       "o.fa.gz",
+       {},
+       dict("\tUR:file://DIR%2Fo%2Efa.g%7A"),
+       "",
+       0,
+       "-",
+       {"o.fa.gz"}},
       // A stale file that cannot be removed is known before the output is
       // opened: samtools would read the new output through it.
       {"ReadOnlyFolderKeepsTheOutput",

@@ -26,6 +26,7 @@
 
 #include "engine/convert.h"
 #include "input/formats.h"
+#include "input/path_trial.h"
 #include "output/sink.h"
 #include "test_util.h"
 
@@ -358,6 +359,38 @@ class ThreadCountingSink : public Sink {
   Sink& to_;
   std::vector<size_t> counts_;
 };
+
+// The trial's steps come at the blocks its choice names, whatever the
+// clock says: after 2 * trialBlocks blocks let by, a block starting the
+// clock and trialBlocks blocks timed, the thread starts; after the
+// thread's settling blocks, the same again, and the verdict is given.
+// The end of input (a count of 0 or less) changes nothing.
+TEST(PathTrial, StepsComeAtTheBlocksTheChoiceNames) {
+  using Step = PathTrial::Step;
+  using Verdict = InputPathChoice::Verdict;
+  const struct {
+    InputPathChoice choice;
+    size_t settle;
+    size_t startAt, endAt;  // the blocks (from 1) of kStartThread and of the verdict
+    Step verdict;
+  } rows[] = {
+      {{1, Verdict::kThread}, 1, 4, 7, Step::kKeepThread},
+      {{2, Verdict::kOwnThread}, 1, 7, 11, Step::kDropThread},
+      {{3, Verdict::kThread}, 4, 10, 18, Step::kKeepThread},
+      {{24, Verdict::kOwnThread}, 8, 73, 106, Step::kDropThread},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.choice.trialBlocks);
+    PathTrial trial(row.choice, row.settle);
+    for (size_t block = 1; block <= row.endAt; ++block) {
+      EXPECT_EQ(trial.count(0, 0), Step::kGoOn);
+      Step expected = block == row.startAt ? Step::kStartThread
+                      : block == row.endAt ? row.verdict
+                                           : Step::kGoOn;
+      EXPECT_EQ(trial.count(4096, 1000 * static_cast<long>(block)), expected) << "block " << block;
+    }
+  }
+}
 
 // With two threads, a file's decoding is timed on the engine's thread, then
 // on a thread of its own, and the faster path goes on. Every way that may go
