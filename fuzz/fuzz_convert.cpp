@@ -71,6 +71,7 @@
 #include "conversion_model.h"
 #include "engine/convert.h"
 #include "input/formats.h"
+#include "input/input.h"
 #include "kernels/registry.h"
 #include "output/bgzf.h"
 #include "output/dictionary.h"
@@ -579,6 +580,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* text = data + 3;
   size_t textSize = size - 3;
   std::string packed;
+  // The packings that damage what follows a whole unit: a trailing byte,
+  // the start of a further unit (see compressed()).
+  int packing = textSize >= 3 ? (text[0] >> 2) & 7 : 0;
+  bool damageAfterFirstUnit = (data[0] & 0x80) != 0 && (packing == 6 || packing == 7);
   if (data[0] & 0x80) {
     packed = compressed(std::string_view(reinterpret_cast<const char*>(text), textSize));
     if (packed.size() > 60000) return 0;  // beyond what the pieces may hold
@@ -677,6 +682,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #endif
     if (!madeUpBytesAllowed && want.compare(0, got.size(), got) != 0)
       fail("output beyond what could be read");
+    return 0;
+  }
+  // A run in the wrong format reads on only to the end of the unit that
+  // holds its first line, and kCheckReach decoded bytes at most: damage
+  // that the packing put after the one unit (a byte after it, the start of
+  // a further one), or that the reference found only that far in, is not
+  // seen there, and the wrong format is the verdict.
+  bool damageOutOfReach = damageAfterFirstUnit || unpacked.size() >= Input::kCheckReach;
+  if (damaged && status == kConvertNotFormat && damageOutOfReach) {
+    if (messages != "File is not in IG or FASTA format.\n" || !got.empty() ||
+        wantStatus != kConvertNotFormat)
+      fail("wrong format before damage misreported");
     return 0;
   }
   // Made-up bytes a decoder delivered before it found the damage may look
