@@ -182,10 +182,10 @@ std::string dictName(const std::string& outName) {
 
 namespace {
 
-// The message for a file that cannot be taken out of the way.
-std::string cannotRemove(const char* what, const std::string& name, bool written) {
-  return std::string(written ? "Failed to write the " : "Failed to remove the ") + what + " " +
-         name + "\n";
+// The message for a file that cannot be taken out of the way: one the run
+// writes is reported as that file.
+std::string failedTo(const char* verb, const char* what, const std::string& name) {
+  return std::string("Failed to ") + verb + " the " + what + " " + name + "\n";
 }
 
 }  // namespace
@@ -258,7 +258,7 @@ bool StaleFiles::settle(const std::string& outName, const IndexFiles& written, i
       continue;
     }
     if (!mayRemove(c.name)) {
-      message_ = cannotRemove(c.what, c.name, c.written);
+      message_ = failedTo(c.written ? "write" : "remove", c.what, c.name);
       return false;
     }
     stale_.push_back({c.name, c.what});
@@ -291,7 +291,7 @@ bool StaleFiles::dictionaryGoes(const std::string& name, const std::string& outN
 bool StaleFiles::remove() {
   for (const Stale& s : stale_) {
     if (unlink(s.name.c_str()) != 0 && errno != ENOENT) {
-      message_ = cannotRemove(s.what, s.name, false);
+      message_ = failedTo("remove", s.what, s.name);
       return false;
     }
   }
