@@ -94,7 +94,8 @@ RepeatedNames::RepeatedNames(std::vector<uint64_t> candidates, NameHash hash)
 
 std::string_view RepeatedNames::nameOf(uint32_t seen) const {
   size_t end = seen + 1 < seen_.size() ? seen_[seen + 1].nameAt : names_.size();
-  return std::string_view(names_).substr(seen_[seen].nameAt, end - seen_[seen].nameAt);
+  std::string_view names = names_;
+  return names.substr(seen_[seen].nameAt, end - seen_[seen].nameAt);
 }
 
 bool RepeatedNames::next(std::string_view name, bool residues) {
