@@ -443,6 +443,27 @@ TEST(LongLines, MemoryDoesNotGrowWithLineLength) {
   EXPECT_LT(usage.ru_maxrss, 32 * 1024) << "peak resident size in KiB";
 }
 
+// The same with --dict, whose digests are worked out on a thread: names
+// longer than what the thread takes at once are handed over one by one,
+// never held until many records have passed.
+TEST(LongLines, DictionaryMemoryDoesNotGrowWithNameLength) {
+  if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
+  testutil::TempDir dir;
+  std::string path = dir.file("names.fa");
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::string name = residues(300000);
+  for (int i = 0; i < 160; ++i) std::fprintf(f, ">%d%s\nAC\n", i, name.c_str());
+  ASSERT_EQ(std::fclose(f), 0);
+
+  testutil::RunResult r = quenbrel({"--dict", path, dir.file("out.fa")});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  struct rusage usage;
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 32 * 1024) << "peak resident size in KiB";
+}
+
 // ---------------------------------------------------------------------------
 // Files and operands
 // ---------------------------------------------------------------------------

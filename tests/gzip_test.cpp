@@ -391,6 +391,8 @@ TEST(GzipInput, EndsWithoutWaitingForInputItHasNoUseFor) {
   for (int i = 0; i < 16384; ++i) yes += lines;
   std::string yesMember = gzipMember(yes);
   yesMember.resize(yesMember.size() - 100);
+  std::string damaged = gzipMember(">a\nAC\n");
+  damaged[damaged.size() - 8] ^= 0x01;  // a wrong check value
   struct Case {
     const char* name;
     std::string input;
@@ -411,6 +413,10 @@ TEST(GzipInput, EndsWithoutWaitingForInputItHasNoUseFor) {
        "File is not in IG or FASTA format.\n"},
       {"endless gzip text in the wrong format", yesMember, "", 3,
        "File is not in IG or FASTA format.\n"},
+      // A member longer than a block: read on to its end, which the reads
+      // after the first block must tell, and not into the damaged next one.
+      {"long gzip text in the wrong format, then damage",
+       gzipMember(yes.substr(0, 300000)) + damaged, "", 3, "File is not in IG or FASTA format.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
