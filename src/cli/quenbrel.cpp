@@ -10,8 +10,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,25 +48,6 @@ void usage(std::ostream& os, const char* exec) {
 void usage(char* exec) { usage(std::cerr, exec); }
 
 namespace {
-
-// Reads the -n value as "%d" would (leading blanks, a sign, digits; the rest
-// ignored). False when no integer is there or it does not fit an int.
-bool parseLineLen(const char* text, int& value) {
-  const char* p = text;
-  while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-  bool negative = (*p == '-');
-  if (*p == '+' || *p == '-') ++p;
-  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-  long long magnitude = 0;
-  for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
-    magnitude = magnitude * 10 + (*p - '0');
-    if (magnitude > static_cast<long long>(INT_MAX) + 1) return false;
-  }
-  long long v = negative ? -magnitude : magnitude;
-  if (v > INT_MAX || v < INT_MIN) return false;
-  value = static_cast<int>(v);
-  return true;
-}
 
 // Whether the regular file `input` reads from is the file `st` describes.
 bool isInputFile(FILE* input, const struct stat& st) {
@@ -202,11 +181,10 @@ int main(int argc, char** argv) {
   options.dropN = amap.count("-unseq") > 0;
   ARGMAP::const_iterator n = amap.find("-n");
   if (n != amap.end()) {
-    if (!parseLineLen(n->second.c_str(), options.lineLen)) {
+    if (!lineLenFromText(n->second.c_str(), options.lineLen)) {
       std::string bad = "Bad argument '" + n->second + "' to -n option\n";
       return refuse(bad, argv[0], kConvertReadFailed);
     }
-    if (options.lineLen <= 4) options.lineLen = 70;
   }
 
   FILE* input = nullptr;

@@ -44,6 +44,11 @@ struct ConvertOptions {
   InputPathChoice inputPath;
 };
 
+// The residues per line that `-n TEXT` asks for, into `lineLen`: 4 or less
+// means the default, 70. False, and `lineLen` untouched, when TEXT does not
+// begin with an integer that fits an int (the command line refuses it).
+bool lineLenFromText(const char* text, int& lineLen);
+
 // How a conversion ended: its status, and the message to report for it
 // (empty when there is none). The engine writes no message itself.
 struct ConvertResult {
