@@ -62,6 +62,28 @@ def gzip_member(data, level=6):
     return gzip.compress(data, compresslevel=level, mtime=0)
 
 
+def gzip_with_fields(data):
+    """A gzip member whose header holds an extra field, a name, a comment
+    and its own check (FEXTRA, FNAME, FCOMMENT, FHCRC)."""
+    head = b"\x1f\x8b\x08\x1e" + b"\0\0\0\0" + b"\0\x03"
+    head += (6).to_bytes(2, "little") + b"QB\x02\0hi"
+    head += b"reads.fa\0" + b"made for the page's test\0"
+    head += (zlib.crc32(head) & 0xffff).to_bytes(2, "little")
+    raw = zlib.compressobj(6, zlib.DEFLATED, -15)
+    body = raw.compress(data) + raw.flush()
+    return head + body + zlib.crc32(data).to_bytes(4, "little") + \
+        (len(data) & 0xffffffff).to_bytes(4, "little")
+
+
+def other_tools_gzip(work, name, data, command):
+    """`data` compressed by another tool: `command` reads the file named
+    last and writes to standard output."""
+    path = os.path.join(work, name + ".in")
+    with open(path, "wb") as f:
+        f.write(data)
+    return subprocess.run(command + [path], stdout=subprocess.PIPE, check=True).stdout
+
+
 def residues(n, seed, letters="ACGT"):
     rng = random.Random(seed)
     return "".join(rng.choice(letters) for _ in range(n))
@@ -113,6 +135,17 @@ def small_inputs(source_dir, quenbrel, work):
         "not-format-then-damage.gz": gzip_member(b"ACGT\n" * 2000)[:-5],
         "corrupt-data.fa.gz": corrupt(gzip_member(dna, 1)),
     }
+    # gzip made by other tools, of members larger than the 32 KiB window:
+    # each member's back-references reach across the decoder's steps.
+    several_mb = fasta([("seq%d" % i, residues(900000, 200 + i, "ACGTN")) for i in range(4)])
+    if shutil.which("bgzip"):
+        inputs["bgzip-made.fa.gz"] = other_tools_gzip(work, "bgzip", several_mb, ["bgzip", "-c"])
+    half = len(several_mb) // 2
+    inputs["cat-members.fa.gz"] = (other_tools_gzip(work, "a", several_mb[:half], ["gzip", "-c"]) +
+                                   other_tools_gzip(work, "b", several_mb[half:], ["gzip", "-c"]))
+    inputs["header-fields.fa.gz"] = gzip_with_fields(dna) + gzip_with_fields(dna[::-1])
+    inputs["stored.fa.gz"] = gzip_member(dna, 0) + gzip_member(dna[:70000], 0)
+    inputs["empty-member.fa.gz"] = gzip_member(b"") + gzip_member(dna) + gzip_member(b"")
     # BGZF input, as the native tool writes it.
     bgzf = os.path.join(work, "bgzf-source.fa.gz")
     with open(bgzf + ".in", "wb") as f:
@@ -192,8 +225,10 @@ class Page:
         self.driver.execute_async_script("""
             const [stale, done] = arguments;
             (async () => {
+              // The page's own sweep of earlier pages' results goes first.
+              await resultsSwept;
               const root = await navigator.storage.getDirectory();
-              for await (const name of root.keys()) await root.removeEntry(name);
+              for await (const name of root.keys()) await root.removeEntry(name, {recursive: true});
               for (const [name, text] of Object.entries(stale)) {
                 const w = await (await root.getFileHandle(name, {create: true})).createWritable();
                 await w.write(text);
@@ -211,6 +246,7 @@ class Page:
               const root = await navigator.storage.getDirectory();
               const out = {};
               for await (const [name, handle] of root.entries()) {
+                if (handle.kind !== 'file') continue;  // the pages' own results
                 const bytes = new Uint8Array(await (await handle.getFile()).arrayBuffer());
                 let text = '';
                 for (let i = 0; i < bytes.length; i += 8192) {
@@ -228,9 +264,9 @@ class Page:
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
                                     {"behavior": "allow", "downloadPath": folder})
 
-    def convert(self, paths, settings, stale=None, timeout=600):
+    def convert(self, paths, settings, stale=None, timeout=600, before_convert=None):
         d = self.driver
-        d.get(self.served if settings.get("folder") else self.url)
+        d.get(self.served if settings.get("folder") or settings.get("served") else self.url)
         if settings.get("folder"):
             self.pick_private_folder(stale or {})
             d.find_element(By.ID, "to-folder").click()
@@ -242,6 +278,8 @@ class Page:
                 el.click()
         d.find_element(By.ID, "bgzf" if settings.get("bgzf") else "plain").click()
         d.find_element(By.ID, "files").send_keys("\n".join(paths))
+        if before_convert:
+            before_convert()
         d.find_element(By.ID, "convert").click()
         end = time.time() + timeout
         while d.execute_script("return document.body.dataset.run") != "done":
@@ -253,7 +291,12 @@ class Page:
               status: Number(li.dataset.status),
               message: (li.querySelector('pre.message') || {textContent: ''}).textContent,
               downloads: Array.from(li.querySelectorAll('.downloads a')).map((a) => a.download),
+              title: li.firstChild.textContent,
+              verdict: li.querySelector('.verdict').textContent,
             }));""")
+
+    def state_line(self):
+        return self.driver.find_element(By.ID, "state").text
 
     def download_all(self, folder, names):
         """Clicks the links of `names` one at a time and waits for each
@@ -276,7 +319,7 @@ class Page:
 
 def native(quenbrel, path, out, settings):
     args = [quenbrel, path, out]
-    if settings.get("n") is not None:
+    if settings.get("n") not in (None, ""):  # the page's empty field: no -n
         args += ["-n", str(settings["n"])]
     for box, flag in [("one-line", "-ol"), ("upper-case", "-uc"), ("drop-n", "-unseq")]:
         if settings.get(box):
@@ -366,6 +409,10 @@ def check_group(page, quenbrel, work, label, paths, refused, settings, deflater)
     if settings.get("folder"):
         out = output_name("cut-short.fa.gz", settings.get("bgzf"))
         stale = {out + ".fai": b"x\t1\t3\t1\t2\n", out + ".gzi": b"\0" * 8}
+        # An earlier output of an input in neither format, which the run
+        # never begins: it stays as it was, with its index.
+        out = output_name("not-sequence.bin", settings.get("bgzf"))
+        stale.update({out: b">earlier\nACGT\n", out + ".fai": b"earlier\t4\t9\t4\t5\n"})
         itself = next(p for p in paths if os.path.basename(p) == output_name(
             os.path.basename(p), settings.get("bgzf")))
         stale[os.path.basename(itself)] = open(itself, "rb").read()
@@ -374,6 +421,7 @@ def check_group(page, quenbrel, work, label, paths, refused, settings, deflater)
                 f.write(data)
     page.download_to(downloads)
     rows = page.convert(paths, settings, stale)
+    counts = {"converted": 0, "empty": 0, "failed": 0}
     if settings.get("folder"):
         page.folder_files(downloads)
     if len(rows) != len(paths):
@@ -392,6 +440,11 @@ def check_group(page, quenbrel, work, label, paths, refused, settings, deflater)
             shutil.copy(path, os.path.join(expected, out))
         else:
             status, message = native(quenbrel, path, os.path.join(expected, out), settings)
+        if message.startswith("Bad argument"):
+            message = message[:message.index("\n") + 1]  # less the usage text
+        counts["converted" if status == 0 else "empty" if status == 4 else "failed"] += 1
+        if " 0.00 MB" in row["title"]:
+            failures.append("%s %s: size shown as %r" % (label, name, row["title"]))
         if row["status"] != status or row["message"] != message:
             failures.append("%s %s: page status %d message %r, tool status %d message %r" %
                             (label, name, row["status"], row["message"], status, message))
@@ -402,6 +455,11 @@ def check_group(page, quenbrel, work, label, paths, refused, settings, deflater)
         if name in refused:
             tool_names = [out]  # the tool built without the library leaves an empty output
             open(os.path.join(expected, out), "wb").close()
+        if not settings.get("folder") and status != 0 and out in tool_names and (
+                status == 4 or os.path.getsize(os.path.join(expected, out)) == 0):
+            # Downloads: nothing converted from an empty input, and nothing
+            # offered of a failed run that wrote nothing.
+            tool_names.remove(out)
         if names != tool_names:
             failures.append("%s %s: page offers %s, tool wrote %s" % (label, name, names,
                                                                       tool_names))
@@ -416,8 +474,40 @@ def check_group(page, quenbrel, work, label, paths, refused, settings, deflater)
                 (".gz", ".gzi")) and same_bgzf_content(got, want):
             continue
         failures.append("%s: %s differs from the tool's" % (label, n))
+    state = "Done: %d converted" % counts["converted"] + "".join(
+        ", %d %s" % (counts[k], k) for k in ["empty", "failed"] if counts[k] > 0) + "."
+    if page.state_line() != state:
+        failures.append("%s: the state line says %r, not %r" % (label, page.state_line(), state))
     print("%s: %d files, %d downloads compared, %d failures" %
           (label, len(paths), len(wanted), len(failures)))
+    return failures
+
+
+def check_changed(page, work):
+    """Files changed or removed after they were chosen: each fails as a
+    file that cannot be read, and says why."""
+    folder = os.path.join(work, "changed")
+    os.makedirs(folder)
+    paths = [os.path.join(folder, n) for n in ["grown.fa", "removed.fa"]]
+    for p in paths:
+        with open(p, "wb") as f:
+            f.write(fasta([("a", residues(5000, 3))]))
+
+    def change():
+        time.sleep(1.1)  # past the file time's resolution
+        with open(paths[0], "ab") as f:
+            f.write(b">b\nACGT\n")
+        os.remove(paths[1])
+
+    rows = page.convert(paths, {"served": True}, before_convert=change)
+    failures = []
+    for path, row in zip(paths, rows):
+        if (row["status"] != 10 or row["message"] != "Failed to read input.\n" or
+                "changed or was removed" not in row["verdict"] or row["downloads"]):
+            failures.append("changed %s: %r" % (os.path.basename(path), row))
+    if page.state_line() != "Done: 0 converted, 2 failed.":
+        failures.append("changed: the state line says %r" % page.state_line())
+    print("changed: %d files, %d failures" % (len(paths), len(failures)))
     return failures
 
 
@@ -462,19 +552,28 @@ def main():
         page = Page(a.page_dir, work)
         failures = []
         try:
+            # Served, downloads come from the origin's private folder; opened
+            # from disk, from blobs.
             groups = [
-                ("plain-index", paths + bigs, {"index": True}),
+                ("plain-index", paths + bigs, {"index": True, "served": True}),
                 ("options", paths, {"n": 33, "one-line": False, "upper-case": True,
                                     "drop-n": True}),
                 ("one-line", paths, {"n": 4, "one-line": True}),
                 ("bgzf-index", paths + bigs[:1], {"bgzf": True, "index": True}),
                 ("folder", paths + [mid], {"index": True, "folder": True}),
             ]
+            # The field of residues per line, read as the command line reads -n.
+            few = [p for p in paths if os.path.basename(p) in ("dna.fa", "sample.ig")]
+            for n in ["4294967309", "99999999999", "abc", "", "0", "-5", "13.5", " 12", "+9"]:
+                groups.append(("n=%r" % n, few, {"n": n, "served": n == "abc"}))
             if a.groups:
                 groups = [g for g in groups if g[0] in a.groups.split(",")]
             for label, group_paths, settings in groups:
                 failures += check_group(page, a.quenbrel, work, label, group_paths, refused,
                                         settings, a.deflater)
+            if not a.groups or "changed" in a.groups.split(","):
+                failures += check_changed(page, work)
+                groups.append(("changed",))
         finally:
             page.close()
         for f in failures:

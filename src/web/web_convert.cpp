@@ -20,6 +20,7 @@
 #include "engine/convert.h"
 #include "output/index.h"
 #include "output/plan.h"
+#include "output/sink.h"
 #include "web/zlib_port.h"
 
 namespace {
@@ -36,6 +37,9 @@ enum WebFlag {
 // What the last run wrote where the command line writes to standard
 // error; the page reads it after the run.
 std::string lastMessage;
+// Whether the last run began its output: one that never began (input not
+// in the format) leaves an earlier file of the name as it was.
+bool outputBegun = false;
 
 ssize_t writeToPage(void*, const char* p, size_t n) {
   return quenbrelWebWrite(reinterpret_cast<const unsigned char*>(p), static_cast<uint32_t>(n)) != 0
@@ -76,7 +80,7 @@ FILE* openPageOutput() {
 
 int run(const char* outPath, int lineLen, int flags) {
   ConvertOptions options;
-  options.lineLen = lineLen <= 4 ? 70 : lineLen;
+  options.lineLen = lineLen;
   options.oneLine = (flags & kOneLine) != 0;
   options.upperCase = (flags & kUpperCase) != 0;
   options.dropN = (flags & kDropN) != 0;
@@ -115,6 +119,7 @@ int run(const char* outPath, int lineLen, int flags) {
   if (plan.described()) index.outputOpened(outPath);
   options.threads = plan.threads;
   std::unique_ptr<Sink> sink = makeOutputChain(output, plan, plan.described() ? &index : nullptr);
+  sink = std::make_unique<BeginningSink>(std::move(sink), [] { return outputBegun = true; });
   ConvertResult result = convert(input, *sink, options);
   std::string warnings;
   if (result.status == kConvertOk && plan.described()) {
@@ -132,15 +137,32 @@ int run(const char* outPath, int lineLen, int flags) {
 
 extern "C" {
 
+// The residues per line of the page's field `text`, read as `-n text`:
+// empty is no -n at all, 70. -1 when the command line would refuse it;
+// the message is then quenbrelWebMessage().
+EMSCRIPTEN_KEEPALIVE int quenbrelWebLineLen(const char* text) {
+  lastMessage.clear();
+  int lineLen = 70;
+  if (text[0] != '\0' && !lineLenFromText(text, lineLen)) {
+    lastMessage = std::string("Bad argument '") + text + "' to -n option\n";
+    return -1;
+  }
+  return lineLen;
+}
+
 // Converts the page's input (quenbrelWebRead) into FASTA handed to
 // quenbrelWebWrite, as `quenbrel IN outPath` does with the settings of
-// `flags` (WebFlag) and `lineLen` residues per line; with kIndex the index
-// files are left beside `outPath`. Returns the command line's exit status; the message is
-// then quenbrelWebMessage().
+// `flags` (WebFlag) and `lineLen` residues per line (quenbrelWebLineLen's);
+// with kIndex the index files are left beside `outPath`. Returns the command
+// line's exit status; the message is then quenbrelWebMessage(), and
+// quenbrelWebOutputBegun() tells whether the output began.
 EMSCRIPTEN_KEEPALIVE int quenbrelWebConvert(const char* outPath, int lineLen, int flags) {
   lastMessage.clear();
+  outputBegun = false;
   return run(outPath, lineLen, flags);
 }
+
+EMSCRIPTEN_KEEPALIVE int quenbrelWebOutputBegun() { return outputBegun ? 1 : 0; }
 
 // What the last conversion wrote where the command line writes to
 // standard error (empty when nothing); valid until the next conversion.

@@ -11,6 +11,8 @@
 //   globalThis.quenbrelInput  an async function giving the next bytes of
 //                             the input, at most the count it is passed:
 //                             an empty view at the end, null on failure
+//   globalThis.quenbrelInputNow the same at once, from bytes already read;
+//                             null when it has to wait for a read
 // Streams work on this module's memory in place: their input and output
 // arrays are set to the current view of it on every call, since the memory
 // may grow between calls.
@@ -45,7 +47,14 @@ mergeInto(LibraryManager.library, {
     strm.input = null;
     strm.output = null;
     if (rc === c.Z_STREAM_END) {
-      return z.inflate.inflateReset(strm) === c.Z_OK ? 1 : -1;
+      if (z.inflate.inflateReset(strm) !== c.Z_OK) return -1;
+      // The port's reset keeps the window's buffer but sizes its history to
+      // nothing, and sizes it again only for a fresh buffer: every later
+      // member's back-references across one step would find no history
+      // ("invalid distance too far back"). Dropping the buffer makes the next
+      // member's window as zlib's reset makes it.
+      strm.state.window = null;
+      return 1;
     }
     return (rc === c.Z_OK || rc === c.Z_BUF_ERROR) ? 0 : -1;
   },
@@ -101,6 +110,16 @@ mergeInto(LibraryManager.library, {
   quenbrelWebRead__deps: ['$Asyncify'],
   quenbrelWebRead__sig: 'iii',
   quenbrelWebRead: function(ptr, cap) {
+    // Bytes the worker holds already are handed over at once: the run is
+    // unwound only to wait for the browser's next read. Called again when
+    // the run is rewound after a wait, the answer waits in Asyncify.
+    if (Asyncify.state === Asyncify.State.Normal) {
+      var now = globalThis.quenbrelInputNow(cap >>> 0);
+      if (now !== null) {
+        HEAPU8.set(now, ptr);
+        return now.length;
+      }
+    }
     return Asyncify.handleAsync(async function() {
       // A failure here would leave the run waiting for good: it is the
       // read's failure instead.
