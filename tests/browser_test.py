@@ -23,6 +23,7 @@ import gzip
 import http.server
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -124,6 +125,8 @@ def small_inputs(source_dir, quenbrel, work):
         "dna.fa": dna,
         "records.ig": ig,
         "not-sequence.bin": bytes(range(256)) * 4,
+        # A size shown in MB, not as 1000 KB.
+        "size-million.fa": b">m\n" + b"ACGTACGTA\n" * 99999 + b"ACGTAC\n",
         # Compressed: gzip, several members, BGZF, damaged.
         "dna-gz.fa.gz": gzip_member(dna),
         "members.ig.gz": gzip_member(ig[:500]) + gzip_member(ig[500:]) + gzip_member(b""),
@@ -293,6 +296,7 @@ class Page:
               downloads: Array.from(li.querySelectorAll('.downloads a')).map((a) => a.download),
               title: li.firstChild.textContent,
               verdict: li.querySelector('.verdict').textContent,
+              speed: (li.querySelector('.speed') || {textContent: ''}).textContent,
             }));""")
 
     def state_line(self):
@@ -443,8 +447,15 @@ def check_group(page, quenbrel, work, label, paths, refused, settings, deflater)
         if message.startswith("Bad argument"):
             message = message[:message.index("\n") + 1]  # less the usage text
         counts["converted" if status == 0 else "empty" if status == 4 else "failed"] += 1
-        if " 0.00 MB" in row["title"]:
+        if " 0.00 MB" in row["title"] or (name == "size-million.fa" and
+                                           "(1.00 MB)" not in row["title"]):
             failures.append("%s %s: size shown as %r" % (label, name, row["title"]))
+        # Only a file that could not be read says it changed; a converted
+        # one says how long it took.
+        if "changed or was removed" in row["verdict"] or (status == 0 and not re.match(
+                r"^\d+(\.\d+)? (bytes?|KB|MB) in \d+\.\d s", row["speed"])):
+            failures.append("%s %s: verdict %r, %r" % (label, name, row["verdict"],
+                                                       row["speed"]))
         if row["status"] != status or row["message"] != message:
             failures.append("%s %s: page status %d message %r, tool status %d message %r" %
                             (label, name, row["status"], row["message"], status, message))

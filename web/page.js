@@ -93,8 +93,9 @@ async function sweepResults() {
   }
   const names = [];
   for await (const name of all.keys()) names.push(name);
+  // The page's own folder is passed over too: its lock is held (locks are
+  // not taken twice).
   for (const name of names) {
-    if (name === resultsName) continue;
     await navigator.locks.request(kResultsFolder + '/' + name, {ifAvailable: true}, async (lock) => {
       if (lock) await all.removeEntry(name, {recursive: true}).catch(() => {});
     });
@@ -236,6 +237,7 @@ function finish(job, data) {
       kVerdicts[data.status] || ('Failed (' + data.status + ')');
   if (ok) {
     const speed = document.createElement('div');
+    speed.className = 'speed';
     // The rate only where there is one to speak of.
     speed.textContent = size(job.file.size) + ' in ' + seconds.toFixed(1) + ' s' +
         (job.file.size < 1e6 ? '' : ' (' +
