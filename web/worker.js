@@ -214,17 +214,24 @@ class PrivateFile {
 // page in a folder of its own (page.js).
 const kResultsFolder = 'quenbrel-results';
 
-// The page's folder of results in the origin's private folder, where the
-// page may write through synchronous handles (a secure context: http(s) or
-// 127.0.0.1); null where it may not (a page opened from disk).
-async function resultsFolder(name) {
-  if (!name || !self.isSecureContext || !navigator.storage || !navigator.storage.getDirectory ||
+// The origin's private folder where this worker may write into it through
+// synchronous handles (a secure context: http(s) or 127.0.0.1); null where
+// it may not, as in a page opened from disk, which has none.
+const privateFolder = (async () => {
+  if (!self.isSecureContext || !navigator.storage || !navigator.storage.getDirectory ||
       typeof FileSystemFileHandle === 'undefined' ||
       !FileSystemFileHandle.prototype.createSyncAccessHandle) {
     return null;
   }
+  return navigator.storage.getDirectory().catch(() => null);
+})();
+
+// The page's folder of results in the private folder; null where there is
+// none to write into.
+async function resultsFolder(name) {
+  const root = name ? await privateFolder : null;
+  if (root === null) return null;
   try {
-    const root = await navigator.storage.getDirectory();
     const all = await root.getDirectoryHandle(kResultsFolder, {create: true});
     return await all.getDirectoryHandle(name, {create: true});
   } catch (e) {
@@ -433,11 +440,10 @@ function engine() {
 // chooses files: the first file does not wait for it, nor for its writer
 // where it has one, nor for fresh memory, which is what the browser pays
 // most for (the buffers are touched here once).
-function warmUp() {
+async function warmUp() {
   spareRead = new ArrayBuffer(kReadBytes);
   new Uint8Array(spareRead).fill(0);
-  if (self.isSecureContext && typeof FileSystemFileHandle !== 'undefined' &&
-      FileSystemFileHandle.prototype.createSyncAccessHandle) {
+  if ((await privateFolder) !== null) {
     for (let i = 0; i < kWriteParts; i++) {
       const part = new ArrayBuffer(kWriteBytes);
       new Uint8Array(part).fill(0);
