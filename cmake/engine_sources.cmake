@@ -15,8 +15,10 @@ set(quenbrel_engine_sources
   src/input/read_ahead.cpp
   src/input/path_trial.cpp
   src/input/raw.cpp
+  src/input/gzip_inflater.cpp
   src/common/pool.cpp
   src/common/processors.cpp
+  src/common/crc32.cpp
   src/output/output.cpp
   src/output/sink.cpp
   src/output/plan.cpp

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "inflate_check.h"
 #include "test_util.h"
 
 namespace {
@@ -476,4 +477,137 @@ TEST(GzipInput, StartSplitAcrossPipeReads) {
   }
 }
 
+// Bits of a deflate stream, the first in the lowest bit of each byte.
+struct Bits {
+  std::string bytes;
+  unsigned n = 0;
+  void bit(unsigned b) {
+    if (n++ % 8 == 0) bytes += '\0';
+    if (b != 0) bytes.back() = static_cast<char>(bytes.back() | (1 << ((n - 1) % 8)));
+  }
+  // A value's bits, lowest first, as deflate writes extra bits and sizes.
+  Bits& put(unsigned v, unsigned count) {
+    for (unsigned i = 0; i < count; ++i) bit((v >> i) & 1);
+    return *this;
+  }
+  // A Huffman code, highest bit first.
+  Bits& code(unsigned c, unsigned len) {
+    for (unsigned i = len; i-- > 0;) bit((c >> i) & 1);
+    return *this;
+  }
+};
+
+std::string littleEndian32(uLong v) {
+  std::string s;
+  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xff);
+  return s;
+}
+
+// A gzip member around raw deflate data that decodes to `plain`.
+std::string gzipAround(const std::string& deflated, const std::string& plain) {
+  uLong crc =
+      crc32(0L, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size()));
+  return std::string("\x1f\x8b\x08\0\0\0\0\0\0\xff", 10) + deflated + littleEndian32(crc) +
+         littleEndian32(plain.size());
+}
+
+// Raw deflate data of `text` whose matches may reach into `dictionary`.
+std::string deflatedAfter(const std::string& dictionary, const std::string& text) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(dictionary.data()),
+                       static_cast<uInt>(dictionary.size()));
+  std::string out(deflateBound(&z, text.size()) + 16, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+struct InflateCase {
+  const char* name;
+  std::string stream;
+  bool failed;
+  size_t members;
+};
+
 }  // namespace
+
+// The page's inflater reads every stream as zlib reads it, in any steps:
+// the same output (up to the damage), members ending at the same bytes, the
+// same damage found.
+TEST(GzipInflater, ReadsEveryStreamAsZlibDoes) {
+  using inflatecheck::gzipOf;
+  // Long enough for matches across steps and the whole window.
+  std::string text;
+  while (text.size() < 70000) text += bigInput();
+  std::string good = gzipOf(text, 6, Z_DEFAULT_STRATEGY, false);
+  std::string fields = gzipOf(sample(), 6, Z_DEFAULT_STRATEGY, true);
+  std::string stored = gzipOf(text, 0, Z_DEFAULT_STRATEGY, false);
+  auto flipped = [](std::string s, size_t at, int mask) {
+    s[at] = static_cast<char>(s[at] ^ mask);
+    return s;
+  };
+  // A fixed block: 'A' (its 8-bit code is 0x30 + 65), then `rest`.
+  auto fixedA = [](const std::function<void(Bits&)>& rest) {
+    Bits b;
+    b.put(1, 1).put(1, 2).code(0x30 + 'A', 8);
+    rest(b);
+    return std::string("\x1f\x8b\x08\0\0\0\0\0\0\xff", 10) + b.bytes + std::string(8, '\0');
+  };
+  Bits aaaa;  // 'A', then a match of 3 at distance 1, then the end
+  aaaa.put(1, 1).put(1, 2).code(0x30 + 'A', 8).code(1, 7).code(0, 5).code(0, 7);
+  std::string half = text.substr(0, text.size() / 2);
+  const InflateCase cases[] = {
+      {"level 6", good, false, 1},
+      {"level 1", gzipOf(text, 1, Z_DEFAULT_STRATEGY, false), false, 1},
+      {"level 9, filtered", gzipOf(text, 9, Z_FILTERED, false), false, 1},
+      {"stored blocks", stored, false, 1},
+      {"fixed blocks", gzipOf(text, 6, Z_FIXED, false), false, 1},
+      {"Huffman codes only", gzipOf(text, 6, Z_HUFFMAN_ONLY, false), false, 1},
+      {"runs only", gzipOf(text, 6, Z_RLE, false), false, 1},
+      {"name, comment, extra field, header check", fields, false, 1},
+      {"members, an empty one among them",
+       good + gzipOf("", 6, Z_DEFAULT_STRATEGY, false) + fields + stored, false, 4},
+      {"a match reaching the first byte", gzipAround(aaaa.bytes, "AAAA"), false, 1},
+      {"a match reaching before the first byte", fixedA([](Bits& b) { b.code(1, 7).code(1, 5); }),
+       true, 0},
+      {"matches reaching into the member before",
+       good + gzipAround(deflatedAfter(text, half), half), true, 1},
+      {"length symbol 286", fixedA([](Bits& b) { b.code(0xc0 + 6, 8); }), true, 0},
+      {"distance symbol 30", fixedA([](Bits& b) { b.code(1, 7).code(30, 5); }), true, 0},
+      {"block type 3", fixedA([](Bits& b) { b.put(0, 7).put(1, 1).put(3, 2); }), true, 0},
+      {"stored lengths that disagree", flipped(stored, 13, 0x01), true, 0},
+      {"damaged code lengths", flipped(good, 12, 0x10), true, 0},
+      {"damaged data", flipped(good, good.size() / 2, 0x55), true, 0},
+      {"wrong check value", flipped(good, good.size() - 8, 0x01), true, 0},
+      {"wrong length", flipped(good, good.size() - 1, 0x80), true, 0},
+      {"wrong header check", flipped(fields, 44, 0x01), true, 0},
+      {"reserved flag", flipped(good, 3, 0x80), true, 0},
+      {"unknown method", flipped(good, 2, 0x0f), true, 0},
+      {"second byte of the magic", flipped(good, 1, 0x01), true, 0},
+      {"cut in the data", good.substr(0, good.size() / 2), false, 0},
+      {"cut in the trailer", good.substr(0, good.size() - 3), false, 0},
+      {"cut in the name", fields.substr(0, 25), false, 0},
+      {"bytes after the end", good + std::string("\0\x1f", 2), true, 1},
+  };
+  const std::vector<std::vector<size_t>> steps = {
+      {size_t{1} << 20}, {1}, {7, 300}, {9, 266, 64, 70000}, {8, 265, 2, 4096}};
+  for (const InflateCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    inflatecheck::Outcome want = inflatecheck::zlibOutcome(c.stream, steps[0]);
+    EXPECT_EQ(want.failed, c.failed);
+    EXPECT_EQ(want.memberEnds.size(), c.members);
+    for (const std::vector<size_t>& sizes : steps) {
+      SCOPED_TRACE("step sizes from " + std::to_string(sizes[0]));
+      inflatecheck::Outcome got = inflatecheck::inflaterOutcome(c.stream, sizes);
+      EXPECT_TRUE(got.out == want.out) << got.out.size() << " bytes, not " << want.out.size();
+      EXPECT_EQ(got.memberEnds, want.memberEnds);
+      EXPECT_EQ(got.failed, want.failed);
+    }
+  }
+}

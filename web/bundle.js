@@ -21,8 +21,7 @@ function args(argv) {
 
 // The port's modules that the worker uses, each wrapped as the CommonJS
 // module it is, with a require() that finds its siblings.
-const zlibModules = ['zstream', 'constants', 'messages', 'adler32', 'crc32', 'inffast',
-  'inftrees', 'inflate', 'trees', 'deflate'];
+const zlibModules = ['zstream', 'constants', 'messages', 'adler32', 'crc32', 'trees', 'deflate'];
 
 function zlibPort(modules) {
   const dir = path.join(modules, 'pako', 'lib', 'zlib');
@@ -38,7 +37,7 @@ function zlibPort(modules) {
         source + '\n};\n';
   }
   text += 'globalThis.quenbrelZlib = {ZStream: require("zstream"), constants: require("constants"),' +
-      ' inflate: require("inflate"), deflate: require("deflate")};\n})();\n';
+      ' deflate: require("deflate")};\n})();\n';
   return text;
 }
 

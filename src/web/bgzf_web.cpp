@@ -2,32 +2,11 @@
 // BGZF members in the page: the sequence coder of huffman.cpp as in every
 // build, and, for text it declines and at the other levels, the deflate of
 // the JavaScript port of zlib, which writes the bytes zlib writes.
-#include <array>
-
+#include "common/crc32.h"
 #include "output/bgzf.h"
 #include "web/zlib_port.h"
 
 namespace {
-
-// CRC-32 (the gzip polynomial), a byte at a time from a table built once.
-class Crc32Table {
- public:
-  Crc32Table() {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-      table_[i] = c;
-    }
-  }
-  uint32_t crc(const unsigned char* p, size_t n) const {
-    uint32_t c = 0xffffffffu;
-    for (size_t i = 0; i < n; ++i) c = table_[(c ^ p[i]) & 0xff] ^ (c >> 8);
-    return c ^ 0xffffffffu;
-  }
-
- private:
-  std::array<uint32_t, 256> table_{};
-};
 
 class WebDeflater : public MemberDeflater {
  public:
@@ -46,11 +25,10 @@ class WebDeflater : public MemberDeflater {
                                  static_cast<uint32_t>(cap));
   }
 
-  uint32_t crc32(const unsigned char* in, size_t n) const override { return table_.crc(in, n); }
+  uint32_t crc32(const unsigned char* in, size_t n) const override { return crc32Update(0, in, n); }
 
  private:
   int handle_;
-  Crc32Table table_;
 };
 
 }  // namespace

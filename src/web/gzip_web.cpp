@@ -1,33 +1,27 @@
 // SPDX-License-Identifier: MIT
 // gzip input in the page: the decoder of gzip_zlib.cpp, step for step, with
-// the JavaScript port of zlib doing the inflating.
+// the inflater of gzip_inflater.cpp in zlib's place.
 #include "input/decoders.h"
-#include "web/zlib_port.h"
+#include "input/gzip_inflater.h"
 
 namespace {
 
 class WebGzipSource : public Decoder {
  public:
   WebGzipSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits), handle_(quenbrelInflateOpen()) {}
-  ~WebGzipSource() override {
-    if (handle_ != 0) quenbrelInflateClose(handle_);
-  }
+      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits) {}
 
  private:
-  Step step(Window& w, bool inputEnded) override;
+  Step step(Window& w, bool /*inputEnded*/) override {
+    size_t inUsed = 0, outUsed = 0;
+    GzipInflater::Result r = inflater_.step(w.in, w.inLeft, w.out, w.outLeft, inUsed, outUsed);
+    w.used(inUsed, outUsed);
+    if (r == GzipInflater::Result::kMemberEnded) return Step::kUnitEnded;
+    return r == GzipInflater::Result::kGoing ? Step::kGoing : Step::kFailed;
+  }
 
-  int handle_;
+  GzipInflater inflater_;
 };
-
-Decoder::Step WebGzipSource::step(Window& w, bool /*inputEnded*/) {
-  if (handle_ == 0) return Step::kFailed;
-  uint32_t used[2] = {0, 0};
-  int rc = quenbrelInflateStep(handle_, w.in, count32(w.inLeft), w.out, count32(w.outLeft), used);
-  w.used(used[0], used[1]);
-  if (rc == kInflateMemberEnded) return Step::kUnitEnded;
-  return rc == kInflateGoing ? Step::kGoing : Step::kFailed;
-}
 
 }  // namespace
 

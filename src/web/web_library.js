@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The calls of zlib_port.h, for Emscripten's --js-library. The worker
 // defines, before this module is made:
-//   globalThis.quenbrelZlib   the JavaScript port of zlib's inflate and
-//                             deflate (its low-level calls and ZStream)
+//   globalThis.quenbrelZlib   the JavaScript port of zlib's deflate (its
+//                             low-level calls and ZStream)
 //   globalThis.quenbrelOutput a function taking each block of output (a
 //                             view of this module's memory, valid only
 //                             during the call, or until the promise it
@@ -18,53 +18,6 @@
 // may grow between calls.
 mergeInto(LibraryManager.library, {
   $quenbrelStreams: {next: 1, open: {}},
-
-  quenbrelInflateOpen__deps: ['$quenbrelStreams'],
-  quenbrelInflateOpen: function() {
-    var z = globalThis.quenbrelZlib;
-    var strm = new z.ZStream();
-    // 16 + 15: a gzip wrapper only, the full window.
-    if (z.inflate.inflateInit2(strm, 16 + 15) !== z.constants.Z_OK) return 0;
-    var handle = quenbrelStreams.next++;
-    quenbrelStreams.open[handle] = strm;
-    return handle;
-  },
-
-  quenbrelInflateStep__deps: ['$quenbrelStreams'],
-  quenbrelInflateStep: function(handle, inPtr, inLen, outPtr, outLen, usedPtr) {
-    var z = globalThis.quenbrelZlib, c = z.constants;
-    var strm = quenbrelStreams.open[handle];
-    strm.input = HEAPU8;
-    strm.next_in = inPtr;
-    strm.avail_in = inLen >>> 0;
-    strm.output = HEAPU8;
-    strm.next_out = outPtr;
-    strm.avail_out = outLen >>> 0;
-    var rc = z.inflate.inflate(strm, c.Z_NO_FLUSH);
-    HEAPU32[usedPtr >> 2] = strm.next_in - inPtr;
-    HEAPU32[(usedPtr >> 2) + 1] = strm.next_out - outPtr;
-    // The views are let go, so that no stale one is kept after growth.
-    strm.input = null;
-    strm.output = null;
-    if (rc === c.Z_STREAM_END) {
-      if (z.inflate.inflateReset(strm) !== c.Z_OK) return -1;
-      // The port's reset keeps the window's buffer but sizes its history to
-      // nothing, and sizes it again only for a fresh buffer: every later
-      // member's back-references across one step would find no history
-      // ("invalid distance too far back"). Dropping the buffer makes the next
-      // member's window as zlib's reset makes it.
-      strm.state.window = null;
-      return 1;
-    }
-    return (rc === c.Z_OK || rc === c.Z_BUF_ERROR) ? 0 : -1;
-  },
-
-  quenbrelInflateClose__deps: ['$quenbrelStreams'],
-  quenbrelInflateClose: function(handle) {
-    var strm = quenbrelStreams.open[handle];
-    if (strm) globalThis.quenbrelZlib.inflate.inflateEnd(strm);
-    delete quenbrelStreams.open[handle];
-  },
 
   quenbrelDeflateOpen__deps: ['$quenbrelStreams'],
   quenbrelDeflateOpen: function(level) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The page's inflate and deflate: the JavaScript port of zlib that the
-// worker carries (web_library.js), reached by these calls. They work on
-// this module's memory in place, so nothing is copied on the way.
+// The page's deflate, the JavaScript port of zlib that the worker carries,
+// and the page's input and output (web_library.js), reached by these
+// calls. They work on this module's memory in place, so nothing is copied
+// on the way.
 //
 // Each stream is a handle: a positive number, or 0 when none could be made.
 #ifndef QUENBREL_WEB_ZLIB_PORT_H
@@ -11,22 +12,6 @@
 #include <cstdint>
 
 extern "C" {
-
-// What an inflate step did, as zlib's inflate() says it.
-enum InflateStepResult {
-  kInflateGoing = 0,       // Z_OK or Z_BUF_ERROR: the member goes on
-  kInflateMemberEnded = 1  // Z_STREAM_END: its CRC-32 and length were checked
-};
-
-// A gzip inflater (gzip wrapper only, full window), or 0.
-int quenbrelInflateOpen();
-// One inflate() call on `inLen` bytes at `in` into `outLen` bytes at `out`;
-// the bytes taken and made go to used[0] and used[1]. A member that ended
-// is reset, ready for the next one. Returns an InflateStepResult, or -1 on
-// damage.
-int quenbrelInflateStep(int handle, const unsigned char* in, uint32_t inLen, unsigned char* out,
-                        uint32_t outLen, uint32_t* used);
-void quenbrelInflateClose(int handle);
 
 // A raw deflater at `level` (0 to 9), or 0.
 int quenbrelDeflateOpen(int level);
