@@ -522,6 +522,40 @@ def check_changed(page, work):
     return failures
 
 
+def check_full(page, work, mid):
+    """Output that does not fit in the origin's storage, as on a full disk:
+    failing in the middle of the run (the 20 MB input) or only as the
+    output is closed (the 3 MB one). Each fails as the tool fails on a full
+    disk, and offers nothing, not even the index of what it converted."""
+    folder = os.path.join(work, "full")
+    os.makedirs(folder)
+    small = os.path.join(folder, "closed-full.fa")
+    with open(small, "wb") as f:
+        f.write(fasta([("a", residues(3000000, 5))]))
+    origin = page.served.rsplit("/", 1)[0]
+
+    def no_room():
+        page.driver.execute_async_script(
+            "const done = arguments[0]; resultsSwept.then(() => done());")
+        page.driver.execute_cdp_cmd("Storage.overrideQuotaForOrigin",
+                                    {"origin": origin, "quotaSize": 1 << 20})
+
+    try:
+        rows = page.convert([mid, small], {"served": True, "index": True},
+                            before_convert=no_room)
+    finally:
+        page.driver.execute_cdp_cmd("Storage.overrideQuotaForOrigin", {"origin": origin})
+    failures = []
+    for path, row in zip([mid, small], rows):
+        if (row["status"] != 20 or row["message"] != "Failed to write output.\n" or
+                row["downloads"] or not row["verdict"].startswith("Failed")):
+            failures.append("full %s: %r" % (os.path.basename(path), row))
+    if page.state_line() != "Done: 0 converted, 2 failed.":
+        failures.append("full: the state line says %r" % page.state_line())
+    print("full: 2 files, %d failures" % len(failures))
+    return failures
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("quenbrel")
@@ -587,6 +621,9 @@ def main():
             if not a.groups or "changed" in a.groups.split(","):
                 failures += check_changed(page, work)
                 groups.append(("changed",))
+            if not a.groups or "full" in a.groups.split(","):
+                failures += check_full(page, work, mid)
+                groups.append(("full",))
         finally:
             page.close()
         for f in failures:

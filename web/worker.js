@@ -506,30 +506,31 @@ async function convert(Module, request) {
   let message = Module.UTF8ToString(Module._quenbrelWebMessage());
   const begun = Module._quenbrelWebOutputBegun() !== 0;
   const outputs = [];
+  // Whether the output is in place as the run made it.
+  let written = true;
   if (folder) {
-    const closed = await sink.close(begun);
-    if (!closed && (status === 0 || status === 4)) {
-      status = 20;
-      message = 'Failed to write output.\n';
-    }
+    written = await sink.close(begun);
     outputs.push({name: request.outName, size: sink.size});
   } else if (sink instanceof PrivateFile) {
     const file = await sink.file();
-    if (file === null && (status === 0 || status === 4)) {
-      status = 20;
-      message = 'Failed to write output.\n';
-    }
-    if (file !== null) outputs.push({name: request.outName, size: file.size, blob: file});
+    written = file !== null;
+    if (written) outputs.push({name: request.outName, size: file.size, blob: file});
   } else {
     const blob = sink.blob();
     outputs.push({name: request.outName, size: blob.size, blob});
   }
-  // The index files are there exactly when the run succeeded.
+  if (!written && (status === 0 || status === 4)) {
+    status = 20;
+    message = 'Failed to write output.\n';
+  }
+  // The index files are there exactly when the run succeeded: not when its
+  // output could not be put in place after all.
   for (const suffix of ['.fai', '.gzi']) {
     const path = outPath + suffix;
     if (!FS.analyzePath(path).exists) continue;
     const bytes = FS.readFile(path);
     FS.unlink(path);
+    if (!written) continue;
     const name = request.outName + suffix;
     if (folder) {
       // As the command line fails when it cannot put an index in place.
