@@ -528,6 +528,45 @@ std::string deflatedAfter(const std::string& dictionary, const std::string& text
   return out;
 }
 
+// A dynamic block of 257 literal/length codes and `ndist` distance codes,
+// their lengths written in a code-length code of 0, 1 and 18 (a run of
+// zeros) in two bits, 2 and 16 (a repeat of the last length) in three.
+struct DynamicBlock {
+  Bits b;
+  explicit DynamicBlock(unsigned ndist) {
+    b.put(1, 1).put(2, 2).put(0, 5).put(ndist - 1, 5).put(14, 4);
+    // In the order 16 17 18 0 8 7 9 6 10 5 11 4 12 3 13 2 14 1.
+    for (unsigned len : {3, 0, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 2}) b.put(len, 3);
+  }
+  DynamicBlock& zeros(unsigned n) {
+    b.code(2, 2).put(n - 11, 7);
+    return *this;
+  }
+  DynamicBlock& one() {
+    b.code(1, 2);
+    return *this;
+  }
+  DynamicBlock& two() {
+    b.code(6, 3);
+    return *this;
+  }
+  DynamicBlock& repeat(unsigned n) {
+    b.code(7, 3).put(n - 3, 2);
+    return *this;
+  }
+  // 'A' and the end of the block, each a code of one bit, all else none:
+  // then the distance lengths.
+  DynamicBlock& literalA() {
+    zeros(65).one().zeros(138).zeros(52);
+    return one();
+  }
+  // The data 'A', end (codes 0 and 1), in a member that holds "A".
+  std::string member() {
+    b.code(0, 1).code(1, 1);
+    return gzipAround(b.bytes, "A");
+  }
+};
+
 struct InflateCase {
   const char* name;
   std::string stream;
@@ -562,6 +601,21 @@ TEST(GzipInflater, ReadsEveryStreamAsZlibDoes) {
   Bits aaaa;  // 'A', then a match of 3 at distance 1, then the end
   aaaa.put(1, 1).put(1, 2).code(0x30 + 'A', 8).code(1, 7).code(0, 5).code(0, 7);
   std::string half = text.substr(0, text.size() / 2);
+  // Two bytes nearly always, every other byte now and then: codes of up to
+  // 15 bits, longer than the first level of the decoding tables, under
+  // many of its entries.
+  std::string skewed;
+  for (unsigned state = 1; skewed.size() < 100000;) {
+    state = state * 1103515245u + 12345u;
+    unsigned r = state >> 16;
+    skewed += static_cast<char>(r % 1000 < 990 ? 'A' + r % 2 : (r >> 3) % 256);
+  }
+  // 'AAAA' and three 9-bit literals: the end code's last bit is the first
+  // of a byte.
+  Bits shortByte;
+  shortByte.put(1, 1).put(1, 2).code(0x30 + 'A', 8).code(1, 7).code(0, 5);
+  for (unsigned v : {0x90, 0x91, 0x92}) shortByte.code(0x190 + v - 144, 9);
+  shortByte.code(0, 7);
   const InflateCase cases[] = {
       {"level 6", good, false, 1},
       {"level 1", gzipOf(text, 1, Z_DEFAULT_STRATEGY, false), false, 1},
@@ -578,6 +632,17 @@ TEST(GzipInflater, ReadsEveryStreamAsZlibDoes) {
        true, 0},
       {"matches reaching into the member before",
        good + gzipAround(deflatedAfter(text, half), half), true, 1},
+      {"long codes", gzipOf(skewed, 9, Z_DEFAULT_STRATEGY, false), false, 1},
+      {"long codes, Huffman only", gzipOf(skewed, 6, Z_HUFFMAN_ONLY, false), false, 1},
+      {"a final block that ends a bit into a byte", gzipAround(shortByte.bytes, "AAAA\x90\x91\x92"),
+       false, 1},
+      {"a dynamic block", DynamicBlock(2).literalA().one().one().member(), false, 1},
+      {"one distance code of one bit", DynamicBlock(1).literalA().one().member(), false, 1},
+      {"too few distance codes", DynamicBlock(2).literalA().two().two().member(), true, 0},
+      {"a repeat past the last length", DynamicBlock(2).literalA().repeat(3).member(), true, 0},
+      {"no end code", DynamicBlock(1).zeros(65).one().one().zeros(138).zeros(52).one().member(),
+       true, 0},
+      {"BGZF", bgzfOf(text, 20000), false, (text.size() + 19999) / 20000 + 1},
       {"length symbol 286", fixedA([](Bits& b) { b.code(0xc0 + 6, 8); }), true, 0},
       {"distance symbol 30", fixedA([](Bits& b) { b.code(1, 7).code(30, 5); }), true, 0},
       {"block type 3", fixedA([](Bits& b) { b.put(0, 7).put(1, 1).put(3, 2); }), true, 0},

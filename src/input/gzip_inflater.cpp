@@ -122,8 +122,9 @@ bool buildTable(const uint8_t* lens, unsigned n, Code code, int root,
     unsigned l = lens[sorted[i]];
     uint32_t e = symbolEntry(code, sorted[i], l);
     unsigned at = codes[i];
+    // A code of l bits fills every entry whose first l bits are its own.
     if (l <= static_cast<unsigned>(root)) {
-      for (unsigned k = at; k < rootSize; k += 1u << l) table[k] = e;
+      for (unsigned k = at, n = rootSize >> l; n > 0; --n, k += 1u << l) table[k] = e;
       continue;
     }
     unsigned prefix = at & (rootSize - 1);
@@ -132,8 +133,11 @@ bool buildTable(const uint8_t* lens, unsigned n, Code code, int root,
       table[prefix] = entry(root, kSubtable, bits, static_cast<uint32_t>(table.size()));
       table.resize(table.size() + (size_t{1} << bits), entry(1, kInvalid, 0, 0));
     }
-    unsigned base = valueOf(table[prefix]), size = 1u << extraOf(table[prefix]);
-    for (unsigned k = at >> root; k < size; k += 1u << (l - root)) table[base + k] = e;
+    unsigned base = valueOf(table[prefix]) + (at >> root);
+    for (unsigned n = 1u << (extraOf(table[prefix]) - (l - root)); n > 0; --n) {
+      table[base] = e;
+      base += 1u << (l - root);
+    }
   }
   return true;
 }
@@ -176,7 +180,6 @@ void GzipInflater::startMember() {
   last_ = false;
   crc_ = 0;
   memberOut_ = 0;
-  windowNext_ = 0;
 }
 
 // Folds this step's new output into the check value, the count and the

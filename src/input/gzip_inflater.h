@@ -116,7 +116,8 @@ class GzipInflater {
   uint32_t crc_ = 0;
   uint64_t memberOut_ = 0;
   // The member's last 32 KiB (or all of it, when shorter), in a ring whose
-  // next byte goes to `windowNext_`.
+  // next byte goes to `windowNext_`. The ring is not cleared between
+  // members: no match reaches back before its member's first byte.
   std::array<unsigned char, kWindow> window_{};
   size_t windowNext_ = 0;
 };
