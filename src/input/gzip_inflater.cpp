@@ -472,14 +472,9 @@ bool GzipInflater::startBlock(unsigned type) {
   }
 }
 
-// A stored block's bytes, the whole bytes still held first; false while
-// some are left.
+// A stored block's bytes, straight from the input: its lengths took the
+// last bits held. False while some are left.
 bool GzipInflater::copyStored() {
-  while (storedLeft_ > 0 && bits_ >= 8 && out_ < outEnd_) {
-    *out_++ = static_cast<unsigned char>(bitsOf(8));
-    drop(8);
-    --storedLeft_;
-  }
   size_t n = std::min({size_t{storedLeft_}, static_cast<size_t>(inEnd_ - in_),
                        static_cast<size_t>(outEnd_ - out_)});
   std::memcpy(out_, in_, n);
