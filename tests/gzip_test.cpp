@@ -39,15 +39,7 @@ std::string gzipMember(const std::string& data, bool named = false) {
     head.hcrc = 1;
     EXPECT_EQ(deflateSetHeader(&z, &head), Z_OK);
   }
-  std::string out(deflateBound(&z, data.size()) + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  return inflatecheck::deflateWhole(z, data);
 }
 
 using testutil::bigInput;
@@ -517,15 +509,7 @@ std::string deflatedAfter(const std::string& dictionary, const std::string& text
   EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
   deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(dictionary.data()),
                        static_cast<uInt>(dictionary.size()));
-  std::string out(deflateBound(&z, text.size()) + 16, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  return inflatecheck::deflateWhole(z, text);
 }
 
 // A dynamic block of 257 literal/length codes and `ndist` distance codes,

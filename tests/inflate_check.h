@@ -100,6 +100,20 @@ inline Outcome inflaterOutcome(const std::string& in, const std::vector<size_t>&
                      });
 }
 
+// All of `data` deflated by `z`, a stream its caller has set up; the
+// stream is ended.
+inline std::string deflateWhole(z_stream& z, const std::string& data) {
+  std::string out(deflateBound(&z, data.size()) + 128, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
 // One gzip member of `data` made by zlib at `level` with `strategy`;
 // `fields` adds a name, a comment, an extra field and a header check.
 inline std::string gzipOf(const std::string& data, int level, int strategy, bool fields) {
@@ -117,15 +131,7 @@ inline std::string gzipOf(const std::string& data, int level, int strategy, bool
     head.hcrc = 1;
     deflateSetHeader(&z, &head);
   }
-  std::string out(deflateBound(&z, data.size()) + 128, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  return deflateWhole(z, data);
 }
 
 }  // namespace inflatecheck
