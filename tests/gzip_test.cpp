@@ -624,6 +624,8 @@ TEST(GzipInflater, ReadsEveryStreamAsZlibDoes) {
       {"one distance code of one bit", DynamicBlock(1).literalA().one().member(), false, 1},
       {"too few distance codes", DynamicBlock(2).literalA().two().two().member(), true, 0},
       {"a repeat past the last length", DynamicBlock(2).literalA().repeat(3).member(), true, 0},
+      {"a repeat with no length before it", DynamicBlock(2).repeat(3).member(), true, 0},
+      {"32 distance codes", DynamicBlock(32).literalA().one().one().zeros(30).member(), true, 0},
       {"no end code", DynamicBlock(1).zeros(65).one().one().zeros(138).zeros(52).one().member(),
        true, 0},
       {"BGZF", bgzfOf(text, 20000), false, (text.size() + 19999) / 20000 + 1},
