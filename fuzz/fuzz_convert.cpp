@@ -82,8 +82,10 @@ namespace {
 
 // Decompresses gzip members one after another into `out`, as far as they
 // go. False when the data is damaged: a bad member, a member cut short, or
-// bytes after the last member that do not form a further member.
-bool gunzip(const uint8_t* data, size_t size, std::string& out) {
+// bytes after the last member that do not form a further member. `clean`,
+// when given, receives the size of the text of the members that ended
+// clean (the reference decoders below all say so, except xz's: 0).
+bool gunzip(const uint8_t* data, size_t size, std::string& out, size_t* clean = nullptr) {
   z_stream z{};
   if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) std::abort();
   z.next_in = const_cast<uint8_t*>(data);
@@ -102,6 +104,7 @@ bool gunzip(const uint8_t* data, size_t size, std::string& out) {
     out.append(reinterpret_cast<char*>(buf), sizeof buf - z.avail_out);
     if (rc == Z_STREAM_END) {
       inMember = false;
+      if (clean != nullptr) *clean = out.size();
       inflateReset(&z);
     } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0)) {
       ok = false;
@@ -146,7 +149,7 @@ bool unisal(const uint8_t* data, size_t size, std::string& out) {
 #endif
 
 #ifdef QUENBREL_HAVE_ZSTD
-bool unzstd(const uint8_t* data, size_t size, std::string& out) {
+bool unzstd(const uint8_t* data, size_t size, std::string& out, size_t* clean = nullptr) {
   ZSTD_DStream* d = ZSTD_createDStream();
   std::unique_ptr<uint8_t[]> buf(new uint8_t[kOutCap]);
   ZSTD_inBuffer in{data, size, 0};
@@ -159,6 +162,7 @@ bool unzstd(const uint8_t* data, size_t size, std::string& out) {
       ok = false;
       break;
     }
+    if (rc == 0 && clean != nullptr) *clean = out.size();  // a frame ended
     if (in.pos == in.size && o.pos < o.size) {
       ok = rc == 0;  // else cut short inside a frame
       break;
@@ -170,7 +174,7 @@ bool unzstd(const uint8_t* data, size_t size, std::string& out) {
 #endif
 
 #ifdef QUENBREL_HAVE_XZ
-bool unxz(const uint8_t* data, size_t size, std::string& out) {
+bool unxz(const uint8_t* data, size_t size, std::string& out, size_t* /*clean*/) {
   lzma_stream s = LZMA_STREAM_INIT;
   if (lzma_stream_decoder(&s, 256u << 20, LZMA_CONCATENATED) != LZMA_OK) std::abort();
   std::unique_ptr<uint8_t[]> buf(new uint8_t[kOutCap]);
@@ -189,7 +193,7 @@ bool unxz(const uint8_t* data, size_t size, std::string& out) {
 #endif
 
 #ifdef QUENBREL_HAVE_BZIP2
-bool unbzip2(const uint8_t* data, size_t size, std::string& out) {
+bool unbzip2(const uint8_t* data, size_t size, std::string& out, size_t* clean) {
   bz_stream s{};
   if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK) std::abort();
   std::unique_ptr<char[]> buf(new char[kOutCap]);
@@ -202,6 +206,7 @@ bool unbzip2(const uint8_t* data, size_t size, std::string& out) {
     int rc = BZ2_bzDecompress(&s);
     out.append(buf.get(), kOutCap - s.avail_out);
     if (rc == BZ_STREAM_END) {
+      *clean = out.size();
       if (s.avail_in == 0) break;
       char* next = s.next_in;
       unsigned left = s.avail_in;
@@ -224,9 +229,9 @@ void fail(const char* what);
 
 // gzip: zlib decides whether the data is sound. With ISA-L built in, that
 // is what the engine runs, so it must agree, and gives the bytes.
-bool gzipReference(const uint8_t* data, size_t size, std::string& out) {
+bool gzipReference(const uint8_t* data, size_t size, std::string& out, size_t* clean) {
   std::string viaZlib;
-  bool ok = gunzip(data, size, viaZlib);
+  bool ok = gunzip(data, size, viaZlib, clean);
 #ifdef QUENBREL_HAVE_ISAL
   // ISA-L's library reads on past some damage zlib stops at (a reserved
   // flag bit, a match reaching back before the member); the engine's ISA-L
@@ -245,7 +250,7 @@ bool gzipReference(const uint8_t* data, size_t size, std::string& out) {
 // The compressed formats, by their magic. `decode` is null when the engine
 // was built without the format; it must then refuse it with `missing`.
 struct Format {
-  bool (*decode)(const uint8_t* data, size_t size, std::string& out);
+  bool (*decode)(const uint8_t* data, size_t size, std::string& out, size_t* clean);
   const char* missing;
   const char* name;
 };
@@ -275,7 +280,7 @@ bool wanted(const char* name) {
 }
 
 // The reference decoder of each format the engine has built in.
-bool (*referenceDecoder(const char* name))(const uint8_t*, size_t, std::string&) {
+bool (*referenceDecoder(const char* name))(const uint8_t*, size_t, std::string&, size_t*) {
   if (std::strcmp(name, "gzip") == 0) return gzipReference;
 #ifdef QUENBREL_HAVE_ZSTD
   if (std::strcmp(name, "zstd") == 0) return unzstd;
@@ -651,6 +656,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string_view plain(reinterpret_cast<const char*>(text), textSize);
   std::string unpacked;
+  size_t cleanSize = 0;  // of the units before the damage
   bool damaged = false;
   if (const Format* f = format) {
     if (f->decode == nullptr) {
@@ -658,7 +664,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fail("format not built in, not refused by name");
       return 0;
     }
-    damaged = !f->decode(text, textSize, unpacked);
+    damaged = !f->decode(text, textSize, unpacked, &cleanSize);
     plain = unpacked;
   }
   model::Outcome modelled = model::convert(std::string(plain), s);
@@ -687,9 +693,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A run in the wrong format reads on only to the end of the unit that
   // holds its first line, and kCheckReach decoded bytes at most: damage
   // that the packing put after the one unit (a byte after it, the start of
-  // a further one), or that the reference found only that far in, is not
-  // seen there, and the wrong format is the verdict.
-  bool damageOutOfReach = damageAfterFirstUnit || unpacked.size() >= Input::kCheckReach;
+  // a further one), or in a later unit (BGZF member), or that the reference
+  // found only that far in, is not seen there, and the wrong format is the
+  // verdict. Units that ended clean and are in the wrong format on their
+  // own show it, unless they end inside a byte-order mark.
+  std::string_view cleanText = std::string_view(unpacked).substr(0, cleanSize);
+  bool cleanInWrongFormat =
+      model::convert(std::string(cleanText), s).status == kConvertNotFormat &&
+      std::string_view("\xEF\xBB\xBF").substr(0, cleanText.size()) != cleanText;
+  bool damageOutOfReach =
+      damageAfterFirstUnit || cleanInWrongFormat || unpacked.size() >= Input::kCheckReach;
   if (damaged && status == kConvertNotFormat && damageOutOfReach) {
     if (messages != "File is not in IG or FASTA format.\n" || !got.empty() ||
         wantStatus != kConvertNotFormat)
