@@ -11,6 +11,7 @@
 // engine's status.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "engine/convert.h"
 #include "kernels/registry.h"
@@ -44,8 +45,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot open %s\n", argv[2]);
     return 2;
   }
-  FileSink out(stdout);
-  ConvertResult result = convert(in, out, options);
+  std::unique_ptr<ByteSource> source = descriptorSource(fileno(in), false);
+  std::unique_ptr<Sink> out = descriptorSink(1, false);
+  ConvertResult result = convert(*source, *out, options);
   std::fputs(result.message.c_str(), stderr);
   return result.status;
 }

@@ -2,8 +2,9 @@
 # The engine's sources that every build of it compiles, the command line's
 # and the browser page's alike, relative to the project's root: the record
 # state machine, the portable packing kernel and its registry, the input
-# layer's front end and the output layer. Each build adds what it links
-# against (decoders, BGZF backends, the BGZF input workers).
+# layer's front end and the output layer, and the byte layer's backends for
+# the system it is built for. Each build adds what it links against
+# (decoders, BGZF backends, the BGZF input workers).
 set(quenbrel_engine_sources
   src/engine/converter.cpp
   src/engine/fragment.cpp
@@ -14,8 +15,9 @@ set(quenbrel_engine_sources
   src/input/formats.cpp
   src/input/read_ahead.cpp
   src/input/path_trial.cpp
-  src/input/raw.cpp
+  src/input/decoder.cpp
   src/input/gzip_inflater.cpp
+  src/common/bytes.cpp
   src/common/pool.cpp
   src/common/processors.cpp
   src/common/crc32.cpp
@@ -31,3 +33,7 @@ set(quenbrel_engine_sources
   src/output/md5.cpp
   src/output/names.cpp
   src/output/temp_files.cpp)
+
+# The system's backends: POSIX descriptors (Linux, macOS, the browser's
+# Emscripten runtime).
+list(APPEND quenbrel_engine_sources src/common/bytes_posix.cpp)

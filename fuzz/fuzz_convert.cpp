@@ -14,10 +14,11 @@
 // them), and whether to cut, corrupt or extend the result. So mutations of
 // plain text reach the decoders as well-formed compressed data.
 //
-// The engine reads in large blocks, so a plain memory stream hands it the
-// whole input at once. To reach the code that carries a line across block
-// boundaries, the input can instead come through a sequenced-packet socket:
-// every read of it returns one packet, so the packets are the blocks.
+// The engine reads in large blocks, so memory handed over through the
+// callback backend gives it the whole input at once. To reach the code that
+// carries a line across block boundaries, the input can instead come
+// through a sequenced-packet socket read by the descriptor backend: every
+// read of it returns one packet, so the packets are the blocks.
 //
 // The oracle is a straightforward line-by-line model of the conversion
 // (of the text made LF text first: byte-order mark dropped, classic Mac line
@@ -73,6 +74,7 @@
 #include "input/formats.h"
 #include "input/input.h"
 #include "kernels/registry.h"
+#include "memory_bytes.h"
 #include "output/bgzf.h"
 #include "output/dictionary.h"
 #include "output/faidx.h"
@@ -452,9 +454,9 @@ std::string compressed(std::string_view in) {
   return out;
 }
 
-// A stream that delivers `data` in packets of pseudo-random sizes. The
+// A descriptor that delivers `data` in packets of pseudo-random sizes. The
 // number of packets is bounded so that they all fit the socket's buffer.
-FILE* openInPieces(const uint8_t* data, size_t size, uint32_t seed) {
+int openInPieces(const uint8_t* data, size_t size, uint32_t seed) {
   int fds[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds) != 0) std::abort();
   const size_t maxPiece = 1 + seed % 40;
@@ -467,7 +469,7 @@ FILE* openInPieces(const uint8_t* data, size_t size, uint32_t seed) {
     at += piece;
   }
   close(fds[1]);
-  return fdopen(fds[0], "r");
+  return fds[0];
 }
 
 void fail(const char* what) {
@@ -598,14 +600,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Format* format = formatOf(text, textSize);
   if (!wanted(format ? format->name : "plain")) return 0;
 
-  FILE* in = inPieces ? openInPieces(text, textSize, seed)
-                      : fmemopen(const_cast<uint8_t*>(text), textSize, "r");
-  if (in == nullptr) std::abort();
-
-  char* outBuf = nullptr;
-  size_t outLen = 0;
-  FILE* out = open_memstream(&outBuf, &outLen);
-  if (out == nullptr) std::abort();
+  std::unique_ptr<ByteSource> in =
+      inPieces
+          ? descriptorSource(openInPieces(text, textSize, seed), true)
+          : testutil::memorySource(std::string_view(reinterpret_cast<const char*>(text), textSize));
+  std::string got;
 
   OutputPlan plan;
   bool compressed = (data[2] & 0xc0) == 0xc0;
@@ -620,15 +619,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plan.level = zstdOut ? 1 : kLevels[(data[2] >> 3) & 3];
     plan.threads = 1 + data[2] % 3;
   }
-  std::unique_ptr<Sink> sink = makeOutputChain(out, plan, nullptr);
+  std::unique_ptr<Sink> sink = makeOutputChain(testutil::memorySink(got), plan, nullptr);
 
   // BGZF input is inflated on workers when there are two.
   s.threads = 1 + (data[2] & 1);
-  ConvertResult result = convert(in, *sink, s);
+  ConvertResult result = convert(*in, *sink, s);
   int status = result.status;
   const std::string& messages = result.message;
-  std::string got(outBuf, outLen);
-  std::free(outBuf);
   if (compressed) {
     // A complete run ends its compressed stream, also one that wrote
     // nothing. A failed one leaves what it converted, marked as cut short:

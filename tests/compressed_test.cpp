@@ -440,15 +440,16 @@ TEST_P(CompressedInput, EveryWayTheTimingGoes) {
     }
     for (const auto& path : paths) {
       SCOPED_TRACE(std::string(input.name) + ", " + path.name);
-      FILE* in = std::fopen(inPath.c_str(), "rb");
-      FILE* out = std::fopen(outPath.c_str(), "wb");
-      ASSERT_TRUE(in != nullptr && out != nullptr);
-      FileSink file(out);
-      ThreadCountingSink sink(file);
+      int in = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+      int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      ASSERT_TRUE(in >= 0 && out >= 0);
+      std::unique_ptr<ByteSource> source = descriptorSource(in, true);
+      std::unique_ptr<Sink> file = descriptorSink(out, true);
+      ThreadCountingSink sink(*file);
       ConvertOptions options;
       options.threads = 2;
       options.inputPath = path.choice;
-      ConvertResult r = convert(in, sink, options);
+      ConvertResult r = convert(*source, sink, options);
       EXPECT_EQ(r.status, oneThread.status);
       EXPECT_EQ(r.message, oneThread.err);
       EXPECT_TRUE(testutil::readFile(outPath) == oneThread.out) << "not the one thread's output";

@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "conversion_model.h"
 #include "engine/convert.h"
-#include "output/sink.h"
+#include "memory_bytes.h"
 #include "test_util.h"
 
 namespace {
@@ -29,34 +30,40 @@ struct Converted {
   bool inputClosed = false;  // the engine closed the input it was given
 };
 
-// Converts `input` read through `in` into a fresh file; convert() closes the
-// file itself, so the result is read back by name.
+// Converts what `in` reads into a fresh file; convert() closes the file
+// itself, so the result is read back by name.
 // One scratch directory for the whole program: the engine runs many times.
 const testutil::TempDir& scratch() {
   static const testutil::TempDir dir;
   return dir;
 }
 
-Converted convertFrom(FILE* in, const ConvertOptions& s) {
+Converted convertFrom(ByteSource& in, const ConvertOptions& s) {
   Converted c;
   std::string outPath = scratch().file("out.fa");
-  FILE* out = std::fopen(outPath.c_str(), "w");
-  if (out == nullptr) return c;
-  int inFd = fileno(in);
-  FileSink sink(out);
-  ConvertResult r = convert(in, sink, s);
-  c.inputClosed = inFd >= 0 && fcntl(inFd, F_GETFD) == -1;
+  int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (out < 0) return c;
+  std::unique_ptr<Sink> sink = descriptorSink(out, true);
+  ConvertResult r = convert(in, *sink, s);
   c.status = r.status;
   c.err = r.message;
   c.out = testutil::readFile(outPath);
   return c;
 }
 
+// Converts what the descriptor `fd` reads, handed to the engine to close.
+Converted convertFrom(int fd, const ConvertOptions& s) {
+  std::unique_ptr<ByteSource> in = descriptorSource(fd, true);
+  Converted c = convertFrom(*in, s);
+  c.inputClosed = fd >= 0 && fcntl(fd, F_GETFD) == -1;
+  return c;
+}
+
 Converted convertText(const std::string& input, const ConvertOptions& s = ConvertOptions()) {
   std::string inPath = scratch().file("in.ig");
   testutil::writeFile(inPath, input);
-  FILE* in = std::fopen(inPath.c_str(), "r");
-  if (in == nullptr) return Converted();
+  int in = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Converted();
   return convertFrom(in, s);
 }
 
@@ -208,8 +215,8 @@ TEST(Convert, ReturnsItsStatus) {
 
 TEST(Convert, ReadFailure) {
   testutil::TempDir dir;
-  FILE* in = std::fopen(dir.path().c_str(), "r");
-  ASSERT_NE(in, nullptr);
+  int in = ::open(dir.path().c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(in, 0);
   Converted r = convertFrom(in, kSettings[0]);
   EXPECT_EQ(r.status, 10);
   EXPECT_EQ(r.err, "Failed to read input.\n");
@@ -219,23 +226,34 @@ TEST(Convert, WriteFailure) {
   testutil::TempDir dir;
   std::string inPath = dir.file("in.fa");
   ASSERT_TRUE(testutil::writeFile(inPath, ">a\nACGT\n"));
-  FILE* in = std::fopen(inPath.c_str(), "r");
-  FILE* out = std::fopen("/dev/full", "w");
-  ASSERT_NE(in, nullptr);
-  ASSERT_NE(out, nullptr);
-  FileSink sink(out);
-  ConvertResult r = convert(in, sink, ConvertOptions());
+  int in = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+  int out = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(in, 0);
+  ASSERT_GE(out, 0);
+  std::unique_ptr<ByteSource> source = descriptorSource(in, true);
+  std::unique_ptr<Sink> sink = descriptorSink(out, true);
+  ConvertResult r = convert(*source, *sink, ConvertOptions());
   EXPECT_EQ(r.status, 20);
   EXPECT_EQ(r.message, "Failed to write output.\n");
 }
 
-// A stream with no descriptor behind it is read like any other.
-TEST(Convert, StreamWithoutDescriptor) {
+// Memory handed over through callbacks, as a host program's buffers come,
+// is read like any other input, in whatever pieces the callback delivers.
+TEST(Convert, MemoryThroughCallbacks) {
   InputGenerator gen(7);
   std::string input = gen.input(400000);
-  FILE* in = fmemopen(&input[0], input.size(), "r");
-  ASSERT_NE(in, nullptr);
-  expectSame(convertFrom(in, kSettings[1]), model(input, kSettings[1]));
+  for (size_t piece : {size_t{0}, size_t{1}, size_t{4093}}) {
+    SCOPED_TRACE(piece);
+    std::unique_ptr<ByteSource> in = testutil::memorySource(input, piece);
+    std::string out;
+    std::unique_ptr<Sink> sink = testutil::memorySink(out);
+    ConvertResult r = convert(*in, *sink, kSettings[1]);
+    Converted c;
+    c.status = r.status;
+    c.out = out;
+    c.err = r.message;
+    expectSame(c, model(input, kSettings[1]));
+  }
 }
 
 // A pipe delivers the input in arbitrary pieces.
@@ -259,9 +277,7 @@ TEST(Convert, PipeInSmallPieces) {
     _exit(0);
   }
   close(fds[1]);
-  FILE* in = fdopen(fds[0], "r");
-  ASSERT_NE(in, nullptr);
-  Converted r = convertFrom(in, kSettings[0]);
+  Converted r = convertFrom(fds[0], kSettings[0]);
   int ws = 0;
   waitpid(pid, &ws, 0);
   expectSame(r, model(input, kSettings[0]));

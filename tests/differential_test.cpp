@@ -14,6 +14,7 @@
 #include "conversion_model.h"
 #include "engine/convert.h"
 #include "kernels/registry.h"
+#include "memory_bytes.h"
 #include "output/sink.h"
 #include "test_util.h"
 
@@ -32,26 +33,23 @@ std::vector<const kernels::Kernel*> supportedKernels() {
 }
 
 // Runs the engine in-process with the settings `s` (and their kernel).
-// `viaDescriptor` picks a tmpfile input (read through its descriptor) or a
-// memory stream (read through stdio).
+// `viaDescriptor` picks a temporary file read through the descriptor
+// backend, else memory read through the callback backend.
 Outcome engine(const std::string& in, const ConvertOptions& s, bool viaDescriptor) {
-  FILE* input = nullptr;
+  FILE* file = nullptr;
+  std::unique_ptr<ByteSource> input;
   if (viaDescriptor) {
-    input = std::tmpfile();
-    std::fwrite(in.data(), 1, in.size(), input);
-    std::rewind(input);
+    file = std::tmpfile();
+    std::fwrite(in.data(), 1, in.size(), file);
+    std::rewind(file);  // flushed, and its descriptor back at the start
+    input = descriptorSource(fileno(file), false);
   } else {
-    input = fmemopen(const_cast<char*>(in.data()), in.size(), "r");
-    if (in.empty()) input = std::fopen("/dev/null", "r");
+    input = testutil::memorySource(in);
   }
-  char* buf = nullptr;
-  size_t len = 0;
-  FILE* output = open_memstream(&buf, &len);
   Outcome r;
-  FileSink sink(output);
-  r.status = convert(input, sink, s).status;
-  r.out.assign(buf, len);
-  std::free(buf);
+  std::unique_ptr<Sink> sink = testutil::memorySink(r.out);
+  r.status = convert(*input, *sink, s).status;
+  if (file != nullptr) std::fclose(file);
   return r;
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli/long_options.h"
+#include "common/bytes.h"
 #include "engine/convert.h"
 #include "lib/functions.h"
 #include "output/index.h"
@@ -123,29 +124,28 @@ int answerInfoRequest(const char* request, char* exec) {
 // named file without emptying it: a run that fails before it has anything
 // to write (input in the wrong format, a first read that fails) leaves an
 // earlier file as it was. emptyOutput() empties it once the run begins.
-char** bindOutput(FILE*& F, char** args) {
+// `fd` is then the output's descriptor.
+char** bindOutput(int& fd, char** args) {
   char* operand = args[1];
   if (operand == nullptr || operand[0] == '-') {
-    F = stdout;
+    fd = STDOUT_FILENO;
     return operand == nullptr ? args : args + 1;
   }
-  int fd = ::open(operand, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  F = fd < 0 ? nullptr : fdopen(fd, "w");
-  if (F == nullptr) {
-    if (fd >= 0) ::close(fd);
+  fd = ::open(operand, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
     std::fprintf(stderr, "Failed to open %s for writing\n", operand);
     return nullptr;
   }
   return args + 1;
 }
 
-// Empties what the output `F` held before. Only a regular file holds
+// Empties what the output `fd` held before. Only a regular file holds
 // anything: a FIFO or a device (/dev/stdout on a pipe, /dev/null) is
 // written as it is.
-bool emptyOutput(FILE* F) {
+bool emptyOutput(int fd) {
   struct stat st;
-  if (fstat(fileno(F), &st) != 0) return false;
-  return !S_ISREG(st.st_mode) || ftruncate(fileno(F), 0) == 0;
+  if (fstat(fd, &st) != 0) return false;
+  return !S_ISREG(st.st_mode) || ftruncate(fd, 0) == 0;
 }
 
 // A refusal of the command line: the message, then the usage text.
@@ -231,14 +231,15 @@ int main(int argc, char** argv) {
     std::fputs(index.message().c_str(), stderr);
     return kConvertWriteFailed;
   }
-  FILE* output = nullptr;
+  int output = -1;
   if (bindOutput(output, args) == nullptr) {
     return refuse("Failed to asign output.\n", argv[0], kConvertWriteFailed);
   }
   if (named && plan.described()) index.outputOpened(outName);
 
   options.threads = plan.threads;
-  std::unique_ptr<Sink> sink = makeOutputChain(output, plan, plan.described() ? &index : nullptr);
+  std::unique_ptr<Sink> sink =
+      makeOutputChain(descriptorSink(output, named), plan, plan.described() ? &index : nullptr);
   // A named output is emptied only once the run begins to write it. The
   // index and dictionary of an earlier output of this name then describe
   // bytes that are gone. Removed now, they are also not replaced at the
@@ -250,7 +251,10 @@ int main(int argc, char** argv) {
       return emptied;
     });
   }
-  ConvertResult result = convert(input, *sink, options);
+  // The stream stays bound until the process ends; the engine reads its
+  // descriptor.
+  std::unique_ptr<ByteSource> source = descriptorSource(fileno(input), false);
+  ConvertResult result = convert(*source, *sink, options);
   // An input without content, too, leaves an empty output, or fails.
   if (!emptied) {
     std::string message = stale.message().empty() ? "Failed to write output.\n" : stale.message();

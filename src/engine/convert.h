@@ -4,7 +4,6 @@
 #ifndef QUENBREL_ENGINE_CONVERT_H
 #define QUENBREL_ENGINE_CONVERT_H
 
-#include <cstdio>
 #include <string>
 
 #include "input/path_trial.h"
@@ -13,6 +12,7 @@ namespace kernels {
 struct Kernel;
 }
 
+class ByteSource;
 class Sink;
 
 // Run statuses of the engine; the tool exits with them, and with 10 and 20
@@ -57,16 +57,16 @@ struct ConvertResult {
 };
 
 // Converts the IG or FASTA records read from `in` into FASTA written to
-// `out` (the plain stream, or a chain of sinks in front of it: see
-// output/plan.h).
+// `out` (a backend of the byte layer, or a chain of sinks in front of one:
+// see output/plan.h).
 //
-// The engine is done with both when it returns: it closes `in`, unless it
-// is standard input, and finishes `out` on every path, which ends its
-// format and closes its stream (standard output is flushed instead). A
-// failure to finish the output is a write failure. `out` is begun
+// The engine is done with both when it returns: it closes `in`
+// (ByteSource::close(): an owned descriptor is closed, standard input is
+// not), and finishes `out` on every path, which ends its format and lets
+// its backend go. A failure to finish the output is a write failure. `out` is begun
 // (Sink::begin()) once the first content line has passed the format check,
 // or the input proved empty; a run that fails before (status 3, a read
 // failure) never begins it.
-ConvertResult convert(FILE* in, Sink& out, const ConvertOptions& options);
+ConvertResult convert(ByteSource& in, Sink& out, const ConvertOptions& options);
 
 #endif  // QUENBREL_ENGINE_CONVERT_H

@@ -52,7 +52,7 @@ enum class State {
 
 class Converter {
  public:
-  Converter(FILE* in, Sink& out, const ConvertOptions& options)
+  Converter(ByteSource& in, Sink& out, const ConvertOptions& options)
       : lineLen_(options.lineLen),
         oneLine_(options.oneLine),
         pack_(packFor(options)),
@@ -439,7 +439,7 @@ ConvertResult Converter::run() {
 
 }  // namespace
 
-ConvertResult convert(FILE* in, Sink& out, const ConvertOptions& options) {
+ConvertResult convert(ByteSource& in, Sink& out, const ConvertOptions& options) {
   // The buffers are large; keep them off the stack.
   auto converter = std::make_unique<Converter>(in, out, options);
   return converter->run();

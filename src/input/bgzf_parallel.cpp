@@ -64,8 +64,9 @@ std::vector<std::unique_ptr<PoolTask>> inflateTasks(int threads) {
 
 class BgzfSource : public InputSource {
  public:
-  BgzfSource(FILE* F, const unsigned char* head, size_t n, int threads, DecoderOpener streaming)
-      : F_(F),
+  BgzfSource(ByteSource& in, const unsigned char* head, size_t n, int threads,
+             DecoderOpener streaming)
+      : in_(in),
         streaming_(streaming),
         stage_(new unsigned char[n > kStageCap ? n : kStageCap]),
         stageCap_(n > kStageCap ? n : kStageCap),
@@ -89,7 +90,7 @@ class BgzfSource : public InputSource {
   void submitMore();
   void handOver();
 
-  FILE* F_;
+  ByteSource& in_;
   DecoderOpener streaming_;
   std::unique_ptr<unsigned char[]> stage_;  // compressed bytes read, not yet handed out
   size_t stageCap_;
@@ -113,7 +114,7 @@ bool BgzfSource::haveBytes(size_t n) {
       end_ -= start_;
       start_ = 0;
     }
-    long got = readRaw(F_, stage_.get() + end_, stageCap_ - end_);
+    long got = in_.read(stage_.get() + end_, stageCap_ - end_);
     if (got < 0) {
       stop_ = Stop::kFailed;
       return false;
@@ -172,7 +173,7 @@ void BgzfSource::handOver() {
   }
   rest.append(reinterpret_cast<const char*>(stage_.get() + start_), end_ - start_);
   rest_ =
-      streaming_(F_, reinterpret_cast<const unsigned char*>(rest.data()), rest.size(), kStageCap);
+      streaming_(in_, reinterpret_cast<const unsigned char*>(rest.data()), rest.size(), kStageCap);
   stage_.reset();
 }
 
@@ -193,7 +194,7 @@ long BgzfSource::read(unsigned char* buf, size_t cap) {
           failed_ = true;
           return -1;
         }
-        rest_ = streaming_(F_, stage_.get() + start_, end_ - start_, kStageCap);
+        rest_ = streaming_(in_, stage_.get() + start_, end_ - start_, kStageCap);
         stage_.reset();
         return rest_->read(buf, cap);
       }
@@ -222,7 +223,7 @@ bool looksLikeBgzf(const unsigned char* head, size_t n) {
   return n >= kHeaderSize && bgzfMemberSize(head) >= kHeaderSize + 8 + 2;
 }
 
-std::unique_ptr<InputSource> openBgzf(FILE* F, const unsigned char* head, size_t n, int threads,
-                                      DecoderOpener streaming) {
-  return std::make_unique<BgzfSource>(F, head, n, threads, streaming);
+std::unique_ptr<InputSource> openBgzf(ByteSource& in, const unsigned char* head, size_t n,
+                                      int threads, DecoderOpener streaming) {
+  return std::make_unique<BgzfSource>(in, head, n, threads, streaming);
 }

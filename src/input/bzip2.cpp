@@ -10,8 +10,8 @@ namespace {
 
 class Bzip2Source : public Decoder {
  public:
-  Bzip2Source(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits) {
+  Bzip2Source(ByteSource& in, const unsigned char* head, size_t n, size_t cap)
+      : Decoder(in, head, n, cap, DataEnd::kBetweenUnits) {
     begin();
   }
   ~Bzip2Source() override { end(); }
@@ -52,6 +52,7 @@ Decoder::Step Bzip2Source::step(Window& w, bool /*inputEnded*/) {
 
 }  // namespace
 
-std::unique_ptr<InputSource> openBzip2(FILE* F, const unsigned char* head, size_t n, size_t cap) {
-  return std::make_unique<Bzip2Source>(F, head, n, cap);
+std::unique_ptr<InputSource> openBzip2(ByteSource& in, const unsigned char* head, size_t n,
+                                       size_t cap) {
+  return std::make_unique<Bzip2Source>(in, head, n, cap);
 }

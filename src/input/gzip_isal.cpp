@@ -10,8 +10,8 @@ namespace {
 
 class IsalSource : public Decoder {
  public:
-  IsalSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits), s_(std::make_unique<inflate_state>()) {
+  IsalSource(ByteSource& in, const unsigned char* head, size_t n, size_t cap)
+      : Decoder(in, head, n, cap, DataEnd::kBetweenUnits), s_(std::make_unique<inflate_state>()) {
     begin();
   }
 
@@ -89,7 +89,7 @@ Decoder::Step IsalSource::step(Window& w, bool /*inputEnded*/) {
 
 }  // namespace
 
-std::unique_ptr<InputSource> openGzipIsal(FILE* F, const unsigned char* head, size_t n,
+std::unique_ptr<InputSource> openGzipIsal(ByteSource& in, const unsigned char* head, size_t n,
                                           size_t cap) {
-  return std::make_unique<IsalSource>(F, head, n, cap);
+  return std::make_unique<IsalSource>(in, head, n, cap);
 }

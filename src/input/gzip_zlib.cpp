@@ -10,8 +10,8 @@ namespace {
 
 class ZlibSource : public Decoder {
  public:
-  ZlibSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits) {
+  ZlibSource(ByteSource& in, const unsigned char* head, size_t n, size_t cap)
+      : Decoder(in, head, n, cap, DataEnd::kBetweenUnits) {
     std::memset(&z_, 0, sizeof z_);
     // 16 + 15: a gzip wrapper only (anything else is damage), the full window.
     ready_ = inflateInit2(&z_, 16 + MAX_WBITS) == Z_OK;
@@ -44,7 +44,7 @@ Decoder::Step ZlibSource::step(Window& w, bool /*inputEnded*/) {
 
 }  // namespace
 
-std::unique_ptr<InputSource> openGzipZlib(FILE* F, const unsigned char* head, size_t n,
+std::unique_ptr<InputSource> openGzipZlib(ByteSource& in, const unsigned char* head, size_t n,
                                           size_t cap) {
-  return std::make_unique<ZlibSource>(F, head, n, cap);
+  return std::make_unique<ZlibSource>(in, head, n, cap);
 }

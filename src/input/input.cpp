@@ -37,8 +37,8 @@ class MissingSource : public InputSource {
 
 }  // namespace
 
-Input::Input(FILE* F, int threads, InputPathChoice path)
-    : F_(F), threads_(threads), buf_(new unsigned char[kHead + kBlock]), path_(path) {}
+Input::Input(ByteSource& in, int threads, InputPathChoice path)
+    : in_(in), threads_(threads), buf_(new unsigned char[kHead + kBlock]), path_(path) {}
 
 long Input::next(unsigned char*& data) {
   // Back from the thread once the engine has had every block it filled.
@@ -74,8 +74,8 @@ long Input::next(unsigned char*& data) {
 // input is inflated on workers already.
 void Input::readAheadAfterStart() {
   if (threads_ < 2 || onWorkers_) return;
-  bool mayWait = readsMayWait(F_);
-  if (!compressed_ && !mayWait && !ReadAhead::pays(fileno(F_), kBlock)) return;
+  bool mayWait = in_.mayWait();
+  if (!compressed_ && !mayWait && !ReadAhead::pays(in_, kBlock)) return;
   if (mayWait || path_.trialBlocks == 0) {
     startThread();
     return;
@@ -85,9 +85,9 @@ void Input::readAheadAfterStart() {
 
 void Input::startThread() {
   std::unique_ptr<InputSource> source =
-      decoder_ ? std::move(decoder_) : std::make_unique<StreamSource>(F_);
-  ahead_ =
-      std::make_unique<ReadAhead>(std::move(source), compressed_ ? aheadBlock_ : kBlock, kHead);
+      decoder_ ? std::move(decoder_) : std::make_unique<RawSource>(in_);
+  ahead_ = std::make_unique<ReadAhead>(std::move(source), in_, compressed_ ? aheadBlock_ : kBlock,
+                                       kHead);
 }
 
 long Input::counted(long n) {
@@ -105,7 +105,7 @@ long Input::counted(long n) {
 }
 
 long Input::read(unsigned char* buf, size_t cap) {
-  return decoder_ ? decoder_->read(buf, cap) : readRaw(F_, buf, cap);
+  return decoder_ ? decoder_->read(buf, cap) : in_.read(buf, cap);
 }
 
 bool Input::restReadsClean() {
@@ -122,8 +122,7 @@ bool Input::restReadsClean() {
 
 void Input::close() {
   if (ahead_) ahead_->stop();
-  if (F_ != nullptr && F_ != stdin) std::fclose(F_);
-  F_ = nullptr;
+  in_.close();
 }
 
 std::string Input::message() const {
@@ -138,9 +137,9 @@ std::string Input::message() const {
 // Reads go on until the block holds three bytes.
 long Input::start(unsigned char* buf) {
   constexpr long kFirstMin = 3;
-  long n = readRaw(F_, buf, kBlock);
+  long n = in_.read(buf, kBlock);
   while (n > 0 && partMagic(buf, static_cast<size_t>(n))) {
-    long more = readRaw(F_, buf + n, kBlock - static_cast<size_t>(n));
+    long more = in_.read(buf + n, kBlock - static_cast<size_t>(n));
     if (more < 0) return -1;
     if (more == 0) break;
     n += more;
@@ -157,9 +156,9 @@ long Input::start(unsigned char* buf) {
     bool gzip = format == inputFormat("gzip");
     if (gzip && threads_ > 1 && looksLikeBgzf(buf, static_cast<size_t>(n))) {
       onWorkers_ = true;
-      decoder_ = openBgzf(F_, buf, static_cast<size_t>(n), threads_, format->open);
+      decoder_ = openBgzf(in_, buf, static_cast<size_t>(n), threads_, format->open);
     } else {
-      decoder_ = format->open(F_, buf, static_cast<size_t>(n), kBlock);
+      decoder_ = format->open(in_, buf, static_cast<size_t>(n), kBlock);
     }
     n = decoder_->read(buf, kBlock);
   }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The engine's input: the bytes of the bound stream, block by block,
-// decompressed on the fly when the stream begins with the magic of a
-// compressed format.
+// The engine's input: the bytes of a ByteSource, block by block,
+// decompressed on the fly when they begin with the magic of a compressed
+// format.
 //
 // The first read looks at the first bytes; plain input then keeps being read
 // straight into the block the engine converts, so it never passes through a
@@ -13,7 +13,6 @@
 #define QUENBREL_INPUT_INPUT_H
 
 #include <cstddef>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -31,7 +30,7 @@ class Input {
   // With `threads` two or more, BGZF input is inflated on that many
   // workers, and other compressed input and pipes are read on a thread of
   // their own; compressed and plain files as `path` chooses.
-  explicit Input(FILE* F, int threads = 1, InputPathChoice path = {});
+  explicit Input(ByteSource& in, int threads = 1, InputPathChoice path = {});
 
   // The next block: sets `data` to its first byte and returns its size, 0
   // at the clean end of input, -1 on a read error or damaged compressed
@@ -52,8 +51,8 @@ class Input {
   bool restReadsClean();
   static constexpr size_t kCheckReach = size_t{4} << 20;
 
-  // Stops the reading thread, if any, and closes the stream unless it is
-  // stdin, which stays open; nothing is read after.
+  // Stops the reading thread, if any, and closes the input
+  // (ByteSource::close()); nothing is read after.
   void close();
 
   // The message to report once next() has returned -1: what went wrong
@@ -67,7 +66,7 @@ class Input {
   void startThread();
   long counted(long n);
 
-  FILE* F_;
+  ByteSource& in_;
   int threads_;
   bool atStart_ = true;                   // nothing has been read yet
   bool compressed_ = false;               // a decoder reads the stream

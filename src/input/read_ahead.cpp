@@ -2,34 +2,22 @@
 // The read-ahead thread and its ring of blocks.
 #include "input/read_ahead.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <utility>
 
 #include "common/processors.h"
 
-ReadAhead::ReadAhead(std::unique_ptr<InputSource> source, size_t block, size_t head)
+ReadAhead::ReadAhead(std::unique_ptr<InputSource> source, ByteSource& in, size_t block, size_t head)
     : source_(std::move(source)),
+      in_(in),
       block_(block),
       head_(head),
       memory_(new unsigned char[kSlots * (head + block)]) {
-  if (pipe2(wake_, O_CLOEXEC) == 0) {
-    source_->stopWaitsOn(wake_[0]);
-  } else {
-    wake_[0] = wake_[1] = -1;
-  }
+  in_.stoppable(true);
   thread_ = std::thread(&ReadAhead::fill, this);
 }
 
-ReadAhead::~ReadAhead() {
-  stop();
-  for (int fd : wake_) {
-    if (fd >= 0) ::close(fd);
-  }
-}
+ReadAhead::~ReadAhead() { stop(); }
 
 void ReadAhead::stop() { halt(true); }
 
@@ -44,13 +32,8 @@ void ReadAhead::halt(bool endWait) {
     stop_ = true;
   }
   freed_.notify_one();
-  if (endWait && wake_[1] >= 0) {
-    const char word = 0;
-    // The pipe is empty and ours: the byte fits. Nothing reads it back;
-    // the thread is stopped for good.
-    ssize_t written = ::write(wake_[1], &word, 1);
-    (void)written;
-  }
+  // The input is stopped for good: nothing reads it after.
+  if (endWait) in_.stop();
   thread_.join();
 }
 
@@ -68,17 +51,13 @@ long ReadAhead::waiting() const {
 
 std::unique_ptr<InputSource> ReadAhead::releaseSource() {
   stopReading();
-  // The descriptor it waited on goes with this object.
-  source_->stopWaitsOn(-1);
+  // The engine reads on without a wake-up to wait on.
+  in_.stoppable(false);
   return std::move(source_);
 }
 
-bool ReadAhead::pays(int fd, size_t block) {
-  struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  off_t at = lseek(fd, 0, SEEK_CUR);
-  if (at < 0 || st.st_size - at <= static_cast<off_t>(4 * block)) return false;
-  return processorCount() > 1;
+bool ReadAhead::pays(const ByteSource& in, size_t block) {
+  return in.remaining() > static_cast<int64_t>(4 * block) && processorCount() > 1;
 }
 
 // The reader: one read of the source per block into the next free slot,

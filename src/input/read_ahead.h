@@ -21,8 +21,9 @@ class ReadAhead {
   static constexpr size_t kSlots = 4;
 
   // Reads `source` from where it stands, in blocks of up to `block` bytes,
-  // each with `head` bytes of room before it.
-  ReadAhead(std::unique_ptr<InputSource> source, size_t block, size_t head);
+  // each with `head` bytes of room before it. `in` is the input below the
+  // source: stop() ends a wait of it for input.
+  ReadAhead(std::unique_ptr<InputSource> source, ByteSource& in, size_t block, size_t head);
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -40,9 +41,11 @@ class ReadAhead {
   // was read.
   UnitProgress progress() const { return progress_; }
 
-  // Stops the thread (it finishes the read it is in; a wait for a silent
-  // pipe or terminal ends at once) and waits for it. next() is not called
-  // after; message() still answers.
+  // Stops the thread and waits for it in join(): it finishes the read it
+  // is in. A wait for a silent pipe or terminal ends at once where the
+  // input is stoppable (ByteSource::stoppable()); where it is not, join()
+  // waits until input comes or ends. next() is not called after; message()
+  // still answers.
   void stop();
 
   // Stops reading ahead so that the engine can read the source itself: the
@@ -60,24 +63,22 @@ class ReadAhead {
   // The source, once drained(): to be read from where the last block ended.
   std::unique_ptr<InputSource> releaseSource();
 
-  // Whether reading a plain file ahead pays for `fd`: a regular file with
-  // more than a few blocks left, and a second processor to read it on.
-  static bool pays(int fd, size_t block);
+  // Whether reading a plain input ahead pays: a regular file with more
+  // than a few blocks left, and a second processor to read it on.
+  static bool pays(const ByteSource& in, size_t block);
 
  private:
   void fill();
   void halt(bool endWait);
 
   std::unique_ptr<InputSource> source_;
+  ByteSource& in_;
   const size_t block_;
   const size_t head_;
   std::unique_ptr<unsigned char[]> memory_;  // kSlots blocks with their heads
   long sizes_[kSlots] = {};                  // what each filled block holds
   UnitProgress checks_[kSlots];              // the source's checks after each
   UnitProgress progress_;                    // those of the block handed out last
-  // A pipe whose write end stop() writes to, ending the reader's wait for
-  // input; -1 when the system gave none (the reader's wait then runs out).
-  int wake_[2] = {-1, -1};
 
   mutable std::mutex mutex_;
   std::condition_variable filled_;  // the reader filled a block

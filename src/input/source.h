@@ -1,27 +1,17 @@
 // SPDX-License-Identifier: MIT
-// Sources of input bytes: the raw stream, and one decoder per compressed
-// format, all with the same read shape.
+// Sources of input bytes: the raw bytes of the input, and one decoder per
+// compressed format, all with the same read shape.  Below them all is the
+// input's ByteSource (common/bytes.h).
 #ifndef QUENBREL_INPUT_SOURCE_H
 #define QUENBREL_INPUT_SOURCE_H
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
 
-// Reads up to `cap` bytes of `F` into `buf`: straight from the descriptor
-// when the stream has one (a pipe then delivers what it holds without
-// waiting for a full block), else through the stream. Returns the number of
-// bytes read, 0 at end of input, -1 on a read error. With a descriptor
-// `stop` (not -1), a wait for input ends, as a failure, once `stop` turns
-// readable.
-long readRaw(FILE* F, unsigned char* buf, size_t cap, int stop = -1);
-
-// Whether a read of `F` may wait for input that is not there yet: anything
-// but a regular file (a pipe, a terminal, a socket).
-bool readsMayWait(FILE* F);
+#include "common/bytes.h"
 
 // The message of a failed read, unless the source knows better.
 constexpr char kReadFailedMessage[] = "Failed to read input.\n";
@@ -35,8 +25,8 @@ struct UnitProgress {
   uint64_t last = 0;
 };
 
-// A source of input bytes: the raw stream, or a decoder of one compressed
-// format reading its compressed bytes from the stream.
+// A source of input bytes: the raw input, or a decoder of one compressed
+// format reading its compressed bytes from the input.
 class InputSource {
  public:
   virtual ~InputSource() = default;
@@ -53,44 +43,35 @@ class InputSource {
   // Where the checks stand after the last read. A source without checks
   // has checked every byte it delivered.
   virtual UnitProgress progress() const { return {}; }
-
-  // From now on a wait for input ends, as a failure, once the descriptor
-  // `stop` turns readable: a source read on a thread of its own can then be
-  // stopped while its stream is silent (a pipe, a terminal).
-  virtual void stopWaitsOn(int stop) { (void)stop; }
 };
 
-// The raw stream, read as it comes.
-class StreamSource : public InputSource {
+// The raw input, read as it comes.
+class RawSource : public InputSource {
  public:
-  explicit StreamSource(FILE* F) : F_(F) {}
-  long read(unsigned char* buf, size_t cap) override { return readRaw(F_, buf, cap, stop_); }
-  void stopWaitsOn(int stop) override { stop_ = readsMayWait(F_) ? stop : -1; }
+  explicit RawSource(ByteSource& in) : in_(in) {}
+  long read(unsigned char* buf, size_t cap) override { return in_.read(buf, cap); }
 
  private:
-  FILE* F_;
-  int stop_ = -1;
+  ByteSource& in_;
 };
 
 // The compressed bytes of a decoder: first those the format was recognised
-// by, then the rest of the stream, one buffer at a time.
+// by, then the rest of the input, one buffer at a time.
 class CompressedBytes {
  public:
-  // `head` holds the `n` bytes already read from `F`; they are copied.
+  // `head` holds the `n` bytes already read from `in`; they are copied.
   // `cap` is the buffer size (raised to `n` when smaller).
-  CompressedBytes(FILE* F, const unsigned char* head, size_t n, size_t cap);
+  CompressedBytes(ByteSource& in, const unsigned char* head, size_t n, size_t cap);
 
   unsigned char* data() { return buf_.get(); }
   // The number of bytes the buffer holds at first: the head.
   size_t headSize() const { return head_; }
-  // Reads the next buffer of the stream over the old one: the number of
+  // Reads the next buffer of the input over the old one: the number of
   // bytes read, 0 at its end, -1 on a read error.
-  long refill() { return readRaw(F_, buf_.get(), cap_, stop_); }
-  void stopWaitsOn(int stop) { stop_ = readsMayWait(F_) ? stop : -1; }
+  long refill() { return in_.read(buf_.get(), cap_); }
 
  private:
-  FILE* F_;
-  int stop_ = -1;
+  ByteSource& in_;
   size_t cap_;
   size_t head_;
   std::unique_ptr<unsigned char[]> buf_;
@@ -109,7 +90,6 @@ class Decoder : public InputSource {
   long read(unsigned char* buf, size_t cap) final;
   std::string message() const override { return message_; }
   UnitProgress progress() const final { return {unitsEnded_, lastUnit_}; }
-  void stopWaitsOn(int stop) final { bytes_.stopWaitsOn(stop); }
 
  protected:
   // Where a step takes compressed bytes from and puts decoded ones; the
@@ -142,7 +122,7 @@ class Decoder : public InputSource {
                     // its step goes on being called once the input has ended
   };
 
-  Decoder(FILE* F, const unsigned char* head, size_t n, size_t cap, DataEnd end);
+  Decoder(ByteSource& in, const unsigned char* head, size_t n, size_t cap, DataEnd end);
 
   // Decodes what it can of `w`. `inputEnded`: no compressed bytes follow
   // those in the window.

@@ -12,8 +12,8 @@ class XzSource : public Decoder {
  public:
   // Told that the input is finished, the library checks that the last
   // stream is complete and its padding whole: it sees the end itself.
-  XzSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, DataEnd::kFormatSays), s_(LZMA_STREAM_INIT) {
+  XzSource(ByteSource& in, const unsigned char* head, size_t n, size_t cap)
+      : Decoder(in, head, n, cap, DataEnd::kFormatSays), s_(LZMA_STREAM_INIT) {
     ready_ = lzma_stream_decoder(&s_, kXzMemoryLimit, LZMA_CONCATENATED) == LZMA_OK;
   }
   ~XzSource() override { lzma_end(&s_); }
@@ -46,6 +46,7 @@ Decoder::Step XzSource::step(Window& w, bool inputEnded) {
 
 }  // namespace
 
-std::unique_ptr<InputSource> openXz(FILE* F, const unsigned char* head, size_t n, size_t cap) {
-  return std::make_unique<XzSource>(F, head, n, cap);
+std::unique_ptr<InputSource> openXz(ByteSource& in, const unsigned char* head, size_t n,
+                                    size_t cap) {
+  return std::make_unique<XzSource>(in, head, n, cap);
 }

@@ -11,8 +11,8 @@ class ZstdSource : public Decoder {
  public:
   // The library's default window limit (128 MiB) stays: a frame that asks
   // for more is refused rather than trusted with the memory.
-  ZstdSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits), d_(ZSTD_createDStream()) {}
+  ZstdSource(ByteSource& in, const unsigned char* head, size_t n, size_t cap)
+      : Decoder(in, head, n, cap, DataEnd::kBetweenUnits), d_(ZSTD_createDStream()) {}
   ~ZstdSource() override { ZSTD_freeDStream(d_); }
 
  private:
@@ -38,6 +38,7 @@ Decoder::Step ZstdSource::step(Window& w, bool /*inputEnded*/) {
 
 }  // namespace
 
-std::unique_ptr<InputSource> openZstd(FILE* F, const unsigned char* head, size_t n, size_t cap) {
-  return std::make_unique<ZstdSource>(F, head, n, cap);
+std::unique_ptr<InputSource> openZstd(ByteSource& in, const unsigned char* head, size_t n,
+                                      size_t cap) {
+  return std::make_unique<ZstdSource>(in, head, n, cap);
 }

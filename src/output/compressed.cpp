@@ -128,9 +128,8 @@ bool CompressedSink::finish(Ending ending) {
 
 }  // namespace
 
-std::unique_ptr<Sink> makeCompressedSink(FILE* F, OutputFormat format, int level, int threads,
-                                         OutputIndex* index) {
-  auto file = std::make_unique<FileSink>(F);
+std::unique_ptr<Sink> makeCompressedSink(std::unique_ptr<Sink> file, OutputFormat format, int level,
+                                         int threads, OutputIndex* index) {
   size_t workers = threads < 1 ? 1 : static_cast<size_t>(threads);
   std::vector<std::unique_ptr<PoolTask>> tasks;
   tasks.reserve(workers);

@@ -4,7 +4,6 @@
 #ifndef QUENBREL_OUTPUT_COMPRESSED_H
 #define QUENBREL_OUTPUT_COMPRESSED_H
 
-#include <cstdio>
 #include <memory>
 
 #include "output/plan.h"
@@ -19,10 +18,10 @@ class OutputIndex;
 // smaller than it, within 1.2 % of level 6.
 constexpr int kBgzfLevelDefault = 1;
 
-// The output stream `F` as a sink in the compressed `format` at `level`,
-// compressed on `threads` workers (1: on the caller's thread). Block
-// boundaries of BGZF output go to `index` when it is given.
-std::unique_ptr<Sink> makeCompressedSink(FILE* F, OutputFormat format, int level, int threads,
-                                         OutputIndex* index);
+// A sink in the compressed `format` at `level` in front of the backend
+// `file`, compressed on `threads` workers (1: on the caller's thread).
+// Block boundaries of BGZF output go to `index` when it is given.
+std::unique_ptr<Sink> makeCompressedSink(std::unique_ptr<Sink> file, OutputFormat format, int level,
+                                         int threads, OutputIndex* index);
 
 #endif  // QUENBREL_OUTPUT_COMPRESSED_H

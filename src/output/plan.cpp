@@ -101,11 +101,12 @@ Planned planOutput(const OutputRequest& request, const char* outName) {
   return p;
 }
 
-std::unique_ptr<Sink> makeOutputChain(FILE* F, const OutputPlan& plan, OutputIndex* index) {
+std::unique_ptr<Sink> makeOutputChain(std::unique_ptr<Sink> file, const OutputPlan& plan,
+                                      OutputIndex* index) {
   std::unique_ptr<Sink> sink =
       plan.format == OutputFormat::kPlain
-          ? std::make_unique<FileSink>(F)
-          : makeCompressedSink(F, plan.format, plan.level, plan.threads, index);
+          ? std::move(file)
+          : makeCompressedSink(std::move(file), plan.format, plan.level, plan.threads, index);
   if (index != nullptr) sink = std::make_unique<IndexingSink>(std::move(sink), *index);
   return sink;
 }

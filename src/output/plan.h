@@ -5,7 +5,6 @@
 #ifndef QUENBREL_OUTPUT_PLAN_H
 #define QUENBREL_OUTPUT_PLAN_H
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -53,10 +52,11 @@ struct Planned {
 // `outName`, null for standard output), the level and the threads.
 Planned planOutput(const OutputRequest& request, const char* outName);
 
-// The sinks that write the stream `F` as `plan` says: the plain stream, or a
-// compressor on the pool of workers in front of it; with `index` (opened,
-// and given exactly when the plan has an index or a dictionary) shown every
-// byte on the way.
-std::unique_ptr<Sink> makeOutputChain(FILE* F, const OutputPlan& plan, OutputIndex* index);
+// The sinks that write to the backend `file` as `plan` says: the plain
+// bytes, or a compressor on the pool of workers in front of it; with
+// `index` (opened, and given exactly when the plan has an index or a
+// dictionary) shown every byte on the way.
+std::unique_ptr<Sink> makeOutputChain(std::unique_ptr<Sink> file, const OutputPlan& plan,
+                                      OutputIndex* index);
 
 #endif  // QUENBREL_OUTPUT_PLAN_H

@@ -8,8 +8,8 @@ namespace {
 
 class WebGzipSource : public Decoder {
  public:
-  WebGzipSource(FILE* F, const unsigned char* head, size_t n, size_t cap)
-      : Decoder(F, head, n, cap, DataEnd::kBetweenUnits) {}
+  WebGzipSource(ByteSource& in, const unsigned char* head, size_t n, size_t cap)
+      : Decoder(in, head, n, cap, DataEnd::kBetweenUnits) {}
 
  private:
   Step step(Window& w, bool /*inputEnded*/) override {
@@ -27,14 +27,15 @@ class WebGzipSource : public Decoder {
 
 // The page's build has no zlib: its gzip decoder takes the place of zlib's
 // in the table of input formats.
-std::unique_ptr<InputSource> openGzipZlib(FILE* F, const unsigned char* head, size_t n,
+std::unique_ptr<InputSource> openGzipZlib(ByteSource& in, const unsigned char* head, size_t n,
                                           size_t cap) {
-  return std::make_unique<WebGzipSource>(F, head, n, cap);
+  return std::make_unique<WebGzipSource>(in, head, n, cap);
 }
 
 // One thread: BGZF input is read by the gzip decoder like any gzip, member
 // after member, and never handed to workers.
 bool looksLikeBgzf(const unsigned char*, size_t) { return false; }
-std::unique_ptr<InputSource> openBgzf(FILE*, const unsigned char*, size_t, int, DecoderOpener) {
+std::unique_ptr<InputSource> openBgzf(ByteSource&, const unsigned char*, size_t, int,
+                                      DecoderOpener) {
   return nullptr;
 }

@@ -4,19 +4,19 @@
 // and output chain as the command line, with the command line's statuses
 // and messages.
 //
-// The input comes from the page through a stream of its own
-// (quenbrelWebRead), which waits while the browser reads the user's file
-// into a buffer it reuses: the engine reads it block by block, as it reads
-// a file on disk. The output goes to the page through a stream of its own
-// (quenbrelWebWrite), so it never gathers in this module's memory; the
-// index files are written
-// beside the output's name in the module's memory file system, from where
-// the worker takes them once the run has succeeded.
+// The input comes from the page through a callback (quenbrelWebRead),
+// which waits while the browser reads the user's file into a buffer it
+// reuses: the engine reads it block by block, as it reads a file on disk.
+// The output goes to the page through a callback (quenbrelWebWrite), so it
+// never gathers in this module's memory; the index files are written beside
+// the output's name in the module's memory file system, from where the
+// worker takes them once the run has succeeded.
 #include <emscripten/emscripten.h>
 
-#include <cstdio>
+#include <memory>
 #include <string>
 
+#include "common/bytes.h"
 #include "engine/convert.h"
 #include "output/index.h"
 #include "output/plan.h"
@@ -41,41 +41,20 @@ std::string lastMessage;
 // in the format) leaves an earlier file of the name as it was.
 bool outputBegun = false;
 
-ssize_t writeToPage(void*, const char* p, size_t n) {
-  return quenbrelWebWrite(reinterpret_cast<const unsigned char*>(p), static_cast<uint32_t>(n)) != 0
-             ? static_cast<ssize_t>(n)
-             : -1;
+// The page's file, read as the engine asks: the page copies straight into
+// the engine's 128 KiB blocks.
+std::unique_ptr<ByteSource> pageInput() {
+  return std::make_unique<CallbackSource>([](unsigned char* p, size_t n) -> long {
+    uint32_t cap = n > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<uint32_t>(n);
+    return quenbrelWebRead(p, cap);
+  });
 }
 
-ssize_t readFromPage(void*, char* p, size_t n) {
-  uint32_t cap = n > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<uint32_t>(n);
-  return quenbrelWebRead(reinterpret_cast<unsigned char*>(p), cap);
-}
-
-int closePageStream(void*) { return 0; }
-
-// A stream of the page's, unbuffered: the engine reads and writes 128 KiB
-// blocks, which the page copies straight into or out of; buffered again,
-// they would only be copied once more.
-FILE* openPageStream(const char* mode, cookie_io_functions_t io) {
-  io.close = closePageStream;
-  FILE* F = fopencookie(nullptr, mode, io);
-  if (F != nullptr) std::setvbuf(F, nullptr, _IONBF, 0);
-  return F;
-}
-
-// The input stream: the page's file, read as the engine asks.
-FILE* openPageInput() {
-  cookie_io_functions_t io{};
-  io.read = readFromPage;
-  return openPageStream("r", io);
-}
-
-// The output stream: every byte written to it goes to the page.
-FILE* openPageOutput() {
-  cookie_io_functions_t io{};
-  io.write = writeToPage;
-  return openPageStream("w", io);
+// Every byte written goes to the page, block by block.
+std::unique_ptr<Sink> pageOutput() {
+  return std::make_unique<CallbackSink>([](const unsigned char* p, size_t n) {
+    return quenbrelWebWrite(p, static_cast<uint32_t>(n)) != 0;
+  });
 }
 
 int run(const char* outPath, int lineLen, int flags) {
@@ -85,18 +64,12 @@ int run(const char* outPath, int lineLen, int flags) {
   options.upperCase = (flags & kUpperCase) != 0;
   options.dropN = (flags & kDropN) != 0;
 
-  FILE* input = openPageInput();
-  if (input == nullptr) {
-    lastMessage = "Failed to asign input.\n";
-    return kConvertReadFailed;
-  }
   OutputRequest request;
   request.compress = (flags & kBgzf) != 0 ? "gzip" : "none";
   request.index = (flags & kIndex) != 0;
   request.threads = 1;
   Planned planned = planOutput(request, outPath);
   if (!planned.ok()) {
-    std::fclose(input);
     lastMessage = planned.problem;
     return kConvertReadFailed;
   }
@@ -106,21 +79,16 @@ int run(const char* outPath, int lineLen, int flags) {
   files.fai = plan.index;
   files.gzi = plan.index && plan.format == OutputFormat::kBgzf;
   if (plan.described() && !index.open(outPath, files, plan.threads)) {
-    std::fclose(input);
     lastMessage = index.message();
-    return kConvertWriteFailed;
-  }
-  FILE* output = openPageOutput();
-  if (output == nullptr) {
-    std::fclose(input);
-    lastMessage = "Failed to asign output.\n";
     return kConvertWriteFailed;
   }
   if (plan.described()) index.outputOpened(outPath);
   options.threads = plan.threads;
-  std::unique_ptr<Sink> sink = makeOutputChain(output, plan, plan.described() ? &index : nullptr);
+  std::unique_ptr<Sink> sink =
+      makeOutputChain(pageOutput(), plan, plan.described() ? &index : nullptr);
   sink = std::make_unique<BeginningSink>(std::move(sink), [] { return outputBegun = true; });
-  ConvertResult result = convert(input, *sink, options);
+  std::unique_ptr<ByteSource> input = pageInput();
+  ConvertResult result = convert(*input, *sink, options);
   std::string warnings;
   if (result.status == kConvertOk && plan.described()) {
     if (!index.commit()) {

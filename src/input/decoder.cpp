@@ -1,49 +1,16 @@
 // SPDX-License-Identifier: MIT
-// Reading the raw input stream.
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// The read loop the decoders share.
 #include <cstring>
 
 #include "input/source.h"
 
-long readRaw(FILE* F, unsigned char* buf, size_t cap, int stop) {
-  int fd = fileno(F);
-  if (fd < 0) {
-    size_t n = std::fread(buf, 1, cap, F);
-    return (n == 0 && std::ferror(F)) ? -1 : static_cast<long>(n);
-  }
-  for (;;) {
-    if (stop >= 0) {
-      // Wait for the input or for the word to stop, whichever comes first.
-      pollfd fds[2] = {{fd, POLLIN, 0}, {stop, POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0) {
-        if (errno == EINTR) continue;
-        return -1;
-      }
-      if (fds[1].revents != 0) return -1;
-    }
-    ssize_t n = ::read(fd, buf, cap);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return -1;
-  }
-}
-
-bool readsMayWait(FILE* F) {
-  int fd = fileno(F);
-  struct stat st;
-  return fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode));
-}
-
-CompressedBytes::CompressedBytes(FILE* F, const unsigned char* head, size_t n, size_t cap)
-    : F_(F), cap_(cap < n ? n : cap), head_(n), buf_(new unsigned char[cap_]) {
+CompressedBytes::CompressedBytes(ByteSource& in, const unsigned char* head, size_t n, size_t cap)
+    : in_(in), cap_(cap < n ? n : cap), head_(n), buf_(new unsigned char[cap_]) {
   std::memcpy(buf_.get(), head, n);
 }
 
-Decoder::Decoder(FILE* F, const unsigned char* head, size_t n, size_t cap, DataEnd end)
-    : bytes_(F, head, n, cap), w_{bytes_.data(), bytes_.headSize(), nullptr, 0}, end_(end) {}
+Decoder::Decoder(ByteSource& in, const unsigned char* head, size_t n, size_t cap, DataEnd end)
+    : bytes_(in, head, n, cap), w_{bytes_.data(), bytes_.headSize(), nullptr, 0}, end_(end) {}
 
 long Decoder::read(unsigned char* buf, size_t cap) {
   if (failed_) return -1;
