@@ -19,7 +19,6 @@ set(quenbrel_engine_sources
   src/input/gzip_inflater.cpp
   src/common/bytes.cpp
   src/common/pool.cpp
-  src/common/processors.cpp
   src/common/crc32.cpp
   src/output/output.cpp
   src/output/sink.cpp
@@ -31,9 +30,12 @@ set(quenbrel_engine_sources
   src/output/index.cpp
   src/output/dictionary.cpp
   src/output/md5.cpp
-  src/output/names.cpp
-  src/output/temp_files.cpp)
+  src/output/names.cpp)
 
-# The system's backends: POSIX descriptors (Linux, macOS, the browser's
-# Emscripten runtime).
+# What is written once per system: the byte layer's descriptor backend
+# (with the engine) and the platform layer (src/common/platform.h; built
+# into the utility library, whose file helpers use it too, and so reaching
+# the engine through it). POSIX: Linux, macOS, the browser's Emscripten
+# runtime.
 list(APPEND quenbrel_engine_sources src/common/bytes_posix.cpp)
+set(quenbrel_platform_sources src/common/platform_posix.cpp)

@@ -5,7 +5,9 @@
 // ordered pool of workers, the FASTA index builder and the output plan.
 #include <gtest/gtest.h>
 #include <unistd.h>
+
 #include <zlib.h>
+#include <csignal>
 
 #include <algorithm>
 #include <cmath>
@@ -16,8 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "common/platform.h"
 #include "common/pool.h"
-#include "common/processors.h"
 #include "output/dictionary.h"
 #include "output/faidx.h"
 #include "output/huffman.h"
@@ -473,7 +475,8 @@ TEST(OutputPlan, FormatLevelAndRefusals) {
     EXPECT_EQ(p.plan.level, c.level);
     EXPECT_EQ(p.plan.index, c.request.index);
     EXPECT_EQ(p.plan.dict, c.request.dict);
-    EXPECT_EQ(p.plan.threads, c.request.threads > 0 ? c.request.threads : processorCount());
+    EXPECT_EQ(p.plan.threads,
+              c.request.threads > 0 ? c.request.threads : platform::processorCount());
   }
 }
 
@@ -503,6 +506,46 @@ TEST(OutputPlan, DictionaryName) {
       {"x.fa/.gz", "x.fa/.gz.dict"},
   };
   for (const auto& c : cases) EXPECT_EQ(dictName(c.first), c.second) << c.first;
+}
+
+extern "C" void hostHandler(int) {}
+
+// The handler that removes files not yet whole when a signal ends the
+// process is in place while such files exist, and only then: a process
+// that writes many outputs (a host language's interpreter) gets its own
+// handlers back between them, and a signal it ignores stays ignored.
+TEST(AtomicFile, HandlersOnlyWhileFilesAreOpen) {
+  testutil::TempDir dir;
+  auto handlerOf = [](int sig) {
+    struct sigaction now {};
+    sigaction(sig, nullptr, &now);
+    return now.sa_handler;
+  };
+  struct sigaction host {
+  }, ignore{}, before[2];
+  host.sa_handler = hostHandler;
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGINT, &host, &before[0]), 0);
+  ASSERT_EQ(sigaction(SIGTERM, &ignore, &before[1]), 0);
+  {
+    platform::AtomicFile first, second;
+    ASSERT_TRUE(first.create(dir.file("a.fai")));
+    ASSERT_TRUE(second.create(dir.file("b.fai")));
+    EXPECT_NE(handlerOf(SIGINT), hostHandler);
+    EXPECT_NE(handlerOf(SIGHUP), SIG_DFL);
+    EXPECT_EQ(handlerOf(SIGTERM), SIG_IGN);
+    std::string temp = second.tempName();
+    EXPECT_TRUE(first.commit());
+    EXPECT_NE(handlerOf(SIGINT), hostHandler) << "restored while a file is open";
+    second.discard();
+    EXPECT_EQ(access(temp.c_str(), F_OK), -1);
+    EXPECT_EQ(access(dir.file("a.fai").c_str(), F_OK), 0);
+  }
+  EXPECT_EQ(handlerOf(SIGINT), hostHandler);
+  EXPECT_EQ(handlerOf(SIGHUP), SIG_DFL);
+  EXPECT_EQ(handlerOf(SIGTERM), SIG_IGN);
+  sigaction(SIGINT, &before[0], nullptr);
+  sigaction(SIGTERM, &before[1], nullptr);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include "cli/long_options.h"
 #include "common/bytes.h"
+#include "common/platform.h"
 #include "engine/convert.h"
 #include "lib/functions.h"
 #include "output/index.h"
@@ -50,18 +51,16 @@ void usage(char* exec) { usage(std::cerr, exec); }
 
 namespace {
 
-// Whether the regular file `input` reads from is the file `st` describes.
-bool isInputFile(FILE* input, const struct stat& st) {
-  struct stat in;
-  if (fstat(fileno(input), &in) != 0 || !S_ISREG(in.st_mode)) return false;
-  return in.st_dev == st.st_dev && in.st_ino == st.st_ino;
+// Whether `id` is the regular file that `input` reads from.
+bool isInputFile(FILE* input, const platform::FileId& id) {
+  platform::FileId in = platform::fileId(input);
+  return in.regular && platform::sameFile(in, id);
 }
 
 // True when `name` names the regular file that `input` reads from, so
 // opening it for writing would destroy the input before it is read.
 bool namesInputFile(const std::string& name, FILE* input) {
-  struct stat st;
-  return stat(name.c_str(), &st) == 0 && isInputFile(input, st);
+  return isInputFile(input, platform::fileId(name));
 }
 
 // True when standard output is the regular file that `input` reads from:
@@ -69,8 +68,8 @@ bool namesInputFile(const std::string& name, FILE* input) {
 // (With standard output closed, the input may have been opened on its
 // descriptor; writes to it then fail as for any closed output.)
 bool stdoutIsInputFile(FILE* input) {
-  struct stat st;
-  return fileno(input) != STDOUT_FILENO && fstat(STDOUT_FILENO, &st) == 0 && isInputFile(input, st);
+  return fileno(input) != STDOUT_FILENO &&
+         isInputFile(input, platform::descriptorId(STDOUT_FILENO));
 }
 
 // The first file the run would write that names the input, or an empty
@@ -222,7 +221,7 @@ int main(int argc, char** argv) {
   files.gzi = plan.index && plan.format == OutputFormat::kBgzf;
   files.dict = plan.dict;
   StaleFiles stale;
-  if (named && !stale.settle(outName, files, fileno(input))) {
+  if (named && !stale.settle(outName, files, platform::fileId(input))) {
     std::fputs(stale.message().c_str(), stderr);
     return kConvertWriteFailed;
   }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "common/processors.h"
+#include "common/platform.h"
 
 ReadAhead::ReadAhead(std::unique_ptr<InputSource> source, ByteSource& in, size_t block, size_t head)
     : source_(std::move(source)),
@@ -57,7 +57,7 @@ std::unique_ptr<InputSource> ReadAhead::releaseSource() {
 }
 
 bool ReadAhead::pays(const ByteSource& in, size_t block) {
-  return in.remaining() > static_cast<int64_t>(4 * block) && processorCount() > 1;
+  return in.remaining() > static_cast<int64_t>(4 * block) && platform::processorCount() > 1;
 }
 
 // The reader: one read of the source per block into the next free slot,

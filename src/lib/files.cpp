@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 // File helpers: opening named files with a uniform diagnostic, searching a
 // directory list, copying and moving files, and ending the process.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "common/platform.h"
 #include "lib/functions.h"
 
 // Candidate paths of findInPath are built here; a successful call returns it.
@@ -89,9 +88,7 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // Whether `fdest` names the file already open as FSRC, through any name or
 // link. Copying a file onto itself would empty it before it is read.
 bool sameFile(FILE* FSRC, const char* fdest) {
-  struct stat stSrc, stDst;
-  if (fstat(fileno(FSRC), &stSrc) != 0 || stat(fdest, &stDst) != 0) return false;
-  return stSrc.st_dev == stDst.st_dev && stSrc.st_ino == stDst.st_ino;
+  return platform::sameFile(platform::fileId(FSRC), platform::fileId(fdest));
 }
 
 int readFailed(const char* fsource) {

@@ -2,53 +2,13 @@
 // The index files of the output, under temporary names until the run ends.
 #include "output/index.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
 #include "common/bgzf_format.h"
-#include "output/temp_files.h"
+#include "common/platform.h"
 
 namespace {
-
-std::string folderOf(const std::string& name) {
-  size_t slash = name.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
-}
-
-// The longest name the folder of the path `name` takes for its entries.
-size_t nameMax(const std::string& name) {
-  long max = pathconf(folderOf(name).c_str(), _PC_NAME_MAX);
-  return max > 0 ? static_cast<size_t>(max) : 255;
-}
-
-size_t baseLength(const std::string& name) {
-  size_t slash = name.rfind('/');
-  return slash == std::string::npos ? name.size() : name.size() - slash - 1;
-}
-
-// The final name can be given by rename() at the end: it fits the folder's
-// limit, and no folder holds it.
-bool nameCanBeGiven(const std::string& name, size_t max) {
-  struct stat st;
-  if (baseLength(name) > max) return false;
-  return stat(name.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
-}
-
-// NAME.tmpPID.N beside the final name, NAME cut short where the whole would
-// pass the folder's limit, so that every final name that fits has one.
-std::string tempName(const std::string& name, int attempt, size_t max) {
-  std::string tail = ".tmp" + std::to_string(getpid()) + "." + std::to_string(attempt);
-  size_t base = baseLength(name);
-  size_t keep = name.size();
-  if (base + tail.size() > max) keep -= base + tail.size() - max;
-  return name.substr(0, keep) + tail;
-}
 
 bool endsWith(const std::string& text, size_t end, const char* tail) {
   size_t k = std::strlen(tail);
@@ -61,7 +21,7 @@ bool endsWith(const std::string& text, size_t end, const char* tail) {
 // counts, and case matters, as it does to them.
 size_t stemLength(const std::string& name) {
   static const char* const kReference[] = {".fasta", ".fas", ".fa", ".fna", ".txt"};
-  size_t base = name.size() - baseLength(name);
+  size_t base = name.size() - platform::baseLength(name);
   for (const char* compressed : {".gz", ""}) {
     if (!endsWith(name, name.size(), compressed)) continue;
     size_t end = name.size() - std::strlen(compressed);
@@ -70,38 +30,6 @@ size_t stemLength(const std::string& name) {
     }
   }
   return std::string::npos;
-}
-
-// The absolute path of the file `name`, links resolved; for a file that
-// does not exist yet, its folder's resolved path and its own name.
-std::string realPath(const std::string& name) {
-  char resolved[PATH_MAX];
-  if (realpath(name.c_str(), resolved) != nullptr) return resolved;
-  std::string base = name.substr(name.size() - baseLength(name));
-  if (realpath(folderOf(name).c_str(), resolved) != nullptr)
-    return std::string(resolved) + (std::strcmp(resolved, "/") == 0 ? "" : "/") + base;
-  if (!name.empty() && name[0] == '/') return name;
-  char cwd[PATH_MAX];
-  if (getcwd(cwd, sizeof cwd) == nullptr) return name;
-  return std::string(cwd) + "/" + name;
-}
-
-// Whether this process may take the entry `name` out of its folder, by
-// removing it or by renaming another file over it: the folder can be
-// written (a read-only file system cannot), and in a folder with the sticky
-// bit only the owner of the entry or of the folder may (or root).
-bool mayRemove(const std::string& name) {
-  std::string dir = folderOf(name);
-  struct stat d, f;
-  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
-  if (stat(dir.c_str(), &d) != 0 || lstat(name.c_str(), &f) != 0) return false;
-  if ((d.st_mode & S_ISVTX) == 0) return true;
-  uid_t me = geteuid();
-  return me == 0 || f.st_uid == me || d.st_uid == me;
-}
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // The value of the field `tag` ("UR:") of a tab-separated header line, and
@@ -155,7 +83,7 @@ std::string percentDecoded(const std::string& text) {
 // resolved) or the file `out` is: "file://" and an absolute path as this
 // tool and samtools write it, "file:" and one as Picard has, or a bare
 // path; percent escapes are read as what they stand for.
-bool urNames(const std::string& uri, const std::string& path, const struct stat* out) {
+bool urNames(const std::string& uri, const std::string& path, const platform::FileId& out) {
   std::string named = uri;
   if (named.compare(0, 7, "file://") == 0) {
     named.erase(0, 7);
@@ -165,8 +93,7 @@ bool urNames(const std::string& uri, const std::string& path, const struct stat*
   for (const std::string& candidate : {named, percentDecoded(named)}) {
     if (candidate.empty() || candidate[0] != '/') continue;
     if (candidate == path) return true;
-    struct stat st;
-    if (out != nullptr && stat(candidate.c_str(), &st) == 0 && sameFile(st, *out)) return true;
+    if (platform::sameFile(platform::fileId(candidate), out)) return true;
   }
   return false;
 }
@@ -192,17 +119,16 @@ std::string failedTo(const char* verb, const char* what, const std::string& name
 
 DictionaryOwner describedBy(const std::string& dictPath, const std::string& outName) {
   DictionaryOwner owner;
-  struct stat st;
-  if (stat(dictPath.c_str(), &st) != 0) return owner;
+  platform::FileId id = platform::fileId(dictPath);
+  if (!id.known) return owner;
   // Only a regular file is read: a FIFO there would never answer.
-  FILE* F = S_ISREG(st.st_mode) ? std::fopen(dictPath.c_str(), "rb") : nullptr;
+  FILE* F = id.regular ? std::fopen(dictPath.c_str(), "rb") : nullptr;
   if (F == nullptr) {
     owner.state = DictionaryOwner::kUnreadable;
     return owner;
   }
-  std::string path = realPath(outName);
-  struct stat out;
-  bool outExists = stat(outName.c_str(), &out) == 0;
+  std::string path = platform::realPath(outName);
+  platform::FileId out = platform::fileId(outName);
   owner.state = DictionaryOwner::kNoSequence;
   bool otherLines = false;
   std::string line, uri;
@@ -222,7 +148,7 @@ DictionaryOwner describedBy(const std::string& dictPath, const std::string& outN
       if (!line.empty() && line.compare(0, 4, "@HD\t") != 0) otherLines = true;
     } else if (!headerField(line, "UR:", uri)) {
       owner.state = DictionaryOwner::kUnnamed;
-    } else if (!urNames(uri, path, outExists ? &out : nullptr)) {
+    } else if (!urNames(uri, path, out)) {
       owner.state = DictionaryOwner::kOther;
       owner.uri = uri;
     } else {
@@ -236,9 +162,8 @@ DictionaryOwner describedBy(const std::string& dictPath, const std::string& outN
   return owner;
 }
 
-bool StaleFiles::settle(const std::string& outName, const IndexFiles& written, int keepFd) {
-  struct stat keep;
-  bool haveKeep = keepFd >= 0 && fstat(keepFd, &keep) == 0;
+bool StaleFiles::settle(const std::string& outName, const IndexFiles& written,
+                        const platform::FileId& keep) {
   struct Candidate {
     std::string name;
     const char* what;
@@ -248,16 +173,15 @@ bool StaleFiles::settle(const std::string& outName, const IndexFiles& written, i
                                   {gziName(outName), "index", written.gzi},
                                   {dictName(outName), "dictionary", written.dict}};
   for (const Candidate& c : candidates) {
-    struct stat st;
     // A folder is never removed (one in the way of a written file is
     // reported when that is created), nor the input.
-    if (lstat(c.name.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-    if (haveKeep && stat(c.name.c_str(), &st) == 0 && sameFile(st, keep)) continue;
+    if (platform::entryAt(c.name) != platform::Entry::kOther) continue;
+    if (platform::sameFile(platform::fileId(c.name), keep)) continue;
     if (&c == &candidates[2] && !dictionaryGoes(c.name, outName, c.written)) {
       if (!message_.empty()) return false;
       continue;
     }
-    if (!mayRemove(c.name)) {
+    if (!platform::mayRemove(c.name)) {
       message_ = failedTo(c.written ? "write" : "remove", c.what, c.name);
       return false;
     }
@@ -290,7 +214,7 @@ bool StaleFiles::dictionaryGoes(const std::string& name, const std::string& outN
 
 bool StaleFiles::remove() {
   for (const Stale& s : stale_) {
-    if (unlink(s.name.c_str()) != 0 && errno != ENOENT) {
+    if (!platform::removeFile(s.name)) {
       message_ = failedTo("remove", s.what, s.name);
       return false;
     }
@@ -302,34 +226,9 @@ bool StaleFiles::remove() {
 // An index that was not committed must not stay behind.
 OutputIndex::~OutputIndex() { discard(); }
 
-// The temporary file is created as the final one would be (its mode
-// follows the umask), under a name of this process that is not taken.
 bool OutputIndex::create(File& f, const std::string& name) {
   f.name = name;
-  size_t max = nameMax(name);
-  if (!nameCanBeGiven(name, max)) return fail(f);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    f.temp = tempName(name, attempt, max);
-    // Guarded before it exists: a signal between the two leaves nothing.
-    f.guard = guardTempFile(f.temp);
-    int fd = ::open(f.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      bool taken = errno == EEXIST;
-      unguardTempFile(f.guard);
-      f.guard = -1;
-      if (taken) continue;
-      break;
-    }
-    f.F = fdopen(fd, "wb");
-    if (f.F == nullptr) {
-      ::close(fd);
-      removeTemp(f);
-      break;
-    }
-    return true;
-  }
-  f.temp.clear();
-  return fail(f);
+  return f.file.create(name) || fail(f);
 }
 
 bool OutputIndex::fail(const File& f) {
@@ -344,22 +243,24 @@ bool OutputIndex::open(const std::string& outName, const IndexFiles& files, int 
   threads_ = threads;
   if (files_.fai) {
     if (!create(faiFile_, faiName(outName))) return false;
-    fai_ = std::make_unique<FaidxBuilder>(faiFile_.F, names_);
+    fai_ = std::make_unique<FaidxBuilder>(faiFile_.file.stream(), names_);
   }
   if (files_.gzi) {
     if (!create(gziFile_, gziName(outName))) return false;
     // The number of entries comes first; it is known at the end.
     unsigned char count[8] = {};
-    if (std::fwrite(count, 1, sizeof count, gziFile_.F) != sizeof count) gziFile_.failed = true;
+    if (std::fwrite(count, 1, sizeof count, gziFile_.file.stream()) != sizeof count)
+      gziFile_.failed = true;
   }
   if (files_.dict && !create(dictFile_, dictName(outName))) return false;
   return true;
 }
 
 void OutputIndex::outputOpened(const std::string& outName) {
-  if (files_.dict && dictFile_.F != nullptr)
-    dict_ = std::make_unique<DictionaryBuilder>(dictFile_.F, realPath(outName), threads_ > 1,
-                                                files_.fai ? nullptr : &names_);
+  if (files_.dict && dictFile_.file.stream() != nullptr)
+    dict_ =
+        std::make_unique<DictionaryBuilder>(dictFile_.file.stream(), platform::realPath(outName),
+                                            threads_ > 1, files_.fai ? nullptr : &names_);
 }
 
 void OutputIndex::block(uint64_t compressed, uint64_t plain) {
@@ -367,14 +268,13 @@ void OutputIndex::block(uint64_t compressed, uint64_t plain) {
   unsigned char entry[16];
   writeLe64(entry, compressed);
   writeLe64(entry + 8, plain);
-  if (std::fwrite(entry, 1, sizeof entry, gziFile_.F) != sizeof entry) gziFile_.failed = true;
+  if (std::fwrite(entry, 1, sizeof entry, gziFile_.file.stream()) != sizeof entry)
+    gziFile_.failed = true;
   ++entries_;
 }
 
 bool OutputIndex::close(File& f) {
-  if (f.F == nullptr) return !f.failed;
-  if (std::fclose(f.F) != 0) f.failed = true;
-  f.F = nullptr;
+  if (!f.file.close()) f.failed = true;
   return !f.failed;
 }
 
@@ -385,8 +285,8 @@ bool OutputIndex::commit() {
   if (files_.gzi) {
     unsigned char count[8];
     writeLe64(count, entries_);
-    if (std::fseek(gziFile_.F, 0, SEEK_SET) != 0 ||
-        std::fwrite(count, 1, sizeof count, gziFile_.F) != sizeof count)
+    FILE* F = gziFile_.file.stream();
+    if (std::fseek(F, 0, SEEK_SET) != 0 || std::fwrite(count, 1, sizeof count, F) != sizeof count)
       gziFile_.failed = true;
   }
   File* const files[] = {files_.dict ? &dictFile_ : nullptr, files_.gzi ? &gziFile_ : nullptr,
@@ -397,9 +297,9 @@ bool OutputIndex::commit() {
   // The .fai last: a file renamed before a later one failed would describe
   // the output of a failed run, and is taken back.
   for (size_t i = 0; i < 3; ++i) {
-    if (files[i] == nullptr || rename(*files[i])) continue;
+    if (files[i] == nullptr || files[i]->file.commit()) continue;
     for (size_t j = 0; j < i; ++j) {
-      if (files[j] != nullptr) unlink(files[j]->name.c_str());
+      if (files[j] != nullptr) platform::removeFile(files[j]->name);
     }
     return fail(*files[i]);
   }
@@ -470,47 +370,27 @@ void OutputIndex::warnings(const std::function<void(const std::string& line)>& e
 // listing's lines as they are, so no byte is written over before it was
 // read.
 bool OutputIndex::settleIndexFile(RepeatedNames& repeated) {
-  if (std::fflush(faiFile_.F) != 0) return false;
-  FILE* listing = std::fopen(faiFile_.temp.c_str(), "rb");
+  FILE* F = faiFile_.file.stream();
+  if (std::fflush(F) != 0) return false;
+  FILE* listing = std::fopen(faiFile_.file.tempName().c_str(), "rb");
   if (listing == nullptr) return false;
-  bool ok = std::fseek(faiFile_.F, 0, SEEK_SET) == 0 && settleIndex(listing, faiFile_.F, repeated);
+  bool ok = std::fseek(F, 0, SEEK_SET) == 0 && settleIndex(listing, F, repeated);
   std::fclose(listing);
-  if (!ok || std::fflush(faiFile_.F) != 0) return false;
-  off_t size = ftello(faiFile_.F);
-  return size >= 0 && ftruncate(fileno(faiFile_.F), size) == 0;
+  return ok && platform::truncateHere(F);
 }
 
 bool OutputIndex::readDictionaryFile(RepeatedNames& repeated) {
-  if (std::fflush(dictFile_.F) != 0) return false;
-  FILE* listing = std::fopen(dictFile_.temp.c_str(), "rb");
+  if (std::fflush(dictFile_.file.stream()) != 0) return false;
+  FILE* listing = std::fopen(dictFile_.file.tempName().c_str(), "rb");
   if (listing == nullptr) return false;
   bool ok = readDictionaryNames(listing, repeated);
   std::fclose(listing);
   return ok;
 }
 
-bool OutputIndex::rename(File& f) {
-  if (std::rename(f.temp.c_str(), f.name.c_str()) != 0) return false;
-  f.temp.clear();
-  unguardTempFile(f.guard);
-  f.guard = -1;
-  return true;
-}
-
-void OutputIndex::removeTemp(File& f) {
-  if (!f.temp.empty()) unlink(f.temp.c_str());
-  f.temp.clear();
-  unguardTempFile(f.guard);
-  f.guard = -1;
-}
-
 void OutputIndex::discard() {
   if (!opened_) return;
   dict_.reset();
-  for (File* f : {&faiFile_, &gziFile_, &dictFile_}) {
-    if (f->F != nullptr) std::fclose(f->F);
-    f->F = nullptr;
-    removeTemp(*f);
-  }
+  for (File* f : {&faiFile_, &gziFile_, &dictFile_}) f->file.discard();
   opened_ = false;
 }

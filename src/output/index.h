@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "common/platform.h"
 #include "output/dictionary.h"
 #include "output/faidx.h"
 #include "output/names.h"
@@ -75,16 +76,12 @@ class OutputIndex {
     explicit File(const char* kind) : what(kind) {}
     const char* what;  // "index" or "dictionary", for the message
     std::string name;  // the final name
-    std::string temp;
-    FILE* F = nullptr;
+    platform::AtomicFile file;
     bool failed = false;
-    int guard = -1;  // the temporary file's ticket with the signal handler
   };
   bool create(File& f, const std::string& name);
   bool fail(const File& f);
   bool close(File& f);
-  bool rename(File& f);
-  static void removeTemp(File& f);
   bool settleNames();
   bool settleIndexFile(RepeatedNames& repeated);
   bool readDictionaryFile(RepeatedNames& repeated);
@@ -135,12 +132,12 @@ DictionaryOwner describedBy(const std::string& dictPath, const std::string& outN
 class StaleFiles {
  public:
   // Finds OUT.fai, OUT.gzi and a dictionary of the name that describes the
-  // output; `written` are the files this run writes, and `keepFd` the
+  // output; `written` are the files this run writes, and `keep` the
   // input, which is never removed. False, with message(), when one of them
   // cannot be removed (a read-only folder, a sticky one where it is another
   // user's), or when the run would write a dictionary over one that
   // describes another file.
-  bool settle(const std::string& outName, const IndexFiles& written, int keepFd);
+  bool settle(const std::string& outName, const IndexFiles& written, const platform::FileId& keep);
   // Removes what settle() found; false, with message(), when one could not
   // be removed.
   bool remove();

@@ -5,7 +5,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "common/processors.h"
+#include "common/platform.h"
 #include "output/bgzf.h"
 #include "output/compressed.h"
 #include "output/index.h"
@@ -97,7 +97,7 @@ Planned planOutput(const OutputRequest& request, const char* outName) {
     return refused("The --dict option needs an output file, not standard output\n");
   plan.index = request.index;
   plan.dict = request.dict;
-  plan.threads = request.threads > 0 ? request.threads : processorCount();
+  plan.threads = request.threads > 0 ? request.threads : platform::processorCount();
   return p;
 }
 

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+// What the program asks of the system, in one place: processors, the
+// identity and real path of files, name limits, removal, and files that
+// appear whole or not at all. One implementation per system
+// (platform_posix.cpp), chosen by CMake; nothing else but the byte layer's
+// descriptor backend and the command line's stream binding includes a
+// system header.
+#ifndef QUENBREL_COMMON_PLATFORM_H
+#define QUENBREL_COMMON_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+// The processors this process may run on (its affinity mask, else those
+// online): every layer that sizes its threads asks here. 1 in the browser,
+// where no layer may start a thread.
+int processorCount();
+
+// Which file a name or an open stream leads to, links followed: two are
+// the same file when both are known and equal.
+struct FileId {
+  bool known = false;
+  bool regular = false;  // a regular file (not a pipe, a device, a folder)
+  uint64_t device = 0;
+  uint64_t node = 0;
+};
+FileId fileId(const std::string& name);
+FileId fileId(std::FILE* F);
+FileId descriptorId(int fd);
+bool sameFile(const FileId& a, const FileId& b);
+
+// What stands at `name` itself (a link is not followed).
+enum class Entry { kNone, kFolder, kOther };
+Entry entryAt(const std::string& name);
+// Whether `name` leads to a folder (links followed).
+bool isFolder(const std::string& name);
+
+// The folder part of the path `name` ("." when it has none), and the length
+// of its last part.
+std::string folderOf(const std::string& name);
+size_t baseLength(const std::string& name);
+
+// The longest name the folder of the path `name` takes for its entries.
+size_t nameMax(const std::string& name);
+
+// The absolute path of the file `name`, links resolved; for a file that
+// does not exist yet, its folder's resolved path and its own name.
+std::string realPath(const std::string& name);
+
+// Whether this process may take the entry `name` out of its folder, by
+// removing it or by renaming another file over it.
+bool mayRemove(const std::string& name);
+
+// Removes the file `name`; true when it is gone (or was never there).
+bool removeFile(const std::string& name);
+
+// Cuts the file open as `F` at its current position, after flushing it.
+bool truncateHere(std::FILE* F);
+
+// A file that appears under its name whole or not at all: written under a
+// temporary name beside it, given its name by commit(), removed by
+// discard() (and when destroyed uncommitted). While such files exist, the
+// signals that end a process from outside (a user's Ctrl-C, a terminal
+// that hangs up, a full file-size limit) remove them first, by handlers
+// installed with the first and taken away, the previous ones restored,
+// with the last: a host process that converts many files keeps its own
+// handlers between runs.
+class AtomicFile {
+ public:
+  AtomicFile() = default;
+  ~AtomicFile() { discard(); }
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Creates the temporary file for the final name `name`, as the final one
+  // would be (its mode follows the umask), under a name of this process
+  // that is not taken, cut short where the whole would pass the folder's
+  // limit. False, with nothing created, when that fails or the final name
+  // cannot be given (a folder holds it, it is too long for the folder).
+  bool create(const std::string& name);
+
+  // The stream to write; null before create() and after close().
+  std::FILE* stream() const { return F_; }
+  const std::string& tempName() const { return temp_; }
+
+  // Closes the stream: false when what was written could not all be.
+  bool close();
+  // Closes the stream and gives the file its name: false when that fails
+  // (the temporary file then stays for discard()).
+  bool commit();
+  // Closes the stream and removes the temporary file.
+  void discard();
+
+ private:
+  std::string name_;
+  std::string temp_;
+  std::FILE* F_ = nullptr;
+  int guard_ = -1;  // the file's slot with the signal handlers
+};
+
+}  // namespace platform
+
+#endif  // QUENBREL_COMMON_PLATFORM_H
