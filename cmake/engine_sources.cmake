@@ -9,6 +9,7 @@ set(quenbrel_engine_sources
   src/engine/converter.cpp
   src/engine/fragment.cpp
   src/engine/line_len.cpp
+  src/engine/run.cpp
   src/kernels/registry.cpp
   src/kernels/portable.cpp
   src/input/input.cpp

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 
 class ByteSource {
@@ -92,6 +93,17 @@ std::unique_ptr<ByteSource> descriptorSource(int fd, bool owned);
 // closes it at finish() when `owned`, where a failure to close (a file
 // system that reports errors late) is a write failure.
 std::unique_ptr<Sink> descriptorSink(int fd, bool owned);
+
+// A named file to write, opened without emptying it, so that a run that
+// fails before it writes anything leaves an earlier file as it was.
+class FileSink : public Sink {
+ public:
+  // Empties what the file held before: only a regular file holds anything
+  // (a FIFO or a device, /dev/stdout on a pipe, is written as it is).
+  virtual bool empty() = 0;
+};
+// Null when the file cannot be opened for writing (or created).
+std::unique_ptr<FileSink> openFileSink(const std::string& name);
 
 // --- the callback backend ---------------------------------------------------
 

@@ -99,7 +99,7 @@ void DescriptorSource::close() {
   fd_ = -1;
 }
 
-class DescriptorSink final : public Sink {
+class DescriptorSink : public FileSink {
  public:
   DescriptorSink(int fd, bool owned) : fd_(fd), owned_(owned) {}
   DescriptorSink(const DescriptorSink&) = delete;
@@ -110,6 +110,7 @@ class DescriptorSink final : public Sink {
 
   bool write(const unsigned char* p, size_t n) override;
   bool finish(Ending ending) override;
+  bool empty() override;
 
  private:
   int fd_;
@@ -131,6 +132,12 @@ bool DescriptorSink::write(const unsigned char* p, size_t n) {
   return !failed_;
 }
 
+bool DescriptorSink::empty() {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) return false;
+  return !S_ISREG(st.st_mode) || ftruncate(fd_, 0) == 0;
+}
+
 bool DescriptorSink::finish(Ending) {
   if (owned_ && fd_ >= 0 && ::close(fd_) != 0) failed_ = true;
   fd_ = -1;
@@ -145,4 +152,9 @@ std::unique_ptr<ByteSource> descriptorSource(int fd, bool owned) {
 
 std::unique_ptr<Sink> descriptorSink(int fd, bool owned) {
   return std::make_unique<DescriptorSink>(fd, owned);
+}
+
+std::unique_ptr<FileSink> openFileSink(const std::string& name) {
+  int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  return fd < 0 ? nullptr : std::make_unique<DescriptorSink>(fd, true);
 }

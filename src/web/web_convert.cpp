@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The page's entry: one call that converts a file of the worker's file
-// system into FASTA handed to the page as it is made, over the same engine
-// and output chain as the command line, with the command line's statuses
-// and messages.
+// system into FASTA handed to the page as it is made, through the same run
+// as the command line (engine/run.h), with its statuses and messages.
 //
 // The input comes from the page through a callback (quenbrelWebRead),
 // which waits while the browser reads the user's file into a buffer it
@@ -18,9 +17,7 @@
 
 #include "common/bytes.h"
 #include "engine/convert.h"
-#include "output/index.h"
-#include "output/plan.h"
-#include "output/sink.h"
+#include "engine/run.h"
 #include "web/zlib_port.h"
 
 namespace {
@@ -58,45 +55,22 @@ std::unique_ptr<Sink> pageOutput() {
 }
 
 int run(const char* outPath, int lineLen, int flags) {
-  ConvertOptions options;
-  options.lineLen = lineLen;
-  options.oneLine = (flags & kOneLine) != 0;
-  options.upperCase = (flags & kUpperCase) != 0;
-  options.dropN = (flags & kDropN) != 0;
-
-  OutputRequest request;
-  request.compress = (flags & kBgzf) != 0 ? "gzip" : "none";
-  request.index = (flags & kIndex) != 0;
-  request.threads = 1;
-  Planned planned = planOutput(request, outPath);
-  if (!planned.ok()) {
-    lastMessage = planned.problem;
-    return kConvertReadFailed;
-  }
-  const OutputPlan& plan = planned.plan;
-  OutputIndex index;
-  IndexFiles files;
-  files.fai = plan.index;
-  files.gzi = plan.index && plan.format == OutputFormat::kBgzf;
-  if (plan.described() && !index.open(outPath, files, plan.threads)) {
-    lastMessage = index.message();
-    return kConvertWriteFailed;
-  }
-  if (plan.described()) index.outputOpened(outPath);
-  options.threads = plan.threads;
-  std::unique_ptr<Sink> sink =
-      makeOutputChain(pageOutput(), plan, plan.described() ? &index : nullptr);
-  sink = std::make_unique<BeginningSink>(std::move(sink), [] { return outputBegun = true; });
+  RunRequest request;
+  request.options.lineLen = lineLen;
+  request.options.oneLine = (flags & kOneLine) != 0;
+  request.options.upperCase = (flags & kUpperCase) != 0;
+  request.options.dropN = (flags & kDropN) != 0;
+  request.output.compress = (flags & kBgzf) != 0 ? "gzip" : "none";
+  request.output.index = (flags & kIndex) != 0;
+  request.output.threads = 1;
   std::unique_ptr<ByteSource> input = pageInput();
-  ConvertResult result = convert(*input, *sink, options);
+  request.input = input.get();
+  request.outName = outPath;
+  request.out = pageOutput();
   std::string warnings;
-  if (result.status == kConvertOk && plan.described()) {
-    if (!index.commit()) {
-      result = {kConvertWriteFailed, index.message()};
-    } else {
-      index.warnings([&](const std::string& line) { warnings += line; });
-    }
-  }
+  request.warn = [&warnings](const std::string& line) { warnings += line; };
+  RunResult result = runConversion(std::move(request));
+  outputBegun = result.outputBegun;
   lastMessage = warnings + result.message;
   return result.status;
 }
