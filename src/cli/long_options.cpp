@@ -8,9 +8,7 @@
 namespace {
 
 bool takeCompress(const char* value, OutputRequest& request) {
-  if (std::strcmp(value, "gzip") != 0 && std::strcmp(value, "zstd") != 0 &&
-      std::strcmp(value, "none") != 0)
-    return false;
+  if (outputFormatNamed(value) == nullptr) return false;
   request.compress = value;
   return true;
 }

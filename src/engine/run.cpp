@@ -23,7 +23,7 @@ RunResult failed(int status, std::string message, bool withUsage = false) {
 IndexFiles describingFiles(const OutputPlan& plan) {
   IndexFiles files;
   files.fai = plan.index;
-  files.gzi = plan.index && plan.format == OutputFormat::kBgzf;
+  files.gzi = plan.index && outputFormatRow(plan.format).gzi;
   files.dict = plan.dict;
   return files;
 }
@@ -47,9 +47,8 @@ std::string writtenFileIsInput(const char* outName, const IndexFiles& files,
 // when nothing is.
 RunResult refusal(const RunRequest& request, const Planned& planned, const IndexFiles& files) {
   if (!planned.ok()) return failed(kConvertReadFailed, planned.problem, planned.withUsage);
-  std::string clash = request.outName != nullptr
-                          ? writtenFileIsInput(request.outName, files, request.inputId)
-                          : "";
+  std::string clash =
+      request.outName != nullptr ? writtenFileIsInput(request.outName, files, request.inputId) : "";
   if (!clash.empty()) {
     return failed(kConvertWriteFailed,
                   "Refusing to overwrite the input file " + clash + "\nFailed to asign output.\n",
@@ -89,10 +88,10 @@ RunResult runConversion(RunRequest request) {
   if (out == nullptr) {
     std::unique_ptr<FileSink> opened = openFileSink(outName);
     if (opened == nullptr) {
-      return failed(kConvertWriteFailed,
-                    std::string("Failed to open ") + outName +
-                        " for writing\nFailed to asign output.\n",
-                    true);
+      return failed(
+          kConvertWriteFailed,
+          std::string("Failed to open ") + outName + " for writing\nFailed to asign output.\n",
+          true);
     }
     file = opened.get();
     out = std::move(opened);

@@ -128,25 +128,35 @@ bool CompressedSink::finish(Ending ending) {
 
 }  // namespace
 
-std::unique_ptr<Sink> makeCompressedSink(std::unique_ptr<Sink> file, OutputFormat format, int level,
-                                         int threads, OutputIndex* index) {
+namespace {
+
+std::vector<std::unique_ptr<PoolTask>> tasksOf(int threads, std::unique_ptr<PoolTask> (*task)(int),
+                                               int level) {
   size_t workers = threads < 1 ? 1 : static_cast<size_t>(threads);
   std::vector<std::unique_ptr<PoolTask>> tasks;
   tasks.reserve(workers);
-  for (size_t i = 0; i < workers; ++i) {
-    tasks.push_back(format == OutputFormat::kBgzf ? bgzfTask(level) : zstdTask(level));
-  }
-  if (format == OutputFormat::kBgzf) {
-    // Members are small: enough of them in flight that no worker waits.
-    const ChunkFormat bgzf{kBgzfChunk, kBgzfMemberMax, kBgzfEof, sizeof kBgzfEof, nullptr,
-                           0,          false};
-    return std::make_unique<CompressedSink>(std::move(file), std::move(tasks), 4 * workers + 4,
-                                            bgzf, index);
-  }
+  for (size_t i = 0; i < workers; ++i) tasks.push_back(task(level));
+  return tasks;
+}
+
+}  // namespace
+
+std::unique_ptr<Sink> makeBgzfSink(std::unique_ptr<Sink> file, int level, int threads,
+                                   OutputIndex* index) {
+  std::vector<std::unique_ptr<PoolTask>> tasks = tasksOf(threads, bgzfTask, level);
+  // Members are small: enough of them in flight that no worker waits.
+  const ChunkFormat bgzf{kBgzfChunk, kBgzfMemberMax, kBgzfEof, sizeof kBgzfEof, nullptr, 0, false};
+  size_t slots = 4 * tasks.size() + 4;
+  return std::make_unique<CompressedSink>(std::move(file), std::move(tasks), slots, bgzf, index);
+}
+
+std::unique_ptr<Sink> makeZstdSink(std::unique_ptr<Sink> file, int level, int threads,
+                                   OutputIndex*) {
+  std::vector<std::unique_ptr<PoolTask>> tasks = tasksOf(threads, zstdTask, level);
   // zstd chunks are large: one running per worker and one being filled;
   // the oldest is written as soon as it is done.
   static const unsigned char kZstdMagic[4] = {0x28, 0xb5, 0x2f, 0xfd};
   const ChunkFormat zstd{zstdChunk(), zstdBound(), nullptr, 0, kZstdMagic, sizeof kZstdMagic, true};
-  return std::make_unique<CompressedSink>(std::move(file), std::move(tasks), workers + 1, zstd,
-                                          nullptr);
+  size_t slots = tasks.size() + 1;
+  return std::make_unique<CompressedSink>(std::move(file), std::move(tasks), slots, zstd, nullptr);
 }

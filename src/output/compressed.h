@@ -18,10 +18,12 @@ class OutputIndex;
 // smaller than it, within 1.2 % of level 6.
 constexpr int kBgzfLevelDefault = 1;
 
-// A sink in the compressed `format` at `level` in front of the backend
-// `file`, compressed on `threads` workers (1: on the caller's thread).
-// Block boundaries of BGZF output go to `index` when it is given.
-std::unique_ptr<Sink> makeCompressedSink(std::unique_ptr<Sink> file, OutputFormat format, int level,
-                                         int threads, OutputIndex* index);
+// Sinks that compress at `level` in front of the backend `file`, on
+// `threads` workers (1: on the caller's thread): BGZF, whose block
+// boundaries go to `index` when it is given, and zstd (never indexed).
+std::unique_ptr<Sink> makeBgzfSink(std::unique_ptr<Sink> file, int level, int threads,
+                                   OutputIndex* index);
+std::unique_ptr<Sink> makeZstdSink(std::unique_ptr<Sink> file, int level, int threads,
+                                   OutputIndex* index);
 
 #endif  // QUENBREL_OUTPUT_COMPRESSED_H

@@ -12,43 +12,39 @@
 
 namespace {
 
-// The levels each format takes, and its default. Plain output takes any
-// level either compressor would (and ignores it).
-struct LevelRange {
-  OutputFormat format;
-  int min;
-  int max;
-  int byDefault;
-};
+const char* const kGzipSuffixes[] = {".gz", ".bgz", nullptr};
+const char* const kZstdSuffixes[] = {".zst", nullptr};
+const char* const kNoSuffixes[] = {nullptr};
 
-constexpr LevelRange kLevelRanges[] = {
-    {OutputFormat::kPlain, kBgzfLevelMin, kZstdLevelMax, kBgzfLevelDefault},
-    {OutputFormat::kBgzf, kBgzfLevelMin, kBgzfLevelMax, kBgzfLevelDefault},
-    {OutputFormat::kZstd, kZstdLevelMin, kZstdLevelMax, kZstdLevelDefault},
+// Plain output takes any level either compressor would (and ignores it).
+const OutputFormatRow kOutputFormats[] = {
+    {OutputFormat::kBgzf, "gzip", kGzipSuffixes, kBgzfLevelMin, kBgzfLevelMax, kBgzfLevelDefault,
+     true, true, nullptr, nullptr, makeBgzfSink},
+    {OutputFormat::kZstd, "zstd", kZstdSuffixes, kZstdLevelMin, kZstdLevelMax, kZstdLevelDefault,
+     false, false, zstdOutputBuilt,
+     "Cannot write zstd output: quenbrel was built without zstd support (libzstd).\n",
+     makeZstdSink},
+    {OutputFormat::kPlain, "none", kNoSuffixes, kBgzfLevelMin, kZstdLevelMax, kBgzfLevelDefault,
+     true, false, nullptr, nullptr, nullptr},
 };
-
-const LevelRange& levelsOf(OutputFormat format) {
-  for (const LevelRange& r : kLevelRanges) {
-    if (r.format == format) return r;
-  }
-  return kLevelRanges[0];
-}
 
 bool endsWith(const char* text, const char* tail) {
   size_t n = std::strlen(text), k = std::strlen(tail);
   return n >= k && std::strcmp(text + n - k, tail) == 0;
 }
 
-OutputFormat formatOf(const OutputRequest& request, const char* outName) {
+// By the request, else by the output's name; plain when neither says.
+const OutputFormatRow& formatOf(const OutputRequest& request, const char* outName) {
   if (request.compress != nullptr) {
-    if (std::strcmp(request.compress, "gzip") == 0) return OutputFormat::kBgzf;
-    if (std::strcmp(request.compress, "zstd") == 0) return OutputFormat::kZstd;
-    return OutputFormat::kPlain;
+    const OutputFormatRow* named = outputFormatNamed(request.compress);
+    return named != nullptr ? *named : outputFormatRow(OutputFormat::kPlain);
   }
-  if (outName != nullptr && (endsWith(outName, ".gz") || endsWith(outName, ".bgz")))
-    return OutputFormat::kBgzf;
-  if (outName != nullptr && endsWith(outName, ".zst")) return OutputFormat::kZstd;
-  return OutputFormat::kPlain;
+  for (const OutputFormatRow& row : kOutputFormats) {
+    for (const char* const* s = row.suffixes; outName != nullptr && *s != nullptr; ++s) {
+      if (endsWith(outName, *s)) return row;
+    }
+  }
+  return outputFormatRow(OutputFormat::kPlain);
 }
 
 Planned refused(std::string problem, bool withUsage = true) {
@@ -59,6 +55,20 @@ Planned refused(std::string problem, bool withUsage = true) {
 }
 
 }  // namespace
+
+const OutputFormatRow* outputFormatNamed(const char* name) {
+  for (const OutputFormatRow& row : kOutputFormats) {
+    if (std::strcmp(row.name, name) == 0) return &row;
+  }
+  return nullptr;
+}
+
+const OutputFormatRow& outputFormatRow(OutputFormat format) {
+  for (const OutputFormatRow& row : kOutputFormats) {
+    if (row.format == format) return row;
+  }
+  return kOutputFormats[0];
+}
 
 int smallNumber(const char* text) {
   size_t n = std::strlen(text);
@@ -74,12 +84,12 @@ int smallNumber(const char* text) {
 Planned planOutput(const OutputRequest& request, const char* outName) {
   Planned p;
   OutputPlan& plan = p.plan;
-  plan.format = formatOf(request, outName);
-  const LevelRange& levels = levelsOf(plan.format);
-  plan.level = levels.byDefault;
+  const OutputFormatRow& row = formatOf(request, outName);
+  plan.format = row.format;
+  plan.level = row.levelDefault;
   if (request.level != nullptr) {
     int level = smallNumber(request.level);
-    if (level < levels.min || level > levels.max)
+    if (level < row.levelMin || level > row.levelMax)
       return refused(std::string("Bad argument '") + request.level + "' to --level option\n");
     plan.level = level;
   }
@@ -87,12 +97,11 @@ Planned planOutput(const OutputRequest& request, const char* outName) {
     return refused("The --index option needs an output file, not standard output\n");
   // An index of the plain offsets would send readers of the index into the
   // middle of compressed frames: only plain and BGZF output are indexed.
-  if (request.index && plan.format == OutputFormat::kZstd)
-    return refused("The --index option cannot index zstd output; use gzip (BGZF) or none\n");
-  if (plan.format == OutputFormat::kZstd && !zstdOutputBuilt()) {
-    return refused("Cannot write zstd output: quenbrel was built without zstd support (libzstd).\n",
-                   false);
+  if (request.index && !row.indexable) {
+    return refused(std::string("The --index option cannot index ") + row.name +
+                   " output; use gzip (BGZF) or none\n");
   }
+  if (row.built != nullptr && !row.built()) return refused(row.missing, false);
   if (request.dict && outName == nullptr)
     return refused("The --dict option needs an output file, not standard output\n");
   plan.index = request.index;
@@ -103,10 +112,10 @@ Planned planOutput(const OutputRequest& request, const char* outName) {
 
 std::unique_ptr<Sink> makeOutputChain(std::unique_ptr<Sink> file, const OutputPlan& plan,
                                       OutputIndex* index) {
-  std::unique_ptr<Sink> sink =
-      plan.format == OutputFormat::kPlain
-          ? std::move(file)
-          : makeCompressedSink(std::move(file), plan.format, plan.level, plan.threads, index);
+  const OutputFormatRow& row = outputFormatRow(plan.format);
+  std::unique_ptr<Sink> sink = row.sink == nullptr
+                                   ? std::move(file)
+                                   : row.sink(std::move(file), plan.level, plan.threads, index);
   if (index != nullptr) sink = std::make_unique<IndexingSink>(std::move(sink), *index);
   return sink;
 }

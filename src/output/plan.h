@@ -14,6 +14,33 @@ class OutputIndex;
 
 enum class OutputFormat { kPlain, kBgzf, kZstd };
 
+// An output format: a row of the one table that the long options, the plan,
+// the naming rules and the chain all read. A format not in it cannot be
+// chosen.
+struct OutputFormatRow {
+  OutputFormat format;
+  const char* name;             // as --compress=NAME names it
+  const char* const* suffixes;  // output names ending so choose it; null ends them
+  int levelMin;
+  int levelMax;
+  int levelDefault;
+  bool indexable;  // --index describes it with OUT.fai
+  bool gzi;        // and with OUT.gzi
+  // Whether this build has it (null: always), and the refusal when not.
+  bool (*built)();
+  const char* missing;
+  // The sink that writes the format in front of the backend `file` on
+  // `threads` workers, with BGZF block boundaries to `index` when given;
+  // null: the plain bytes, `file` itself.
+  std::unique_ptr<Sink> (*sink)(std::unique_ptr<Sink> file, int level, int threads,
+                                OutputIndex* index);
+};
+
+// The row of the format --compress=`name` names, or null.
+const OutputFormatRow* outputFormatNamed(const char* name);
+// The row of `format`.
+const OutputFormatRow& outputFormatRow(OutputFormat format);
+
 // A plain decimal number of at most four digits (no sign, no blank), as
 // the numbers of the output's options are written; -1 when the text is
 // none.
