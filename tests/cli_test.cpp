@@ -1059,6 +1059,18 @@ TEST_F(Files, IndexFailures) {
        "-",
        {"o.fa.gz"}},
       {"CrlfDictionaryNamesTheOutput", "o.fa.gz", {}, dict(kOwn + "\r"), "", 0, "-", {"o.fa.gz"}},
+      // A UR: that reaches the output through a link names it too.
+      {"LinkedUriNamesTheOutput",
+       "o.fa.gz",
+       {},
+       dict("\tUR:file://DIR/l.fa.gz", {},
+            [](const std::string& dir) {
+              ASSERT_EQ(symlink("o.fa.gz", (dir + "/l.fa.gz").c_str()), 0);
+            }),
+       "",
+       0,
+       "-",
+       {"l.fa.gz", "o.fa.gz"}},
       {"EscapedUriNamesTheOutput",
        "o.fa.gz",
        {},

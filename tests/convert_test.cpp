@@ -3,16 +3,21 @@
 // reads, and its output held against a plain line-at-a-time statement of the
 // conversion on large, varied inputs, so that lines, words and marks falling
 // across the engine's internal reads are covered.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/bytes.h"
@@ -281,6 +286,125 @@ TEST(Convert, PipeInSmallPieces) {
   int ws = 0;
   waitpid(pid, &ws, 0);
   expectSame(r, model(input, kSettings[0]));
+}
+
+// The number of descriptors this process has open.
+size_t openDescriptors() {
+  size_t n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+}
+
+bool isOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+// The byte layer's backends, held to what the layers above rely on: what a
+// read delivers and when it fails, whether it may wait, what is known of
+// the size, and which descriptors a backend lets go of, and when.
+TEST(ByteLayer, SourcesKeepTheirContract) {
+  testutil::TempDir dir;
+  std::string path = dir.file("in");
+  ASSERT_TRUE(testutil::writeFile(path, "0123456789"));
+  unsigned char buf[64];
+  {
+    SCOPED_TRACE("a regular file: never waits, its size known from where it stands");
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::unique_ptr<ByteSource> in = descriptorSource(fd, true);
+    EXPECT_FALSE(in->mayWait());
+    EXPECT_EQ(in->remaining(), 10);
+    EXPECT_EQ(in->read(buf, 4), 4);
+    EXPECT_EQ(in->remaining(), 6);
+    in->stop();
+    EXPECT_EQ(in->read(buf, 4), -1) << "read after stop()";
+    in->close();
+    EXPECT_FALSE(isOpen(fd));
+  }
+  {
+    SCOPED_TRACE("a descriptor not owned stays open; one owned is closed with its source");
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    descriptorSource(fd, false)->close();
+    EXPECT_TRUE(isOpen(fd));
+    descriptorSource(fd, true).reset();
+    EXPECT_FALSE(isOpen(fd));
+  }
+  {
+    SCOPED_TRACE("callbacks: as they say; nothing is read once stopped");
+    std::unique_ptr<ByteSource> in = testutil::memorySource("abc");
+    EXPECT_FALSE(in->mayWait());
+    EXPECT_EQ(in->remaining(), -1);
+    EXPECT_EQ(in->read(buf, 2), 2);
+    in->stop();
+    EXPECT_EQ(in->read(buf, 2), -1);
+    EXPECT_TRUE(CallbackSource([](unsigned char*, size_t) { return 0L; }, true).mayWait());
+  }
+  if (testutil::noThreads()) return;
+  {
+    SCOPED_TRACE("a pipe: may wait; a wait on it ends when another thread stops it");
+    size_t before = openDescriptors();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    {
+      std::unique_ptr<ByteSource> in = descriptorSource(fds[0], true);
+      EXPECT_TRUE(in->mayWait());
+      EXPECT_EQ(in->remaining(), -1);
+      EXPECT_TRUE(in->stoppable(true));
+      std::atomic<bool> ended{false};
+      std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        in->stop();
+        for (int i = 0; i < 300 && !ended; ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Still waiting: a byte ends the wait, and the test fails.
+        if (!ended) {
+          EXPECT_EQ(write(fds[1], "x", 1), 1);
+        }
+      });
+      EXPECT_EQ(in->read(buf, sizeof buf), -1) << "the wait did not end when stopped";
+      ended = true;
+      stopper.join();
+    }
+    close(fds[1]);
+    EXPECT_EQ(openDescriptors(), before) << "the source left a descriptor open";
+  }
+}
+
+TEST(ByteLayer, SinksKeepTheirContract) {
+  testutil::TempDir dir;
+  const unsigned char bytes[] = {'a', 'b', 'c'};
+  {
+    SCOPED_TRACE("a named file: opened as it was, emptied only when told, created as any file");
+    std::string old = dir.file("old"), fresh = dir.file("new");
+    ASSERT_TRUE(testutil::writeFile(old, "older"));
+    std::unique_ptr<FileSink> out = openFileSink(old);
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(testutil::readFile(old), "older");
+    EXPECT_TRUE(out->empty());
+    EXPECT_TRUE(out->write(bytes, 3));
+    EXPECT_TRUE(out->finish(Ending::kComplete));
+    EXPECT_EQ(testutil::readFile(old), "abc");
+    mode_t mask = umask(0);
+    umask(mask);
+    ASSERT_NE(openFileSink(fresh), nullptr);
+    struct stat st;
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+    EXPECT_EQ(openFileSink(dir.file("no/such/folder")), nullptr);
+  }
+  {
+    SCOPED_TRACE("a descriptor: closed by finish() or with its sink when owned, else left open");
+    int fd = ::open(dir.file("d").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    EXPECT_TRUE(descriptorSink(fd, false)->finish(Ending::kComplete));
+    EXPECT_TRUE(isOpen(fd));
+    std::unique_ptr<Sink> owned = descriptorSink(fd, true);
+    EXPECT_TRUE(owned->finish(Ending::kComplete));
+    EXPECT_FALSE(isOpen(fd));
+    EXPECT_FALSE(owned->write(bytes, 3)) << "written after finish()";
+    fd = ::open(dir.file("d").c_str(), O_WRONLY | O_CLOEXEC);
+    descriptorSink(fd, true).reset();
+    EXPECT_FALSE(isOpen(fd));
+  }
 }
 
 TEST(Convert, GeneratedInputs) {

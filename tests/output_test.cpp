@@ -3,13 +3,17 @@
 // BGZF output (whatever it codes must inflate, with zlib, to the bytes it
 // was given; text that is not sequence-like is left to the library), the
 // ordered pool of workers, the FASTA index builder and the output plan.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <zlib.h>
 #include <csignal>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -521,16 +525,23 @@ TEST(AtomicFile, HandlersOnlyWhileFilesAreOpen) {
     sigaction(sig, nullptr, &now);
     return now.sa_handler;
   };
-  struct sigaction host {
-  }, ignore{}, before[2];
-  host.sa_handler = hostHandler;
-  ignore.sa_handler = SIG_IGN;
-  ASSERT_EQ(sigaction(SIGINT, &host, &before[0]), 0);
-  ASSERT_EQ(sigaction(SIGTERM, &ignore, &before[1]), 0);
+  auto set = [](int sig, void (*handler)(int), struct sigaction* old) {
+    struct sigaction act {};
+    act.sa_handler = handler;
+    ASSERT_EQ(sigaction(sig, &act, old), 0);
+  };
+  struct sigaction before[2];
+  set(SIGINT, hostHandler, &before[0]);
+  set(SIGTERM, SIG_IGN, &before[1]);
+  mode_t mask = umask(0);
+  umask(mask);
   {
     platform::AtomicFile first, second;
     ASSERT_TRUE(first.create(dir.file("a.fai")));
     ASSERT_TRUE(second.create(dir.file("b.fai")));
+    struct stat st;
+    ASSERT_EQ(stat(first.tempName().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << "not created as the final file would be";
     EXPECT_NE(handlerOf(SIGINT), hostHandler);
     EXPECT_NE(handlerOf(SIGHUP), SIG_DFL);
     EXPECT_EQ(handlerOf(SIGTERM), SIG_IGN);
@@ -544,8 +555,81 @@ TEST(AtomicFile, HandlersOnlyWhileFilesAreOpen) {
   EXPECT_EQ(handlerOf(SIGINT), hostHandler);
   EXPECT_EQ(handlerOf(SIGHUP), SIG_DFL);
   EXPECT_EQ(handlerOf(SIGTERM), SIG_IGN);
+  // A later run guards its files again, and a signal the process came to
+  // ignore in between stays ignored, during the run and after it.
+  set(SIGINT, SIG_IGN, nullptr);
+  {
+    platform::AtomicFile third;
+    ASSERT_TRUE(third.create(dir.file("c.fai")));
+    EXPECT_NE(handlerOf(SIGHUP), SIG_DFL);
+    EXPECT_EQ(handlerOf(SIGINT), SIG_IGN);
+  }
+  EXPECT_EQ(handlerOf(SIGINT), SIG_IGN);
+  EXPECT_EQ(handlerOf(SIGHUP), SIG_DFL);
+  // A file that cannot be created is no file, and no guard.
+  platform::AtomicFile missing;
+  EXPECT_FALSE(missing.create(dir.file("no/such/folder.fai")));
+  EXPECT_EQ(missing.stream(), nullptr);
+  EXPECT_EQ(handlerOf(SIGHUP), SIG_DFL);
   sigaction(SIGINT, &before[0], nullptr);
   sigaction(SIGTERM, &before[1], nullptr);
+}
+
+// A temporary name as long as a path may be is never created, and guarding
+// it on the way takes no more room than its own: a file guarded before it
+// is still removed when a signal ends the process.
+TEST(AtomicFile, LongestNameLeavesTheOthersGuarded) {
+  testutil::TempDir dir;
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    platform::AtomicFile first, second, longest;
+    if (!first.create(dir.file("a.fai")) || !second.create(dir.file("b.fai"))) _exit(2);
+    first.discard();
+    // NAME.tmpPID.0 of exactly PATH_MAX bytes, in folders that do not exist.
+    std::string tail = ".tmp" + std::to_string(getpid()) + ".0";
+    std::string name = dir.path() + "/";
+    name += std::string(PATH_MAX - name.size() - tail.size() - 6, 'd') + "/o.fai";
+    if (longest.create(name)) _exit(3);
+    raise(SIGTERM);
+    _exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  std::vector<std::string> left;
+  if (DIR* d = opendir(dir.path().c_str())) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') left.push_back(e->d_name);
+    }
+    closedir(d);
+  }
+  EXPECT_TRUE(left.empty()) << left.front() << " left behind";
+}
+
+// With one thread, the dictionary's digests run on the caller's thread: a
+// run of --threads=1 starts no thread of its own.
+TEST(OutputIndex, OneThreadStartsNone) {
+  auto threads = [] {
+    size_t n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+      while (readdir(d) != nullptr) ++n;
+      closedir(d);
+    }
+    return n;
+  };
+  testutil::TempDir dir;
+  std::string out = dir.file("o.fa");
+  ASSERT_TRUE(testutil::writeFile(out, ""));
+  size_t before = threads();
+  OutputIndex index;
+  IndexFiles files;
+  files.dict = true;
+  ASSERT_TRUE(index.open(out, files, 1));
+  index.outputOpened(out);
+  EXPECT_EQ(threads(), before);
+  index.feed(reinterpret_cast<const unsigned char*>(">a\nAC\n"), 6);
+  EXPECT_TRUE(index.commit());
 }
 
 }  // namespace

@@ -264,21 +264,13 @@ bool AtomicFile::create(const std::string& name) {
     temp_ = tempNameFor(name, attempt, max);
     // Guarded before it exists: a signal between the two leaves nothing.
     guard_ = guard(temp_);
-    int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      bool taken = errno == EEXIST;
-      unguard(guard_);
-      guard_ = -1;
-      if (taken) continue;
-      break;
-    }
-    F_ = fdopen(fd, "wb");
-    if (F_ == nullptr) {
-      ::close(fd);
-      discard();
-      return false;
-    }
-    return true;
+    // Created only if no file has the name ("x"), closed on exec ("e").
+    F_ = std::fopen(temp_.c_str(), "wbxe");
+    if (F_ != nullptr) return true;
+    bool taken = errno == EEXIST;
+    unguard(guard_);
+    guard_ = -1;
+    if (!taken) break;
   }
   temp_.clear();
   return false;
