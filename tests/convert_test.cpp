@@ -23,6 +23,7 @@
 #include "common/bytes.h"
 #include "conversion_model.h"
 #include "engine/convert.h"
+#include "engine/run.h"
 #include "memory_bytes.h"
 #include "test_util.h"
 
@@ -404,6 +405,26 @@ TEST(ByteLayer, SinksKeepTheirContract) {
     fd = ::open(dir.file("d").c_str(), O_WRONLY | O_CLOEXEC);
     descriptorSink(fd, true).reset();
     EXPECT_FALSE(isOpen(fd));
+  }
+}
+
+// A run, as a front end that binds its own streams asks for it: residues
+// per line of 4 or less mean 70 there too, as `-n` reads them.
+TEST(Run, ResiduesPerLineAsTheCommandLineReadsThem) {
+  const std::string input = ">a\n" + std::string(80, 'A') + "\n";
+  for (int asked : {0, 4, 5, 70}) {
+    SCOPED_TRACE(asked);
+    std::unique_ptr<ByteSource> in = testutil::memorySource(input);
+    std::string out;
+    RunRequest request;
+    request.input = in.get();
+    request.out = testutil::memorySink(out);
+    request.options.lineLen = asked;
+    request.output.threads = 1;
+    RunResult r = runConversion(std::move(request));
+    EXPECT_EQ(r.status, 0);
+    size_t width = asked <= 4 ? 70 : static_cast<size_t>(asked);
+    EXPECT_EQ(out.find('\n', 3) - 3, width);
   }
 }
 

@@ -28,7 +28,7 @@ enum ConvertStatus {
 // What a conversion does: built once by the caller (the entry from the
 // command line) and handed to the engine whole.
 struct ConvertOptions {
-  int lineLen = 70;        // residues per output line, at least 5
+  int lineLen = 70;        // residues per output line, at least 5 (the run makes it so)
   bool dropN = false;      // drop the residues n and N
   bool upperCase = false;  // write residues in upper case
   bool oneLine = false;    // never break a sequence body
@@ -44,9 +44,12 @@ struct ConvertOptions {
   InputPathChoice inputPath;
 };
 
-// The residues per line that `-n TEXT` asks for, into `lineLen`: 4 or less
-// means the default, 70. False, and `lineLen` untouched, when TEXT does not
-// begin with an integer that fits an int (the command line refuses it).
+// The residues per line for `asked`: 4 or less means the default, 70.
+int residuesPerLine(int asked);
+
+// The residues per line that `-n TEXT` asks for, into `lineLen`, by that
+// rule. False, and `lineLen` untouched, when TEXT does not begin with an
+// integer that fits an int (the command line refuses it).
 bool lineLenFromText(const char* text, int& lineLen);
 
 // How a conversion ended: its status, and the message to report for it

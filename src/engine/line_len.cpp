@@ -29,9 +29,11 @@ bool parseInt(const char* text, int& value) {
 
 }  // namespace
 
+int residuesPerLine(int asked) { return asked <= 4 ? 70 : asked; }
+
 bool lineLenFromText(const char* text, int& lineLen) {
   int value = 0;
   if (!parseInt(text, value)) return false;
-  lineLen = value <= 4 ? 70 : value;
+  lineLen = residuesPerLine(value);
   return true;
 }

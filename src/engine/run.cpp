@@ -99,7 +99,7 @@ RunResult runConversion(RunRequest request) {
   if (outName != nullptr && plan.described()) index.outputOpened(outName);
 
   ConvertOptions options = request.options;
-  if (options.lineLen < 5) options.lineLen = 70;
+  options.lineLen = residuesPerLine(options.lineLen);
   options.threads = plan.threads;
   std::unique_ptr<Sink> sink =
       makeOutputChain(std::move(out), plan, plan.described() ? &index : nullptr);

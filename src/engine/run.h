@@ -35,7 +35,8 @@ struct RunRequest {
   std::unique_ptr<Sink> out;
   platform::FileId outId;
 
-  // Residues per line below 5 mean the default, 70, as `-n` reads them.
+  // Residues per line of 4 or less mean the default, 70, as `-n` reads
+  // them (residuesPerLine()).
   ConvertOptions options;
   OutputRequest output;
 
