@@ -11,9 +11,3 @@ bool CallbackSink::write(const unsigned char* p, size_t n) {
   if (!failed_ && n > 0 && !write_(p, n)) failed_ = true;
   return !failed_;
 }
-
-bool CallbackSink::finish(Ending) {
-  if (finish_ && !finish_()) failed_ = true;
-  finish_ = nullptr;
-  return !failed_;
-}

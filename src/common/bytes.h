@@ -126,21 +126,17 @@ class CallbackSource final : public ByteSource {
   std::atomic<bool> stopped_{false};
 };
 
-// Writes through `write` (false: the bytes could not be written); at
-// finish() calls `finish`, if given (false: the output failed as it ended).
+// Writes through `write` (false: the bytes could not be written).
 class CallbackSink final : public Sink {
  public:
   using Write = std::function<bool(const unsigned char* p, size_t n)>;
-  using Finish = std::function<bool()>;
-  explicit CallbackSink(Write write, Finish finish = nullptr)
-      : write_(std::move(write)), finish_(std::move(finish)) {}
+  explicit CallbackSink(Write write) : write_(std::move(write)) {}
 
   bool write(const unsigned char* p, size_t n) override;
-  bool finish(Ending ending) override;
+  bool finish(Ending) override { return !failed_; }
 
  private:
   Write write_;
-  Finish finish_;
   bool failed_ = false;
 };
 
