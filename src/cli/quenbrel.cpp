@@ -14,7 +14,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "cli/long_options.h"
 #include "common/bytes.h"
@@ -99,19 +98,18 @@ bool readShortOptions(char** argv, ConvertOptions& options, std::string& problem
   return true;
 }
 
-// Binds the output operand: a name, or standard output for none or "-".
-// Returns the rest of the operands.
-char** bindOutput(RunRequest& request, char** args, FILE* input) {
+// Binds the output operand after the input's: a name, or standard output
+// for none or "-".
+void bindOutput(RunRequest& request, char** args, FILE* input) {
   char* operand = args[1];
   if (operand != nullptr && operand[0] != '-') {
     request.outName = operand;
-    return args + 1;
+    return;
   }
   request.out = descriptorSink(STDOUT_FILENO, false);
   // With standard output closed, the input may have been opened on its
   // descriptor; writes to it then fail as for any closed output.
   if (fileno(input) != STDOUT_FILENO) request.outId = platform::descriptorId(STDOUT_FILENO);
-  return operand == nullptr ? args : args + 1;
 }
 
 void warn(const std::string& line) { std::fputs(line.c_str(), stderr); }
