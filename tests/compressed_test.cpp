@@ -3,7 +3,6 @@
 // through the same cases. Each converts, from a file or standard input, to
 // exactly what the plain input converts to; damage is a read failure; a
 // format whose decoder was not built in is refused by name.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -327,14 +326,7 @@ TEST_P(CompressedInput, DamagedStreamsAreReadFailures) {
 }
 
 // The threads of this process.
-size_t ownThreads() {
-  size_t n = 0;
-  if (DIR* d = opendir("/proc/self/task")) {
-    while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return n;
-}
+size_t ownThreads() { return testutil::entriesOf("/proc/self/task").size(); }
 
 // Hands the output on, noting at every block how many threads the process
 // has: the reading thread shows as one more while it runs.

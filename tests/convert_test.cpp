@@ -3,7 +3,6 @@
 // reads, and its output held against a plain line-at-a-time statement of the
 // conversion on large, varied inputs, so that lines, words and marks falling
 // across the engine's internal reads are covered.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -289,16 +288,6 @@ TEST(Convert, PipeInSmallPieces) {
   expectSame(r, model(input, kSettings[0]));
 }
 
-// The number of descriptors this process has open.
-size_t openDescriptors() {
-  size_t n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (readdir(d) != nullptr) ++n;
-    closedir(d);
-  }
-  return n;
-}
-
 bool isOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
 // The byte layer's backends, held to what the layers above rely on: what a
@@ -343,7 +332,7 @@ TEST(ByteLayer, SourcesKeepTheirContract) {
   if (testutil::noThreads()) return;
   {
     SCOPED_TRACE("a pipe: may wait; a wait on it ends when another thread stops it");
-    size_t before = openDescriptors();
+    size_t before = testutil::entriesOf("/proc/self/fd").size();
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     {
@@ -367,7 +356,8 @@ TEST(ByteLayer, SourcesKeepTheirContract) {
       stopper.join();
     }
     close(fds[1]);
-    EXPECT_EQ(openDescriptors(), before) << "the source left a descriptor open";
+    EXPECT_EQ(testutil::entriesOf("/proc/self/fd").size(), before)
+        << "the source left a descriptor open";
   }
 }
 

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 // File helpers: the openers, exist, findInPath, fcopy, fmove and error.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,14 +29,7 @@ bool exists(const std::string& path) {
 }
 
 // Open file descriptors of this process, to show that nothing is left open.
-int openFds() {
-  int iCnt = 0;
-  DIR* d = opendir("/proc/self/fd");
-  if (d == nullptr) return -1;
-  while (readdir(d) != nullptr) ++iCnt;
-  closedir(d);
-  return iCnt;
-}
+size_t openFds() { return testutil::entriesOf("/proc/self/fd").size(); }
 
 // Permission bits do not stop root, so tests that rely on them are skipped.
 bool isRoot() { return geteuid() == 0; }
@@ -148,7 +140,7 @@ TEST(Exist, ReadableMissingAndNoStreamLeft) {
   std::string sFile = tmp.file("f"), sMissing = tmp.file("m");
   ASSERT_TRUE(writeFile(sFile, ""));
   StderrCapture cap;
-  int iFds = openFds();
+  size_t iFds = openFds();
   EXPECT_TRUE(exist(cs(sFile)));
   EXPECT_FALSE(exist(cs(sMissing)));
   EXPECT_EQ(openFds(), iFds);
@@ -209,7 +201,7 @@ TEST_F(FindInPath, EmptyOrNullListGivesNull) {
 
 TEST_F(FindInPath, OneStaticBufferReusedByEveryCall) {
   std::string sList = tmp.file("b"), sName = "x.dat", sOther = "other";
-  int iFds = openFds();
+  size_t iFds = openFds();
   char* pcFirst = findInPath(cs(sList), cs(sName));
   ASSERT_NE(pcFirst, nullptr);
   EXPECT_EQ(std::string(pcFirst), tmp.file("b/x.dat"));
@@ -275,7 +267,7 @@ TEST(Fcopy, CopiesByteForByte) {
   const std::string sSrc = tmp.file("src"), sDst = tmp.file("dst");
   for (const std::string& c : contents) {
     ASSERT_TRUE(writeFile(sSrc, c));
-    int iFds = openFds();
+    size_t iFds = openFds();
     CopyRun r = copy(sSrc, sDst);
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(r.err, "");
@@ -296,7 +288,7 @@ TEST(Fcopy, OverwritesAnExistingDestination) {
 TEST(Fcopy, MissingSourceTouchesNothing) {
   TempDir tmp;
   const std::string sSrc = tmp.file("missing"), sDst = tmp.file("dst");
-  int iFds = openFds();
+  size_t iFds = openFds();
   CopyRun r = copy(sSrc, sDst);
   EXPECT_EQ(r.result, -1);
   EXPECT_EQ(r.err, "Cannot open file " + sSrc + " for reading\n");
@@ -308,7 +300,7 @@ TEST(Fcopy, DestinationCannotBeOpened) {
   TempDir tmp;
   const std::string sSrc = tmp.file("src"), sDst = tmp.file("no/dir/dst");
   ASSERT_TRUE(writeFile(sSrc, "data\n"));
-  int iFds = openFds();
+  size_t iFds = openFds();
   CopyRun r = copy(sSrc, sDst);
   EXPECT_EQ(r.result, -1);
   EXPECT_EQ(r.err, "Cannot open file " + sDst + " for writing\n");
@@ -335,7 +327,7 @@ TEST(Fcopy, FullDiskIsAFailure) {
   ASSERT_TRUE(writeFile(sSmall, "short\n"));
   ASSERT_TRUE(writeFile(sLarge, std::string(200000, 'w')));
   for (const std::string& sSrc : {sSmall, sLarge}) {
-    int iFds = openFds();
+    size_t iFds = openFds();
     CopyRun r = copy(sSrc, "/dev/full");
     EXPECT_EQ(r.result, -1);
     EXPECT_EQ(r.err, "Cannot write file /dev/full\n");

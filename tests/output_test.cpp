@@ -3,7 +3,6 @@
 // BGZF output (whatever it codes must inflate, with zlib, to the bytes it
 // was given; text that is not sequence-like is left to the library), the
 // ordered pool of workers, the FASTA index builder and the output plan.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -597,27 +596,14 @@ TEST(AtomicFile, LongestNameLeavesTheOthersGuarded) {
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  std::vector<std::string> left;
-  if (DIR* d = opendir(dir.path().c_str())) {
-    while (dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') left.push_back(e->d_name);
-    }
-    closedir(d);
-  }
+  std::vector<std::string> left = testutil::entriesOf(dir.path());
   EXPECT_TRUE(left.empty()) << left.front() << " left behind";
 }
 
 // With one thread, the dictionary's digests run on the caller's thread: a
 // run of --threads=1 starts no thread of its own.
 TEST(OutputIndex, OneThreadStartsNone) {
-  auto threads = [] {
-    size_t n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-      while (readdir(d) != nullptr) ++n;
-      closedir(d);
-    }
-    return n;
-  };
+  auto threads = [] { return testutil::entriesOf("/proc/self/task").size(); };
   testutil::TempDir dir;
   std::string out = dir.file("o.fa");
   ASSERT_TRUE(testutil::writeFile(out, ""));

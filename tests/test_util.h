@@ -5,6 +5,7 @@
 #ifndef QUENBREL_TEST_UTIL_H
 #define QUENBREL_TEST_UTIL_H
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -94,6 +95,21 @@ inline bool writeFile(const std::string& path, const std::string& data) {
   if (!f) return false;
   bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
   return std::fclose(f) == 0 && ok;
+}
+
+// The names in the folder `dir` but "." and "..", in no set order:
+// the files a test leaves, or (under /proc/self) the process's open
+// descriptors and threads. Empty when it cannot be read.
+inline std::vector<std::string> entriesOf(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  return names;
 }
 
 inline std::string readFile(const std::string& path) {
