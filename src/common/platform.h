@@ -39,9 +39,7 @@ Entry entryAt(const std::string& name);
 // Whether `name` leads to a folder (links followed).
 bool isFolder(const std::string& name);
 
-// The folder part of the path `name` ("." when it has none), and the length
-// of its last part.
-std::string folderOf(const std::string& name);
+// The length of the last part of the path `name`.
 size_t baseLength(const std::string& name);
 
 // The longest name the folder of the path `name` takes for its entries.

@@ -32,6 +32,12 @@ int processorCount() {
 
 namespace {
 
+// The folder part of the path `name` ("." when it has none).
+std::string folderOf(const std::string& name) {
+  size_t slash = name.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+}
+
 FileId idOf(const struct stat& st) {
   FileId id;
   id.known = true;
@@ -68,11 +74,6 @@ Entry entryAt(const std::string& name) {
 bool isFolder(const std::string& name) {
   struct stat st;
   return stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string folderOf(const std::string& name) {
-  size_t slash = name.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
 }
 
 size_t baseLength(const std::string& name) {
