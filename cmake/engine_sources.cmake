@@ -36,7 +36,15 @@ set(quenbrel_engine_sources
 # What is written once per system: the byte layer's descriptor backend
 # (with the engine) and the platform layer (src/common/platform.h; built
 # into the utility library, whose file helpers use it too, and so reaching
-# the engine through it). POSIX: Linux, macOS, the browser's Emscripten
-# runtime.
-list(APPEND quenbrel_engine_sources src/common/bytes_posix.cpp)
-set(quenbrel_platform_sources src/common/platform_posix.cpp)
+# the engine through it): Windows, or POSIX (Linux, macOS, the browser's
+# Emscripten runtime). quenbrel_platform_libraries: what the platform layer
+# links.
+if(WIN32)
+  list(APPEND quenbrel_engine_sources src/common/bytes_win32.cpp)
+  set(quenbrel_platform_sources src/common/platform.cpp src/common/platform_win32.cpp)
+  set(quenbrel_platform_libraries shell32)
+else()
+  list(APPEND quenbrel_engine_sources src/common/bytes_posix.cpp)
+  set(quenbrel_platform_sources src/common/platform.cpp src/common/platform_posix.cpp)
+  set(quenbrel_platform_libraries)
+endif()

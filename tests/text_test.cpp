@@ -221,7 +221,7 @@ TEST(Uirand, ScalesAndRoundsTheDraw) {
     for (int i = 0; i < 200; ++i) draws.push_back(std::rand());
     std::srand(12345);
     for (int r : draws) {
-      long iExpected = std::lround(static_cast<double>(r) * iMax / 2147483647.0);
+      long iExpected = std::lround(static_cast<double>(r) * iMax / RAND_MAX);
       EXPECT_EQ(uirand(iMax), iExpected) << "r=" << r << " maxval=" << iMax;
     }
   }

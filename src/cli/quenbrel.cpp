@@ -6,8 +6,6 @@
 // the run (engine/run.h), whose status ends the process. Statuses are the
 // engine's: 10 for what is wrong with the input side or the command line,
 // 20 for the output side.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,8 +23,7 @@
 // Writes the usage text for the program path `exec` to `os`.
 void usage(std::ostream& os, const char* exec) {
   if (exec == nullptr) return;
-  const char* slash = std::strrchr(exec, '/');
-  const char* name = slash ? slash + 1 : exec;
+  const std::string name = platform::programName(exec);
   os << "NAME\n\t" << name << " - converts IG formated sequences into FASTA format\n"
      << "\nSYNOPSIS\n"
      << "\t" << name << " [ig_input(-)] [fasta_output]\n"
@@ -106,17 +103,23 @@ void bindOutput(RunRequest& request, char** args, FILE* input) {
     request.outName = operand;
     return;
   }
-  request.out = descriptorSink(STDOUT_FILENO, false);
+  const int out = fileno(stdout);
+  request.out = descriptorSink(out, false);
   // With standard output closed, the input may have been opened on its
   // descriptor; writes to it then fail as for any closed output.
-  if (fileno(input) != STDOUT_FILENO) request.outId = platform::descriptorId(STDOUT_FILENO);
+  if (fileno(input) != out) request.outId = platform::descriptorId(out);
 }
 
 void warn(const std::string& line) { std::fputs(line.c_str(), stderr); }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int count, char** words) {
+  // Words in UTF-8 and streams of bytes, on every system.
+  platform::Arguments arguments(count, words);
+  platform::binaryStandardStreams();
+  int argc = arguments.argc();
+  char** argv = arguments.argv();
   // Started with an empty argument vector there is no operand at all; the
   // binder must not look past the vector's end.
   if (argc < 1) {

@@ -17,6 +17,24 @@
 
 namespace platform {
 
+Arguments::Arguments(int argc, char** argv) : words_(argv, argv + argc) {
+  words_.push_back(nullptr);
+}
+
+// Bytes are bytes on POSIX streams.
+void binaryStandardStreams() {}
+
+std::FILE* openFile(const std::string& name, const char* mode) {
+  return std::fopen(name.c_str(), mode);
+}
+
+char folderListSeparator() { return ':'; }
+
+std::string programName(const char* path) {
+  std::string name = path;
+  return name.substr(name.size() - baseLength(name));
+}
+
 int processorCount() {
 #ifdef __EMSCRIPTEN__
   // The browser build runs on the one thread of its worker: no layer may
@@ -86,7 +104,7 @@ size_t nameMax(const std::string& name) {
   return max > 0 ? static_cast<size_t>(max) : 255;
 }
 
-std::string realPath(const std::string& name) {
+std::string uriPath(const std::string& name) {
   char resolved[PATH_MAX];
   if (realpath(name.c_str(), resolved) != nullptr) return resolved;
   std::string base = name.substr(name.size() - baseLength(name));
@@ -243,16 +261,6 @@ void unguard(int slot) {
   if (--slotsTaken == 0) restoreHandlers();
 }
 
-// NAME.tmpPID.N beside the final name, NAME cut short where the whole would
-// pass the folder's limit, so that every final name that fits has one.
-std::string tempNameFor(const std::string& name, int attempt, size_t max) {
-  std::string tail = ".tmp" + std::to_string(getpid()) + "." + std::to_string(attempt);
-  size_t base = baseLength(name);
-  size_t keep = name.size();
-  if (base + tail.size() > max) keep -= base + tail.size() - max;
-  return name.substr(0, keep) + tail;
-}
-
 }  // namespace
 
 bool AtomicFile::create(const std::string& name) {
@@ -262,7 +270,7 @@ bool AtomicFile::create(const std::string& name) {
   // The final name must be one rename() can give at the end.
   if (baseLength(name) > max || isFolder(name)) return false;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_ = tempNameFor(name, attempt, max);
+    temp_ = temporaryName(name, getpid(), attempt, max);
     // Guarded before it exists: a signal between the two leaves nothing.
     guard_ = guard(temp_);
     // Created only if no file has the name ("x"), closed on exec ("e").

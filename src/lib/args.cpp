@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/platform.h"
 #include "lib/functions.h"
 
 namespace {
@@ -101,7 +102,7 @@ char** assigninput(FILE*& F, char** argv) {
     F = stdin;
     return argv + 1;
   }
-  F = std::fopen(operand, "r");
+  F = platform::openFile(operand, "r");
   if (F == nullptr) {
     std::fprintf(stderr, "Bad file name %s\n", operand);
     return nullptr;
@@ -117,7 +118,8 @@ char** assigninput(std::istream*& fin, char** argv) {
     return argv + 1;
   }
   // The stream is handed over even when the open fails: the caller owns it.
-  std::ifstream* file = new std::ifstream(operand, std::ios_base::in);
+  std::ifstream* file =
+      new std::ifstream(platform::streamName(operand), std::ios_base::in | std::ios_base::binary);
   fin = file;
   if (!file->is_open() || file->fail()) {
     std::cerr << "Failed to open " << operand << " for reading\n";
@@ -127,7 +129,7 @@ char** assigninput(std::istream*& fin, char** argv) {
 }
 
 int assignoutput(FILE*& F, char* fname) {
-  F = std::fopen(fname, "w");
+  F = platform::openFile(fname, "w");
   if (F == nullptr) {
     std::fprintf(stderr, "Failed to open %s for writing\n", fname);
     return 0;
@@ -154,7 +156,9 @@ int assignoutput(std::ostream*& fout, char* fname) {
     fout = &std::cout;
     return 1;
   }
-  std::ofstream* file = new std::ofstream(fname, std::ios_base::out | std::ios_base::trunc);
+  std::ofstream* file =
+      new std::ofstream(platform::streamName(fname),
+                        std::ios_base::out | std::ios_base::trunc | std::ios_base::binary);
   fout = file;
   if (!file->is_open() || file->fail()) {
     std::cerr << "Failed to open " << fname << " for writing\n";

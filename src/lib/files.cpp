@@ -16,21 +16,22 @@ static char ssPath[256];
 
 FILE* openifilename(const char* fname) {
   if (fname == nullptr) return nullptr;
-  FILE* F = std::fopen(fname, "r");
+  FILE* F = platform::openFile(fname, "r");
   if (F == nullptr) std::fprintf(stderr, "Failed to open %s for reading\n", fname);
   return F;
 }
 
 FILE* openofilename(const char* fname) {
   if (fname == nullptr) return nullptr;
-  FILE* F = std::fopen(fname, "w");
+  FILE* F = platform::openFile(fname, "w");
   if (F == nullptr) std::fprintf(stderr, "Failed to open %s for writing\n", fname);
   return F;
 }
 
 std::ifstream* openifs(const char* fname) {
   if (fname == nullptr) return nullptr;
-  std::unique_ptr<std::ifstream> pIn(new std::ifstream(fname, std::ios_base::in));
+  std::unique_ptr<std::ifstream> pIn(
+      new std::ifstream(platform::streamName(fname), std::ios_base::in | std::ios_base::binary));
   if (pIn->fail()) {
     std::cerr << "Failed to open " << fname << " for reading\n";
     return nullptr;
@@ -41,7 +42,8 @@ std::ifstream* openifs(const char* fname) {
 std::ofstream* openofs(const char* fname) {
   if (fname == nullptr) return nullptr;
   std::unique_ptr<std::ofstream> pOut(
-      new std::ofstream(fname, std::ios_base::out | std::ios_base::trunc));
+      new std::ofstream(platform::streamName(fname),
+                        std::ios_base::out | std::ios_base::trunc | std::ios_base::binary));
   if (pOut->fail()) {
     std::cerr << "Failed to open " << fname << " for writing\n";
     return nullptr;
@@ -50,7 +52,7 @@ std::ofstream* openofs(const char* fname) {
 }
 
 bool exist(char* pcFName) {
-  FILE* F = std::fopen(pcFName, "r");
+  FILE* F = platform::openFile(pcFName, "r");
   if (F == nullptr) return false;
   std::fclose(F);
   return true;
@@ -61,7 +63,7 @@ char* findInPath(char* pcPathVar, char* pcFName) {
   const size_t iNameLen = std::strlen(pcFName);
   const char* pcElem = pcPathVar;
   while (*pcElem != '\0') {
-    const char* pcEnd = std::strchr(pcElem, ':');
+    const char* pcEnd = std::strchr(pcElem, platform::folderListSeparator());
     if (pcEnd == nullptr) pcEnd = pcElem + std::strlen(pcElem);
     const size_t iElemLen = static_cast<size_t>(pcEnd - pcElem);
     // A candidate that does not fit is not tried at all: a cut-off path
@@ -104,7 +106,7 @@ int writeFailed(const char* fdest) {
 }  // namespace
 
 int fcopy(char* fsource, char* fdest) {
-  FilePtr FSRC(std::fopen(fsource, "r"));
+  FilePtr FSRC(platform::openFile(fsource, "r"));
   if (!FSRC) {
     std::fprintf(stderr, "Cannot open file %s for reading\n", fsource);
     return -1;
@@ -121,7 +123,7 @@ int fcopy(char* fsource, char* fdest) {
   size_t iGot = std::fread(line, 1, sizeof line, FSRC.get());
   if (std::ferror(FSRC.get())) return readFailed(fsource);
 
-  FILE* FDST = std::fopen(fdest, "w");
+  FILE* FDST = platform::openFile(fdest, "w");
   if (FDST == nullptr) {
     std::fprintf(stderr, "Cannot open file %s for writing\n", fdest);
     return -1;
@@ -145,7 +147,7 @@ int fcopy(char* fsource, char* fdest) {
 int fmove(char* fsource, char* fdest) {
   // The source goes only after a complete copy.
   if (fcopy(fsource, fdest) != 0) return -1;
-  if (std::remove(fsource) != 0) {
+  if (!platform::removeFile(fsource)) {
     std::fprintf(stderr, "Could not delete file %s\n", fsource);
     return -1;
   }

@@ -4,6 +4,19 @@
 // Plain free functions, many offered as twins for stdio streams (FILE*) and
 // for iostreams. Failures are reported by a message on standard error and a
 // result the caller tests; nothing here throws. Messages carry no prefix.
+//
+// On Windows (a MinGW-w64 build), where POSIX's meaning does not carry
+// over, the helpers do this:
+// - file names are UTF-8, whatever the code page, and files are opened in
+//   binary mode: the bytes read and written are POSIX's (no CR added
+//   before a line feed, none taken away, no end at a Ctrl-Z byte);
+//   standard input and output are the caller's to put in binary mode;
+// - "the same file" (fcopy) is the same volume and file index: through a
+//   hard link, another spelling or case of the name, a link;
+// - findInPath splits its list at ';', as Windows' PATH is written;
+// - error() ends the process with exit(-1), which Windows reports as
+//   status 4294967295 (-1), not 255;
+// - uirand() draws from a rand() whose RAND_MAX is 32767.
 #ifndef QUENBREL_FUNCTIONS_H
 #define QUENBREL_FUNCTIONS_H
 
@@ -86,12 +99,11 @@ std::ofstream* openofs(const char* fname);
 /// True when `pcFName` can be opened for reading. Prints nothing.
 bool exist(char* pcFName);
 
-/// Searches the ":"-separated directory list `pcPathVar` (null or empty: no
-/// directories) for the first "element/pcFName" that opens for reading; an
-/// empty element gives "/pcFName", a trailing ":" adds nothing, and a
-/// candidate longer than 255 characters is skipped. Returns a pointer to a
-/// static buffer holding the path found, or null. Prints nothing.
-/// Not reentrant: every call overwrites the buffer with its candidates.
+/// Searches the ":"-separated (Windows: ";"-separated) directory list `pcPathVar` (null or empty:
+/// no directories) for the first "element/pcFName" that opens for reading; an empty element gives
+/// "/pcFName", a trailing ":" adds nothing, and a candidate longer than 255 characters is skipped.
+/// Returns a pointer to a static buffer holding the path found, or null. Prints nothing. Not
+/// reentrant: every call overwrites the buffer with its candidates.
 char* findInPath(char* pcPathVar, char* pcFName);
 
 /// Copies `fsource` to `fdest` byte for byte. 0 on success; -1 on failure,
@@ -171,7 +183,9 @@ const char* getColumn(const char* line, int num);
 
 /// A random integer from 0 to `maxval` (at most INT_MAX): one draw of rand()
 /// scaled and rounded half up, so 0 and maxval come half as often as the
-/// values between. Never seeds the generator.
+/// values between. Never seeds the generator. rand() gives 0 to RAND_MAX:
+/// with Windows' C runtime that is 32767, so at most 32768 values come out
+/// there.
 int uirand(unsigned int maxval);
 
 // ---------------------------------------------------------------------------

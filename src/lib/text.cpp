@@ -128,9 +128,10 @@ const char* getColumn(const char* line, int num) {
 }
 
 int uirand(unsigned int maxval) {
-  // rand() yields 0 to 2147483647 here; scale onto 0..maxval, product first.
+  // rand() yields 0 to RAND_MAX: 2147483647 with glibc, only 32767 with
+  // Windows' runtime. Scale onto 0..maxval, product first.
   // NOLINTNEXTLINE(cert-msc30-c,cert-msc50-cpp): one draw of rand() is the specified source.
-  double x = static_cast<double>(std::rand()) * maxval / 2147483647.0;
+  double x = static_cast<double>(std::rand()) * maxval / static_cast<double>(RAND_MAX);
   long long t = static_cast<long long>(x);
   return static_cast<int>(x - static_cast<double>(t) >= 0.5 ? t + 1 : t);
 }

@@ -122,12 +122,12 @@ DictionaryOwner describedBy(const std::string& dictPath, const std::string& outN
   platform::FileId id = platform::fileId(dictPath);
   if (!id.known) return owner;
   // Only a regular file is read: a FIFO there would never answer.
-  FILE* F = id.regular ? std::fopen(dictPath.c_str(), "rb") : nullptr;
+  FILE* F = id.regular ? platform::openFile(dictPath, "rb") : nullptr;
   if (F == nullptr) {
     owner.state = DictionaryOwner::kUnreadable;
     return owner;
   }
-  std::string path = platform::realPath(outName);
+  std::string path = platform::uriPath(outName);
   platform::FileId out = platform::fileId(outName);
   owner.state = DictionaryOwner::kNoSequence;
   bool otherLines = false;
@@ -258,9 +258,8 @@ bool OutputIndex::open(const std::string& outName, const IndexFiles& files, int 
 
 void OutputIndex::outputOpened(const std::string& outName) {
   if (files_.dict && dictFile_.file.stream() != nullptr)
-    dict_ =
-        std::make_unique<DictionaryBuilder>(dictFile_.file.stream(), platform::realPath(outName),
-                                            threads_ > 1, files_.fai ? nullptr : &names_);
+    dict_ = std::make_unique<DictionaryBuilder>(dictFile_.file.stream(), platform::uriPath(outName),
+                                                threads_ > 1, files_.fai ? nullptr : &names_);
 }
 
 void OutputIndex::block(uint64_t compressed, uint64_t plain) {
@@ -372,7 +371,7 @@ void OutputIndex::warnings(const std::function<void(const std::string& line)>& e
 bool OutputIndex::settleIndexFile(RepeatedNames& repeated) {
   FILE* F = faiFile_.file.stream();
   if (std::fflush(F) != 0) return false;
-  FILE* listing = std::fopen(faiFile_.file.tempName().c_str(), "rb");
+  FILE* listing = platform::openFile(faiFile_.file.tempName(), "rb");
   if (listing == nullptr) return false;
   bool ok = std::fseek(F, 0, SEEK_SET) == 0 && settleIndex(listing, F, repeated);
   std::fclose(listing);
@@ -381,7 +380,7 @@ bool OutputIndex::settleIndexFile(RepeatedNames& repeated) {
 
 bool OutputIndex::readDictionaryFile(RepeatedNames& repeated) {
   if (std::fflush(dictFile_.file.stream()) != 0) return false;
-  FILE* listing = std::fopen(dictFile_.file.tempName().c_str(), "rb");
+  FILE* listing = platform::openFile(dictFile_.file.tempName(), "rb");
   if (listing == nullptr) return false;
   bool ok = readDictionaryNames(listing, repeated);
   std::fclose(listing);
