@@ -23,13 +23,31 @@ if(BUILD_SHARED_LIBS AND _quenbrel_system_lib EQUAL -1 AND NOT IS_ABSOLUTE "${CM
   set_target_properties(quenbrel PROPERTIES INSTALL_RPATH "$ORIGIN/${_quenbrel_bin_to_lib}")
 endif()
 
-install(TARGETS quenbrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(WIN32)
+  # Windows' archive holds the tool at its top, beside README, LICENSE and
+  # the manual page as text (Windows has no man), rendered here by groff.
+  install(TARGETS quenbrel RUNTIME DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
+  find_program(QUENBREL_GROFF groff)
+  if(QUENBREL_GROFF)
+    add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/quenbrel.txt
+      COMMAND ${QUENBREL_GROFF} -man -Tascii -P-cbou ${PROJECT_SOURCE_DIR}/doc/quenbrel.1
+              > ${CMAKE_CURRENT_BINARY_DIR}/quenbrel.txt
+      DEPENDS ${PROJECT_SOURCE_DIR}/doc/quenbrel.1 VERBATIM)
+    add_custom_target(quenbrel_manual_text ALL DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/quenbrel.txt)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quenbrel.txt DESTINATION .)
+  endif()
+else()
+  install(TARGETS quenbrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 install(TARGETS quenbrel_functions EXPORT quenbrelTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES src/lib/functions.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quenbrel)
-install(FILES doc/quenbrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(NOT WIN32)
+  install(FILES doc/quenbrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 # CMake package: exported targets under quenbrel::, a config file and a
 # version file (same major version is compatible).

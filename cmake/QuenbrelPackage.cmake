@@ -9,6 +9,20 @@
 # and every other library the build chose.
 # Included from the top-level CMakeLists.txt with the install rules.
 
+# On Windows: quenbrel-<version>-win64.zip instead, made with
+#
+#   cpack -G ZIP --config build/windows/CPackConfig.cmake
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME quenbrel)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_FILE_NAME quenbrel-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_STRIP_FILES ON)
+  include(CPack)
+  return()
+endif()
+
 set(QUENBREL_DEB_MAINTAINER "quenbrel developers <quenbrel@example.org>" CACHE STRING
     "Maintainer field of the Debian package")
 
