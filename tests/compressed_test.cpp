@@ -34,7 +34,7 @@ namespace {
 using testutil::RunResult;
 using testutil::TempDir;
 
-const std::string kBin = QUENBREL_BIN;
+const std::string kBin = testutil::tool();
 const std::string kReadFailed = "Failed to read input.\n";
 
 struct Damaged {

@@ -39,7 +39,7 @@ Outcome engine(const std::string& in, const ConvertOptions& s, bool viaDescripto
   FILE* file = nullptr;
   std::unique_ptr<ByteSource> input;
   if (viaDescriptor) {
-    file = std::tmpfile();
+    file = testutil::tempFile();
     std::fwrite(in.data(), 1, in.size(), file);
     std::rewind(file);  // flushed, and its descriptor back at the start
     input = descriptorSource(fileno(file), false);

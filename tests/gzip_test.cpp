@@ -22,7 +22,7 @@ namespace {
 using testutil::RunResult;
 using testutil::TempDir;
 
-const std::string kBin = QUENBREL_BIN;
+const std::string kBin = testutil::tool();
 const std::string kReadFailed = "Failed to read input.\n";
 
 // One gzip member holding `data`. `named` adds a file name, a comment and a
@@ -374,6 +374,9 @@ RunResult runOnOpenPipe(const std::vector<std::string>& argv, const std::string&
 // on a pipe that says nothing more and stays open.
 TEST(GzipInput, EndsWithoutWaitingForInputItHasNoUseFor) {
   if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
+  // Wine cannot cancel a read of a pipe of its host: windows_test.sh runs
+  // these with a pipe of Wine's own.
+  if (testutil::windowsTool()) GTEST_SKIP() << "a pipe of the host under Wine";
   // Decoded whole into the first block and a bit more, so that the thread
   // waits for further members before the output fails.
   std::string some = bigInput().substr(0, 200000);

@@ -9,12 +9,13 @@
 #include <vector>
 
 #include "lib/functions.h"
+#include "test_util.h"
 
 namespace {
 
 // A stdio stream positioned at the start of `data`.
 FILE* streamOf(const std::string& data) {
-  FILE* F = std::tmpfile();
+  FILE* F = testutil::tempFile();
   std::fwrite(data.data(), 1, data.size(), F);
   std::rewind(F);
   return F;

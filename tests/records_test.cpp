@@ -19,7 +19,7 @@ const double kNaN = std::numeric_limits<double>::quiet_NaN();
 // Runs `write` against a fresh tmpfile and returns what it wrote.
 template <typename Fn>
 std::string captureFile(Fn write) {
-  FILE* F = std::tmpfile();
+  FILE* F = testutil::tempFile();
   write(F);
   std::string out = testutil::drain(F);
   std::fclose(F);

@@ -14,7 +14,7 @@ namespace {
 // A readable FILE* holding `text`, closed on destruction.
 class InputFile {
  public:
-  explicit InputFile(const std::string& text) : F_(std::tmpfile()) {
+  explicit InputFile(const std::string& text) : F_(testutil::tempFile()) {
     std::fwrite(text.data(), 1, text.size(), F_);
     std::rewind(F_);
   }
@@ -39,7 +39,7 @@ std::vector<std::string> loci(const std::string& text) {
 }
 
 std::string aln(std::string s1, std::string s2) {
-  FILE* F = std::tmpfile();
+  FILE* F = testutil::tempFile();
   print_aln(F, &s1[0], &s2[0]);
   std::string out = testutil::drain(F);
   std::fclose(F);
@@ -53,14 +53,14 @@ using Names = std::vector<std::string>;
 // ---------------------------------------------------------------------------
 
 TEST(PrintHeader, WritesCommentAndNameLines) {
-  FILE* F = std::tmpfile();
+  FILE* F = testutil::tempFile();
   printHeader(F, " spaced name\t");
   EXPECT_EQ(testutil::drain(F), ";\n spaced name\t\n");
   std::fclose(F);
 }
 
 TEST(PrintHeader, RoundTripsThroughGetNextLocus) {
-  FILE* F = std::tmpfile();
+  FILE* F = testutil::tempFile();
   printHeader(F, "seq1 first entry");
   std::fputs("ACGT\nACGT\n", F);
   printHeader(F, ">seq2");
@@ -138,7 +138,7 @@ TEST(PrintAln, NeverLooksPastTheEndOfTheSecondRow) {
   // What lies beyond the terminator of pcS2 would match pcS1 if compared.
   char s1[] = "ACGT";
   char s2[] = {'A', 'C', '\0', 'T', '\0'};
-  FILE* F = std::tmpfile();
+  FILE* F = testutil::tempFile();
   print_aln(F, s1, s2);
   EXPECT_EQ(testutil::drain(F), "\nACGT\n||--\nAC\n\n");
   std::fclose(F);
@@ -146,7 +146,7 @@ TEST(PrintAln, NeverLooksPastTheEndOfTheSecondRow) {
 
 TEST(PrintAln, DoesNotChangeItsInputs) {
   std::string s1 = "acgtACGT", s2 = "ACGTacgt";
-  FILE* F = std::tmpfile();
+  FILE* F = testutil::tempFile();
   print_aln(F, &s1[0], &s2[0]);
   EXPECT_EQ(testutil::drain(F), "\nacgtACGT\n--------\nACGTacgt\n\n");
   std::fclose(F);

@@ -8,10 +8,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
+#else
+// The library's suites also run as Windows programs (under Wine): there the
+// helpers that start the tool are left out, and folders are made and
+// removed through the standard library.
+#include <filesystem>
+#include <random>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +40,35 @@ namespace testutil {
 inline const char* noThreads() {
   const char* why = std::getenv("QUENBREL_TEST_NO_THREADS");
   return why != nullptr && why[0] != '\0' ? why : nullptr;
+}
+
+// The tool the tests start: the one this build made, or the one that
+// QUENBREL_TEST_WINDOWS_TOOL names, a script that runs the Windows build
+// under Wine (windows_test.sh runs the command-line suites so).
+inline std::string tool() {
+  const char* windows = std::getenv("QUENBREL_TEST_WINDOWS_TOOL");
+  return windows != nullptr && windows[0] != '\0' ? windows : QUENBREL_BIN;
+}
+
+// Whether the tool is the Windows build: where POSIX alone has a thing
+// (FIFOs, /dev/full, permission bits, signals), a test skips there.
+inline bool windowsTool() { return tool() != QUENBREL_BIN; }
+
+// The optional formats the tool was built with: this build's, none of them
+// for the Windows build (Debian has no MinGW build of their libraries).
+inline bool toolHasZstd() {
+#ifdef QUENBREL_HAVE_ZSTD
+  return !windowsTool();
+#else
+  return false;
+#endif
+}
+inline bool toolHasLibdeflate() {
+#ifdef QUENBREL_HAVE_LIBDEFLATE
+  return !windowsTool();
+#else
+  return false;
+#endif
 }
 
 // The usage text of the program run as `prog` (its name without the
@@ -67,6 +104,21 @@ inline void expectSameText(const std::string& actual, const std::string& expecte
 // A fresh directory under TMPDIR, removed with its contents on destruction.
 class TempDir {
  public:
+#ifdef _WIN32
+  TempDir() {
+    namespace fs = std::filesystem;
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      fs::path dir = fs::temp_directory_path() / ("quenbrel-test-" + std::to_string(seed()));
+      std::error_code e;
+      if (fs::create_directory(dir, e)) path_ = dir.generic_string();
+    }
+  }
+  ~TempDir() {
+    std::error_code e;
+    if (!path_.empty()) std::filesystem::remove_all(path_, e);
+  }
+#else
   TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/quenbrel-test-XXXXXX";
@@ -81,6 +133,7 @@ class TempDir {
       (void)rc;
     }
   }
+#endif
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
@@ -123,6 +176,24 @@ inline std::string readFile(const std::string& path) {
   return out;
 }
 
+// A file of its own to write and read back, removed when closed:
+// std::tmpfile(), but on Windows, whose C runtime makes its temporary
+// files in the drive's root under names that test programs running side by
+// side share, one of a random name in the temporary folder.
+inline FILE* tempFile() {
+#ifdef _WIN32
+  std::random_device seed;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::filesystem::path name = std::filesystem::temp_directory_path() /
+                                 ("quenbrel-" + std::to_string(seed()) + std::to_string(seed()));
+    if (FILE* F = _wfopen(name.c_str(), L"w+bD")) return F;
+  }
+  return nullptr;
+#else
+  return std::tmpfile();
+#endif
+}
+
 // Everything written to a tmpfile-backed FILE*, from its start.
 inline std::string drain(FILE* f) {
   std::string out;
@@ -140,7 +211,7 @@ class StderrCapture {
  public:
   StderrCapture() {
     std::fflush(stderr);
-    file_ = std::tmpfile();
+    file_ = tempFile();
     saved_ = dup(2);
     dup2(fileno(file_), 2);
   }
@@ -166,6 +237,7 @@ class StderrCapture {
   int saved_ = -1;
 };
 
+#ifndef _WIN32
 struct RunResult {
   std::string out;
   std::string err;
@@ -387,6 +459,7 @@ inline std::vector<NamedRun> runEveryWay(const std::string& bin, const std::stri
   }
   return runs;
 }
+#endif  // _WIN32
 
 inline std::string bigInput() {
   std::string s;
