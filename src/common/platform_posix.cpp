@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "common/platform.h"
+#include "common/platform_system.h"
 
 namespace platform {
 
@@ -237,9 +238,10 @@ void restoreHandlers() {
   }
 }
 
-// Removes the file `name` should the process be ended by one of those
-// signals until unguard(): -1 when there is no room left (the file is then
-// not guarded), else its slot.
+}  // namespace
+
+// The slots taken and given back under the lock; the handlers come with
+// the first and go with the last.
 int guard(const std::string& name) {
   if (name.size() >= PATH_MAX) return -1;
   std::lock_guard<std::mutex> hold(slotsLock);
@@ -261,51 +263,17 @@ void unguard(int slot) {
   if (--slotsTaken == 0) restoreHandlers();
 }
 
-}  // namespace
+unsigned long processId() { return static_cast<unsigned long>(getpid()); }
 
-bool AtomicFile::create(const std::string& name) {
-  discard();
-  name_ = name;
-  size_t max = nameMax(name);
-  // The final name must be one rename() can give at the end.
-  if (baseLength(name) > max || isFolder(name)) return false;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_ = temporaryName(name, getpid(), attempt, max);
-    // Guarded before it exists: a signal between the two leaves nothing.
-    guard_ = guard(temp_);
-    // Created only if no file has the name ("x"), closed on exec ("e").
-    F_ = std::fopen(temp_.c_str(), "wbxe");
-    if (F_ != nullptr) return true;
-    bool taken = errno == EEXIST;
-    unguard(guard_);
-    guard_ = -1;
-    if (!taken) break;
-  }
-  temp_.clear();
-  return false;
+// Created only if no file has the name ("x"), closed on exec ("e").
+std::FILE* createNewFile(const std::string& name, bool& taken) {
+  std::FILE* F = std::fopen(name.c_str(), "wbxe");
+  taken = F == nullptr && errno == EEXIST;
+  return F;
 }
 
-bool AtomicFile::close() {
-  if (F_ == nullptr) return true;
-  bool ok = std::fclose(F_) == 0;
-  F_ = nullptr;
-  return ok;
-}
-
-bool AtomicFile::commit() {
-  if (!close() || temp_.empty() || std::rename(temp_.c_str(), name_.c_str()) != 0) return false;
-  temp_.clear();
-  unguard(guard_);
-  guard_ = -1;
-  return true;
-}
-
-void AtomicFile::discard() {
-  close();
-  if (!temp_.empty()) unlink(temp_.c_str());
-  temp_.clear();
-  unguard(guard_);
-  guard_ = -1;
+bool replaceFile(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace platform

@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "common/platform.h"
+#include "common/platform_system.h"
 #include "common/win32.h"
 
 namespace platform {
@@ -63,20 +64,26 @@ void binaryStandardStreams() {
 
 namespace {
 
-// A folder opened for reading as POSIX opens it: every read fails.
-std::FILE* openFolder(const std::wstring& name) {
-  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+// A C stream over the system's handle `h`, which closes with it; null, with
+// the handle closed, when none can be made.
+std::FILE* streamOf(HANDLE h, int flags, const char* mode) {
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags | _O_BINARY);
   if (fd < 0) {
     CloseHandle(h);
     return nullptr;
   }
-  std::FILE* F = _fdopen(fd, "rb");
+  std::FILE* F = _fdopen(fd, mode);
   if (F == nullptr) _close(fd);
   return F;
+}
+
+// A folder opened for reading as POSIX opens it: every read fails.
+std::FILE* openFolder(const std::wstring& name) {
+  return streamOf(CreateFileW(name.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr),
+                  _O_RDONLY, "rb");
 }
 
 }  // namespace
@@ -310,7 +317,10 @@ BOOL WINAPI removeGuardedFiles(DWORD event) {
   return FALSE;
 }
 
-int guard(const std::wstring& name) {
+}  // namespace
+
+int guard(const std::string& file) {
+  std::wstring name = wideName(file);
   if (name.size() >= kSlotName) return -1;
   std::lock_guard<std::mutex> hold(slotsLock);
   for (int i = 0; i < kSlots; ++i) {
@@ -333,8 +343,9 @@ void unguard(int slot) {
 
 // Created only if no file has the name, not inherited by child processes,
 // and open to deletion by the console's handler.
-std::FILE* createNew(const std::wstring& name, bool& taken) {
-  HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE,
+std::FILE* createNewFile(const std::string& name, bool& taken) {
+  taken = false;
+  HANDLE h = CreateFileW(wideName(name).c_str(), GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -342,63 +353,15 @@ std::FILE* createNew(const std::wstring& name, bool& taken) {
     taken = e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS;
     return nullptr;
   }
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(h);
-    return nullptr;
-  }
-  std::FILE* F = _fdopen(fd, "wb");
-  if (F == nullptr) _close(fd);
-  return F;
+  return streamOf(h, 0, "wb");
 }
 
-}  // namespace
-
-bool AtomicFile::create(const std::string& name) {
-  discard();
-  name_ = name;
-  size_t max = nameMax(name);
-  if (baseLength(name) > max || isFolder(name)) return false;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_ = temporaryName(name, GetCurrentProcessId(), attempt, max);
-    std::wstring wide = wideName(temp_);
-    guard_ = guard(wide);
-    bool taken = false;
-    F_ = createNew(wide, taken);
-    if (F_ != nullptr) return true;
-    unguard(guard_);
-    guard_ = -1;
-    if (!taken) break;
-  }
-  temp_.clear();
-  return false;
-}
-
-bool AtomicFile::close() {
-  if (F_ == nullptr) return true;
-  bool ok = std::fclose(F_) == 0;
-  F_ = nullptr;
-  return ok;
-}
+unsigned long processId() { return GetCurrentProcessId(); }
 
 // Windows' rename() fails where the final name is taken: MoveFileExW
 // replaces it.
-bool AtomicFile::commit() {
-  if (!close() || temp_.empty() ||
-      !MoveFileExW(wideName(temp_).c_str(), wideName(name_).c_str(), MOVEFILE_REPLACE_EXISTING))
-    return false;
-  temp_.clear();
-  unguard(guard_);
-  guard_ = -1;
-  return true;
-}
-
-void AtomicFile::discard() {
-  close();
-  if (!temp_.empty()) DeleteFileW(wideName(temp_).c_str());
-  temp_.clear();
-  unguard(guard_);
-  guard_ = -1;
+bool replaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExW(wideName(from).c_str(), wideName(to).c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 }  // namespace platform
