@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
 // File helpers: the openers, exist, findInPath, fcopy, fmove and error.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <string>
+#endif
 
 #include "lib/functions.h"
 #include "test_util.h"
@@ -22,6 +25,78 @@ using testutil::writeFile;
 
 // The library takes mutable names; a std::string lends its buffer.
 char* cs(std::string& s) { return s.data(); }
+
+struct CopyRun {
+  int result;
+  std::string err;
+};
+
+CopyRun copy(std::string sSrc, std::string sDst) {
+  StderrCapture cap;
+  int r = fcopy(cs(sSrc), cs(sDst));
+  return {r, cap.text()};
+}
+
+CopyRun move(std::string sSrc, std::string sDst) {
+  StderrCapture cap;
+  int r = fmove(cs(sSrc), cs(sDst));
+  return {r, cap.text()};
+}
+
+#ifdef _WIN32
+// ---------------------------------------------------------------------------
+// What the helpers do on Windows, where POSIX's meaning does not carry over:
+// the list of folders is split at ';', the same file is found through a
+// hard link and other spellings of its name, and names are UTF-8.
+
+TEST(OnWindows, FindInPathSplitsAtSemicolons) {
+  TempDir tmp;
+  namespace fs = std::filesystem;
+  fs::create_directory(tmp.file("a"));
+  fs::create_directory(tmp.file("b"));
+  ASSERT_TRUE(writeFile(tmp.file("b/x.dat"), "b"));
+  std::string list = tmp.file("a") + ";" + tmp.file("b"), name = "x.dat";
+  char* found = findInPath(cs(list), cs(name));
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(std::string(found), tmp.file("b") + "/x.dat");
+}
+
+TEST(OnWindows, SameFileThroughOtherNamesIsRefused) {
+  TempDir tmp;
+  const std::string sSrc = tmp.file("src.txt"), sData = "precious\r\ndata\n";
+  ASSERT_TRUE(writeFile(sSrc, sData));
+  std::filesystem::create_hard_link(sSrc, tmp.file("hard.txt"));
+  std::string upper = tmp.path() + "/SRC.TXT", backslashed = tmp.path() + "\\src.txt";
+  for (const std::string& dst : {tmp.file("hard.txt"), upper, backslashed}) {
+    CopyRun r = copy(sSrc, dst);
+    EXPECT_EQ(r.result, -1) << dst;
+    EXPECT_EQ(r.err, "Cannot copy file " + sSrc + " onto itself\n");
+    EXPECT_EQ(readFile(sSrc), sData);
+  }
+}
+
+TEST(OnWindows, Utf8NamesAndBytesAsTheyAre) {
+  TempDir tmp;
+  const std::string sSrc = tmp.file("entr\xc3\xa9" "e \xc3\xbc.txt");
+  const std::string sDst = tmp.file("r\xc3\xa9sum\xc3\xa9.txt");
+  const std::string sData =
+      "a\r\nb\x1a"
+      "c\n";
+  FILE* F = openofilename(sSrc.c_str());
+  ASSERT_NE(F, nullptr);
+  std::fwrite(sData.data(), 1, sData.size(), F);
+  std::fclose(F);
+  std::string src = sSrc;
+  EXPECT_TRUE(exist(cs(src)));
+  CopyRun r = move(sSrc, sDst);
+  EXPECT_EQ(r.result, 0) << r.err;
+  EXPECT_FALSE(exist(cs(src)));
+  F = openifilename(sDst.c_str());
+  ASSERT_NE(F, nullptr);
+  EXPECT_EQ(testutil::drain(F), sData);
+  std::fclose(F);
+}
+#else
 
 bool exists(const std::string& path) {
   struct stat st;
@@ -233,23 +308,6 @@ TEST_F(FindInPath, CandidatesLongerThan255AreSkipped) {
 
 // ---------------------------------------------------------------------------
 // fcopy and fmove
-
-struct CopyRun {
-  int result;
-  std::string err;
-};
-
-CopyRun copy(std::string sSrc, std::string sDst) {
-  StderrCapture cap;
-  int r = fcopy(cs(sSrc), cs(sDst));
-  return {r, cap.text()};
-}
-
-CopyRun move(std::string sSrc, std::string sDst) {
-  StderrCapture cap;
-  int r = fmove(cs(sSrc), cs(sDst));
-  return {r, cap.text()};
-}
 
 TEST(Fcopy, CopiesByteForByte) {
   TempDir tmp;
@@ -481,5 +539,7 @@ TEST(Error, WritesTheMessageAndExitsWith255) {
     EXPECT_EQ(r.out, "pending output");  // a normal exit flushes stdio streams
   }
 }
+
+#endif  // _WIN32
 
 }  // namespace
