@@ -77,7 +77,9 @@ TEST(OnWindows, SameFileThroughOtherNamesIsRefused) {
 
 TEST(OnWindows, Utf8NamesAndBytesAsTheyAre) {
   TempDir tmp;
-  const std::string sSrc = tmp.file("entr\xc3\xa9" "e \xc3\xbc.txt");
+  const std::string sSrc = tmp.file(
+      "entr\xc3\xa9"
+      "e \xc3\xbc.txt");
   const std::string sDst = tmp.file("r\xc3\xa9sum\xc3\xa9.txt");
   const std::string sData =
       "a\r\nb\x1a"
