@@ -216,7 +216,11 @@ extern "C" void removeGuardedFiles(int sig) {
 }
 
 // A signal the process was told to ignore (nohup, a shell's background
-// job, SIGPIPE by a caller that checks write errors) stays ignored.
+// job, SIGPIPE by a caller that checks write errors) stays ignored, and one
+// it handles itself (a host language's interpreter, whose Ctrl-C stops the
+// run it started) stays its own: the host ends the run its own way, and the
+// files go as the run unwinds. Only a signal that would end the process at
+// once is taken over.
 void installHandlers() {
   struct sigaction act {};
   act.sa_handler = removeGuardedFiles;
@@ -225,7 +229,8 @@ void installHandlers() {
   forEachSignal([&act](int sig) {
     if (sig < 0 || sig >= kMaxSignal) return;
     struct sigaction old {};
-    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+    if (sigaction(sig, nullptr, &old) != 0) return;
+    if ((old.sa_flags & SA_SIGINFO) != 0 || old.sa_handler != SIG_DFL) return;
     previous[sig] = old;
     replaced[sig] = sigaction(sig, &act, nullptr) == 0;
   });
