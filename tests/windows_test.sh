@@ -54,7 +54,12 @@ finish() {
 # --- the suites -------------------------------------------------------------
 if [ "$part" = suites ]; then
   # Wine's own errors, should a program not start, with the test's output.
-  WINEDEBUG=err+all ctest --test-dir "$win" --output-on-failure -j2 || fail "the Windows suites"
+  if ! WINEDEBUG=err+all ctest --test-dir "$win" --output-on-failure -j2; then
+    fail "the Windows suites"
+    # The failed tests once more, one at a time, their output last, where a
+    # shortened log keeps it: the failure stands whatever they do now.
+    WINEDEBUG=err+all ctest --test-dir "$win" --rerun-failed --output-on-failure
+  fi
   finish
 fi
 if [ "$part" = cli ]; then
