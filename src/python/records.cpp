@@ -58,6 +58,19 @@ void ChunkedBytes::copy(size_t at, size_t n, char* to) const {
   }
 }
 
+void ChunkedBytes::moveTail(size_t at, ChunkedBytes& to, std::vector<Chunk>& spares) {
+  for (size_t from = at; from < size_;) {
+    size_t take = std::min(size_ - from, kChunk - from % kChunk);
+    to.append(chunks_[from / kChunk].get() + from % kChunk, take, spares);
+    from += take;
+  }
+  size_ = at;
+  while (chunks_.size() > (size_ + kChunk - 1) / kChunk) {
+    spares.push_back(std::move(chunks_.back()));
+    chunks_.pop_back();
+  }
+}
+
 void ChunkedBytes::release(std::vector<Chunk>& spares, size_t keep) {
   for (Chunk& c : chunks_) {
     if (spares.size() < keep) spares.push_back(std::move(c));
@@ -116,10 +129,11 @@ void BatchQueue::takeSpares(std::vector<ChunkedBytes::Chunk>& spares) {
 
 BatchQueue::Popped BatchQueue::pop(RecordBatch& batch, int ms, int& status, std::string& message) {
   std::unique_lock<std::mutex> hold(lock_);
-  if (!changed_.wait_for(hold, std::chrono::milliseconds(ms),
-                         [this] { return !batches_.empty() || ended_; })) {
-    return Popped::kTimedOut;
-  }
+  readerWaits_ = true;
+  bool ready = changed_.wait_for(hold, std::chrono::milliseconds(ms),
+                                 [this] { return !batches_.empty() || ended_; });
+  readerWaits_ = false;
+  if (!ready) return Popped::kTimedOut;
   if (!batches_.empty()) {
     batch = std::move(batches_.front());
     batches_.pop_front();
@@ -187,6 +201,16 @@ bool RecordSink::write(const unsigned char* p, size_t n) {
   inHeader_ = inHeader;
   haveRecord_ = haveRecord;
   record_ = record;
+  // A long record under way is not copied again and again.
+  if (!closed_ && !batch_.spans.empty() && batch_.bytes.size() - record_.at <= kMoveMax &&
+      queue_.readerWaits()) {
+    // The record under way moves to the next batch whole.
+    RecordBatch rest;
+    batch_.bytes.moveTail(record_.at, rest.bytes, spares_);
+    record_.at = 0;
+    std::swap(rest, batch_);
+    if (!queue_.push(std::move(rest))) closed_ = true;
+  }
   return !closed_;
 }
 

@@ -13,6 +13,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
@@ -48,6 +49,9 @@ class ChunkedBytes {
   const char* contiguous(size_t at, size_t n) const;
   // Copies the `n` bytes at `at` to `to`.
   void copy(size_t at, size_t n, char* to) const;
+  // Moves the bytes from `at` on to the end of `to`; the chunks left empty
+  // go to `spares`, where `to` takes its new ones from.
+  void moveTail(size_t at, ChunkedBytes& to, std::vector<Chunk>& spares);
   // Hands the chunks to `spares`, at most `keep` there in all; empties.
   void release(std::vector<Chunk>& spares, size_t keep);
 
@@ -89,6 +93,10 @@ class BatchQueue {
   // at most `ms` milliseconds.
   Popped pop(RecordBatch& batch, int ms, int& status, std::string& message);
 
+  // Whether the reader waits for a batch: one with any records in it is
+  // better handed over now than filled.
+  bool readerWaits() const { return readerWaits_.load(std::memory_order_relaxed); }
+
   // The reader is done with `used`: its chunks and its list of records are
   // kept for the run.
   void giveBack(RecordBatch& used);
@@ -103,6 +111,7 @@ class BatchQueue {
   std::deque<RecordBatch> batches_;
   std::vector<ChunkedBytes::Chunk> spares_;
   std::vector<std::vector<RecordBatch::Span>> spareSpans_;
+  std::atomic<bool> readerWaits_{false};
   bool ended_ = false;
   bool closed_ = false;
   int status_ = 0;
@@ -112,12 +121,16 @@ class BatchQueue {
 // Cuts the converter's output, one line per sequence, into records: a line
 // that begins with '>' is a header, any other line holds residues of the
 // record it follows (an empty sequence may leave an empty line). Batches of
-// about kBatchBytes go to the queue as each fills; a record is never split.
+// about kBatchBytes go to the queue as each fills, or at the end of a block
+// of output when the reader waits (a slow input); a record is never split.
 // Only a complete output hands over the record it ends with: a run cut
 // short may have cut it short.
 class RecordSink final : public Sink {
  public:
   static constexpr size_t kBatchBytes = size_t{1} << 20;
+  // The longest record under way that moves to a batch of its own when the
+  // reader waits.
+  static constexpr size_t kMoveMax = size_t{64} << 10;
 
   explicit RecordSink(BatchQueue& queue) : queue_(queue) {}
   bool write(const unsigned char* p, size_t n) override;

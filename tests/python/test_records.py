@@ -204,3 +204,35 @@ def test_memory_does_not_grow_with_the_input(folder):
         assert count == 65536 * copies
         peaks.append(peak_kb)
     assert peaks[1] < peaks[0] + 8 * 1024, peaks
+
+
+def test_records_come_while_the_input_waits():
+    # A source that gives 300 kB of records and then waits: the first
+    # records come before it goes on, not with the end of a full batch.
+    import threading
+
+    release = threading.Event()
+
+    class Waiting:
+        def __init__(self):
+            self.data = b"".join(b">r%d\n%s\n" % (i, residues(500)) for i in range(600))
+
+        ended = False
+
+        def readinto(self, b):
+            if not self.data:
+                release.wait(20)
+                self.ended = True
+                return 0
+            n = min(len(b), len(self.data))
+            b[:n], self.data = self.data[:n], self.data[n:]
+            return n
+
+    source = Waiting()
+    it = quenbrel.records(source)
+    first = next(it)
+    came_early = not source.ended
+    release.set()
+    assert first == ("r0", residues(500).decode())
+    assert came_early
+    assert len(list(it)) == 599
