@@ -100,11 +100,6 @@ void PendingError::fetch() {
   }
 }
 
-bool PendingError::pending() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return static_cast<bool>(error_);
-}
-
 void PendingError::restoreAsCause() {
   std::lock_guard<std::mutex> hold(lock_);
   if (!error_) return;
@@ -265,11 +260,6 @@ bool bindInput(PyObject* src, BoundInput& input, PendingError& error) {
 }
 
 // --- the wait ----------------------------------------------------------------
-
-bool signalsPass() {
-  Gil gil;
-  return PyErr_CheckSignals() == 0;
-}
 
 bool runWithoutGil(const std::function<void()>& work, const std::function<void()>& cancel) {
   std::mutex lock;

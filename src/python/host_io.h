@@ -61,8 +61,6 @@ class PendingError {
  public:
   // Takes the current Python error (the GIL is held).
   void fetch();
-  // Whether one was kept.
-  bool pending() const;
   // Sets the kept exception as the cause of the one now set (the GIL is
   // held), or, when none is set, as the error itself.
   void restoreAsCause();
@@ -163,10 +161,6 @@ bool bindInput(PyObject* src, BoundInput& input, PendingError& error);
 // How often a thread that waits without the GIL lets the interpreter run
 // its signal handlers (Ctrl-C), in milliseconds.
 constexpr int kSignalCheckMs = 50;
-
-// Runs the interpreter's signal handlers, taking the GIL for it; false when
-// one raised (the error is set).
-bool signalsPass();
 
 // Runs `work` on a thread of its own while the calling thread (holding the
 // GIL) waits without it, running the interpreter's signal handlers as it

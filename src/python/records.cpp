@@ -20,11 +20,13 @@ namespace host {
 
 // --- the bytes -------------------------------------------------------------------
 
-void ChunkedBytes::append(const char* p, size_t n, std::vector<Chunk>& spares) {
+bool ChunkedBytes::append(const char* p, size_t n, std::vector<Chunk>& spares) {
   while (n > 0) {
     if (room() == 0) {
       if (spares.empty()) {
-        chunks_.push_back(std::make_unique<char[]>(kChunk));
+        Chunk fresh(static_cast<char*>(std::malloc(kChunk)));
+        if (!fresh) return false;
+        chunks_.push_back(std::move(fresh));
       } else {
         chunks_.push_back(std::move(spares.back()));
         spares.pop_back();
@@ -37,6 +39,7 @@ void ChunkedBytes::append(const char* p, size_t n, std::vector<Chunk>& spares) {
     p += take;
     n -= take;
   }
+  return true;
 }
 
 const char* ChunkedBytes::contiguous(size_t at, size_t n) const {
@@ -58,10 +61,10 @@ void ChunkedBytes::copy(size_t at, size_t n, char* to) const {
   }
 }
 
-void ChunkedBytes::moveTail(size_t at, ChunkedBytes& to, std::vector<Chunk>& spares) {
+bool ChunkedBytes::moveTail(size_t at, ChunkedBytes& to, std::vector<Chunk>& spares) {
   for (size_t from = at; from < size_;) {
     size_t take = std::min(size_ - from, kChunk - from % kChunk);
-    to.append(chunks_[from / kChunk].get() + from % kChunk, take, spares);
+    if (!to.append(chunks_[from / kChunk].get() + from % kChunk, take, spares)) return false;
     from += take;
   }
   size_ = at;
@@ -69,6 +72,7 @@ void ChunkedBytes::moveTail(size_t at, ChunkedBytes& to, std::vector<Chunk>& spa
     spares.push_back(std::move(chunks_.back()));
     chunks_.pop_back();
   }
+  return true;
 }
 
 void ChunkedBytes::release(std::vector<Chunk>& spares, size_t keep) {
@@ -161,7 +165,12 @@ void RecordSink::append(const unsigned char* p, size_t n) {
     return;
   }
   if (spares_.empty()) queue_.takeSpares(spares_);
-  batch_.bytes.append(reinterpret_cast<const char*>(p), n, spares_);
+  if (!batch_.bytes.append(reinterpret_cast<const char*>(p), n, spares_)) markOutOfMemory();
+}
+
+void RecordSink::markOutOfMemory() {
+  outOfMemory_ = true;
+  closed_ = true;
 }
 
 bool RecordSink::write(const unsigned char* p, size_t n) {
@@ -206,10 +215,10 @@ bool RecordSink::write(const unsigned char* p, size_t n) {
       queue_.readerWaits()) {
     // The record under way moves to the next batch whole.
     RecordBatch rest;
-    batch_.bytes.moveTail(record_.at, rest.bytes, spares_);
+    if (!batch_.bytes.moveTail(record_.at, rest.bytes, spares_)) markOutOfMemory();
     record_.at = 0;
     std::swap(rest, batch_);
-    if (!queue_.push(std::move(rest))) closed_ = true;
+    if (!closed_ && !queue_.push(std::move(rest))) closed_ = true;
   }
   return !closed_;
 }
@@ -310,7 +319,9 @@ bool RecordStream::refill() {
     }
     if (popped == BatchQueue::Popped::kEnded) {
       stop();
-      if (status != kConvertOk) {
+      if (sink_.outOfMemory()) {
+        PyErr_NoMemory();
+      } else if (status != kConvertOk) {
         setRunError(status, message);
         error_.restoreAsCause();
       }

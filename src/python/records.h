@@ -16,6 +16,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -33,13 +34,19 @@ namespace host {
 class ChunkedBytes {
  public:
   static constexpr size_t kChunk = size_t{1} << 20;
-  using Chunk = std::unique_ptr<char[]>;
+  // Taken from malloc() as it is: the bytes are written before they are
+  // read, and clearing them first would touch every page twice.
+  struct Free {
+    void operator()(char* p) const { std::free(p); }
+  };
+  using Chunk = std::unique_ptr<char[], Free>;
 
   size_t size() const { return size_; }
   // What the chunks it holds take before it needs another.
   size_t room() const { return chunks_.size() * kChunk - size_; }
-  // Appends `n` bytes, taking new chunks from `spares` while it has any.
-  void append(const char* p, size_t n, std::vector<Chunk>& spares);
+  // Appends `n` bytes, taking new chunks from `spares` while it has any;
+  // false when memory for a new one ran out.
+  bool append(const char* p, size_t n, std::vector<Chunk>& spares);
   // Appends `n` bytes that fit the room left.
   void appendInPlace(const char* p, size_t n) {
     std::memcpy(chunks_.back().get() + (size_ - (chunks_.size() - 1) * kChunk), p, n);
@@ -50,8 +57,8 @@ class ChunkedBytes {
   // Copies the `n` bytes at `at` to `to`.
   void copy(size_t at, size_t n, char* to) const;
   // Moves the bytes from `at` on to the end of `to`; the chunks left empty
-  // go to `spares`, where `to` takes its new ones from.
-  void moveTail(size_t at, ChunkedBytes& to, std::vector<Chunk>& spares);
+  // go to `spares`, where `to` takes its new ones from. False as append().
+  bool moveTail(size_t at, ChunkedBytes& to, std::vector<Chunk>& spares);
   // Hands the chunks to `spares`, at most `keep` there in all; empties.
   void release(std::vector<Chunk>& spares, size_t keep);
 
@@ -135,10 +142,14 @@ class RecordSink final : public Sink {
   explicit RecordSink(BatchQueue& queue) : queue_(queue) {}
   bool write(const unsigned char* p, size_t n) override;
   bool finish(Ending ending) override;
+  // Whether the records outgrew the memory there is: the run ended as after
+  // a write failure.
+  bool outOfMemory() const { return outOfMemory_; }
 
  private:
   bool handOver();
   void append(const unsigned char* p, size_t n);
+  void markOutOfMemory();
 
   BatchQueue& queue_;
   RecordBatch batch_;
@@ -148,6 +159,7 @@ class RecordSink final : public Sink {
   bool lineStart_ = true;
   bool inHeader_ = false;
   bool closed_ = false;
+  bool outOfMemory_ = false;
 };
 
 // Adds the iterator type to `module`, and returns it (a borrowed
