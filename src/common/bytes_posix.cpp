@@ -22,9 +22,8 @@ class DescriptorSource final : public ByteSource {
   }
   ~DescriptorSource() override {
     close();
-    for (int fd : wake_) {
-      if (fd >= 0) ::close(fd);
-    }
+    if (wake_ >= 0) ::close(wake_);
+    if (int fd = wakeWriter_.load(); fd >= 0) ::close(fd);
   }
   DescriptorSource(const DescriptorSource&) = delete;
   DescriptorSource& operator=(const DescriptorSource&) = delete;
@@ -40,9 +39,16 @@ class DescriptorSource final : public ByteSource {
   int fd_;
   bool owned_;
   bool regular_ = false;
+  void wake();
+
   bool polling_ = false;  // reads wait on the wake-up pipe too
-  // Written once by stop(); nothing reads it back, the source is done.
-  int wake_[2] = {-1, -1};
+  // The wake-up pipe's ends. stop() may come from a host's thread at any
+  // time, also while the reader makes the pipe: it finds the writing end
+  // through the atomic, and the pipe made after it is woken by its maker.
+  // A byte is written at most twice; nothing reads it back, the source is
+  // done.
+  int wake_ = -1;
+  std::atomic<int> wakeWriter_{-1};
   std::atomic<bool> stopped_{false};
 };
 
@@ -51,7 +57,7 @@ long DescriptorSource::read(unsigned char* buf, size_t cap) {
   for (;;) {
     if (polling_) {
       // Wait for the input or for the word to stop, whichever comes first.
-      pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
       if (::poll(fds, 2, -1) < 0) {
         if (errno == EINTR) continue;
         return -1;
@@ -76,22 +82,30 @@ bool DescriptorSource::stoppable(bool on) {
   polling_ = false;
   if (!on) return false;
   if (regular_) return true;
-  if (wake_[0] < 0 && pipe2(wake_, O_CLOEXEC) != 0) {
-    wake_[0] = wake_[1] = -1;
-    return false;
+  if (wake_ < 0) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    wake_ = ends[0];
+    wakeWriter_.store(ends[1]);
   }
   polling_ = true;
+  // A stop() that came before the pipe could not wake it.
+  if (stopped_) wake();
   return true;
 }
 
 void DescriptorSource::stop() {
   stopped_ = true;
-  if (wake_[1] >= 0) {
-    const char word = 0;
-    // The pipe is empty and ours: the byte fits.
-    ssize_t written = ::write(wake_[1], &word, 1);
-    (void)written;
-  }
+  wake();
+}
+
+void DescriptorSource::wake() {
+  int fd = wakeWriter_.load();
+  if (fd < 0) return;
+  const char word = 0;
+  // The pipe is ours and holds at most two bytes: they fit.
+  ssize_t written = ::write(fd, &word, 1);
+  (void)written;
 }
 
 void DescriptorSource::close() {
