@@ -144,6 +144,10 @@ def test_arguments_the_command_line_refuses(refusal_id, kwargs, words, argument)
     with pytest.raises(quenbrel.Error) as caught:
         quenbrel.convert(io.BytesIO(INPUTS["Fasta"]), **kwargs)
     e = caught.value
+    # The exception holds the only reference to its message (and the call
+    # its argument).
+    references = sys.getrefcount(e.message)
+    assert references == 2
     assert (e.status, e.message) == (status, tool_message(err))
     if "built without" not in e.message:
         assert isinstance(e, quenbrel.UsageError) and isinstance(e, ValueError)

@@ -71,12 +71,13 @@ def test_every_compression(folder, compression):
 
 
 def test_text_and_bytes():
-    data = INPUTS["NotUtf8Header"] + INPUTS["Utf8Header"] + INPUTS["Crlf"]
+    data = INPUTS["NotUtf8Header"] + INPUTS["Utf8Header"] + b">\x80\nAC\n" + INPUTS["Crlf"]
     as_text = list(quenbrel.records(io.BytesIO(data)))
     as_bytes = list(quenbrel.records(io.BytesIO(data), binary=True))
     assert as_text == [
         ("r\udce9sum\udce9 \udcff", "ACGT"),
         ("résumé ü", "ACGT"),
+        ("\udc80", "AC"),
         ("a b\r", "ACGTNNac"),
         ("c\r", ""),
     ]
