@@ -345,8 +345,9 @@ INTERRUPTED = textwrap.dedent(
         if sys.argv[1] == "convert":
             quenbrel.convert("slow", "out.fa.gz", index=True, dict=True)
         else:
-            for record in quenbrel.records("slow"):
-                pass
+            for number, record in enumerate(quenbrel.records("slow")):
+                if number == 0:
+                    print("started", flush=True)
         print("finished")
     except KeyboardInterrupt:
         print("interrupted")
@@ -369,7 +370,8 @@ def test_ctrl_c_stops_the_run_and_leaves_no_temporary_file(folder, call):
         while call == "convert" and not any(".tmp" in f for f in os.listdir(folder)):
             assert time.monotonic() < deadline, os.listdir(folder)
             time.sleep(0.02)
-        time.sleep(0.3)
+        started = child.stdout.readline() if call == "records" else b"started\n"
+        assert started == b"started\n"
         child.send_signal(signal.SIGINT)
         out, _ = child.communicate(timeout=30)
     assert out == b"interrupted\n"
