@@ -37,9 +37,11 @@ const char* argumentOf(const std::string& message) {
 }
 
 // The long options as the command line would have them, read by its own
-// table; false with the UsageError set.
-bool readLongOptions(const ConvertArguments& a, OutputRequest& request) {
-  std::vector<std::string> words{"quenbrel"};
+// table into `request`, which points into `words`: the caller keeps them
+// for the run. False with the UsageError set.
+bool readLongOptions(const ConvertArguments& a, std::vector<std::string>& words,
+                     OutputRequest& request) {
+  words = {"quenbrel"};
   if (a.compress != nullptr) words.push_back(std::string("--compress=") + a.compress);
   if (a.level != nullptr) words.push_back(std::string("--level=") + a.level);
   if (a.threads != nullptr) words.push_back(std::string("--threads=") + a.threads);
@@ -54,11 +56,7 @@ bool readLongOptions(const ConvertArguments& a, OutputRequest& request) {
     setUsageError(argumentOf(taken.problem), taken.problem);
     return false;
   }
-  // The request points into the words, which end with this call: only the
-  // table's own names and the level's digits are kept.
   request = taken.request;
-  if (request.compress != nullptr) request.compress = outputFormatNamed(request.compress)->name;
-  request.level = nullptr;
   return true;
 }
 
@@ -66,9 +64,8 @@ bool readLongOptions(const ConvertArguments& a, OutputRequest& request) {
 
 PyObject* convertCall(const ConvertArguments& a) {
   RunRequest request;
-  if (!readLongOptions(a, request.output)) return nullptr;
-  // The level's digits are read again by the plan, from the caller's text.
-  request.output.level = a.level;
+  std::vector<std::string> words;
+  if (!readLongOptions(a, words, request.output)) return nullptr;
   if (!lineLenFromText(a.lineLength, request.options.lineLen))
     return setUsageError("line_length",
                          std::string("Bad argument '") + a.lineLength + "' to -n option\n");
