@@ -193,10 +193,12 @@ MEMORY = textwrap.dedent(
 
 
 def test_memory_does_not_grow_with_the_input(folder):
-    # Many short records, 4 MB and 64 MB: the larger input may not take
-    # more memory than the smaller.
+    # Many short records, 16 MB and 128 MB: both fill the queue and the
+    # chunks kept for the run (a smaller input may not), and the larger one
+    # may take no more memory than that: what is in flight varies by up to
+    # some 12 MiB from run to run.
     peaks = []
-    for copies in (1, 16):
+    for copies in (4, 32):
         path = folder / ("in%d.fa" % copies)
         with open(path, "wb") as f:
             chunk = b"".join(b">read%d\n%s\n" % (i, residues(50)) for i in range(65536))
@@ -208,7 +210,7 @@ def test_memory_does_not_grow_with_the_input(folder):
         count, peak_kb = map(int, r.stdout.split())
         assert count == 65536 * copies
         peaks.append(peak_kb)
-    assert peaks[1] < peaks[0] + 8 * 1024, peaks
+    assert peaks[1] < peaks[0] + 24 * 1024, peaks
 
 
 def test_records_come_while_the_input_waits():
