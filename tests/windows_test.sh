@@ -29,12 +29,21 @@ export WINEDEBUG=-all WINEPREFIX="$win/wine-prefix"
 # Wine reads the host's names and words in the host's character set: UTF-8.
 export LC_ALL=C.UTF-8
 # One server for the whole run, and the prefix made before anything of ours
-# starts: Wine's services then hold none of our pipes open.
-wineserver -p >/dev/null 2>&1 </dev/null
+# starts: Wine's services then hold none of our pipes open. The server of
+# the part before may still be ending: a second persistent server is then
+# refused (status 2), and the programs of this part would meet the ending
+# one, or a server that ends whenever they all have. So the old one is
+# waited for, and this part ends only once its own is gone.
+wineserver -k >/dev/null 2>&1
+wineserver -w >/dev/null 2>&1
+if ! wineserver -p >/dev/null 2>&1 </dev/null; then
+  echo "FAIL: Wine's server for this part did not start"
+  exit 1
+fi
 wine cmd /c exit >/dev/null 2>&1 </dev/null
 
 work=$(mktemp -d)
-trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
+trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$work"' EXIT
 exe=$work/quenbrel
 printf '#!/bin/sh\nexec wine "%s" "$@"\n' "$win/quenbrel.exe" >"$exe"
 chmod +x "$exe"
