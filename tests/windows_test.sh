@@ -33,9 +33,13 @@ export LC_ALL=C.UTF-8
 # the part before may still be ending: a second persistent server is then
 # refused (status 2), and the programs of this part would meet the ending
 # one, or a server that ends whenever they all have. So the old one is
-# waited for, and this part ends only once its own is gone.
+# waited for, and this part ends only once its own is gone. A server needs
+# the prefix's folder: on a fresh build it is not there before the first
+# program makes it, and a server refused for that left the first part with
+# none of its own.
 wineserver -k >/dev/null 2>&1
 wineserver -w >/dev/null 2>&1
+mkdir -p "$WINEPREFIX"
 if ! wineserver -p >/dev/null 2>&1 </dev/null; then
   echo "FAIL: Wine's server for this part did not start"
   exit 1
