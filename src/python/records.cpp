@@ -174,6 +174,7 @@ void RecordSink::markOutOfMemory() {
 }
 
 bool RecordSink::write(const unsigned char* p, size_t n) {
+  std::lock_guard<std::mutex> hold(lock_);
   const unsigned char* end = p + n;
   // The state in locals while the block is cut, where the compiler keeps
   // it in registers: a line is a few bytes.
@@ -210,20 +211,28 @@ bool RecordSink::write(const unsigned char* p, size_t n) {
   inHeader_ = inHeader;
   haveRecord_ = haveRecord;
   record_ = record;
-  // A long record under way is not copied again and again.
-  if (!closed_ && !batch_.spans.empty() && batch_.bytes.size() - record_.at <= kMoveMax &&
-      queue_.readerWaits()) {
-    // The record under way moves to the next batch whole.
-    RecordBatch rest;
-    if (!batch_.bytes.moveTail(record_.at, rest.bytes, spares_)) markOutOfMemory();
-    record_.at = 0;
-    std::swap(rest, batch_);
-    if (!closed_ && !queue_.push(std::move(rest))) closed_ = true;
-  }
+  if (queue_.readerWaits()) handOverComplete();
   return !closed_;
 }
 
+void RecordSink::handOverComplete() {
+  // A long record under way is not copied again and again.
+  if (closed_ || batch_.spans.empty() || batch_.bytes.size() - record_.at > kMoveMax) return;
+  // The record under way moves to the next batch whole.
+  RecordBatch rest;
+  if (!batch_.bytes.moveTail(record_.at, rest.bytes, spares_)) markOutOfMemory();
+  record_.at = 0;
+  std::swap(rest, batch_);
+  if (!closed_ && !queue_.push(std::move(rest))) closed_ = true;
+}
+
+void RecordSink::handOverIdle() {
+  std::unique_lock<std::mutex> hold(lock_, std::try_to_lock);
+  if (hold.owns_lock()) handOverComplete();
+}
+
 bool RecordSink::finish(Ending ending) {
+  std::lock_guard<std::mutex> hold(lock_);
   if (closed_) return false;
   if (ending == Ending::kComplete && haveRecord_) batch_.spans.push_back(record_);
   haveRecord_ = false;
@@ -311,6 +320,7 @@ bool RecordStream::refill() {
     queue_.giveBack(batch_);
     PyThreadState* saved = PyEval_SaveThread();
     popped = queue_.pop(batch_, kSignalCheckMs, status, message);
+    if (popped == BatchQueue::Popped::kTimedOut) sink_.handOverIdle();
     PyEval_RestoreThread(saved);
     if (popped == BatchQueue::Popped::kBatch) {
       next_ = 0;

@@ -129,7 +129,9 @@ class BatchQueue {
 // that begins with '>' is a header, any other line holds residues of the
 // record it follows (an empty sequence may leave an empty line). Batches of
 // about kBatchBytes go to the queue as each fills, or at the end of a block
-// of output when the reader waits (a slow input); a record is never split.
+// of output when the reader waits (a slow input), or when the reader has
+// waited a while for nothing (the block came just before it began to
+// wait, and the run now waits for input); a record is never split.
 // Only a complete output hands over the record it ends with: a run cut
 // short may have cut it short.
 class RecordSink final : public Sink {
@@ -142,16 +144,25 @@ class RecordSink final : public Sink {
   explicit RecordSink(BatchQueue& queue) : queue_(queue) {}
   bool write(const unsigned char* p, size_t n) override;
   bool finish(Ending ending) override;
+  // From the reader's thread, when it has waited a while for nothing:
+  // hands over the complete records, unless the run is writing (it then
+  // hands them over itself).
+  void handOverIdle();
   // Whether the records outgrew the memory there is: the run ended as after
   // a write failure.
   bool outOfMemory() const { return outOfMemory_; }
 
  private:
   bool handOver();
+  // The complete records to the queue, the record under way moved to the
+  // next batch, unless it is too long to move.
+  void handOverComplete();
   void append(const unsigned char* p, size_t n);
   void markOutOfMemory();
 
   BatchQueue& queue_;
+  // Held by the run while it writes, and by the reader while it hands over.
+  std::mutex lock_;
   RecordBatch batch_;
   std::vector<ChunkedBytes::Chunk> spares_;
   RecordBatch::Span record_{};

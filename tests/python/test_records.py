@@ -215,8 +215,10 @@ def test_memory_does_not_grow_with_the_input(folder):
 
 def test_records_come_while_the_input_waits():
     # A source that gives 300 kB of records and then waits: the first
-    # records come before it goes on, not with the end of a full batch.
+    # records come before it goes on, not with the end of a full batch,
+    # though the run wrote them before the reader began to wait.
     import threading
+    import time
 
     release = threading.Event()
 
@@ -237,6 +239,7 @@ def test_records_come_while_the_input_waits():
 
     source = Waiting()
     it = quenbrel.records(source)
+    time.sleep(0.5)
     first = next(it)
     came_early = not source.ended
     release.set()
