@@ -31,7 +31,8 @@ set(quenbrel_engine_sources
   src/output/index.cpp
   src/output/dictionary.cpp
   src/output/md5.cpp
-  src/output/names.cpp)
+  src/output/names.cpp
+  src/output/twobit.cpp)
 
 # What is written once per system: the byte layer's descriptor backend
 # (with the engine) and the platform layer (src/common/platform.h; built

@@ -37,6 +37,12 @@
 // it wrote is decompressed before it is compared. Bits 3 and 4 choose the
 // BGZF level.
 //
+// With bit 7 of byte 2 set and bit 6 clear, the engine writes 2bit (one
+// line per sequence, as a run does) into a file, its packed bases in chunks
+// of a size byte 1 chooses, held in memory or spilled to the scratch file
+// (bit 1 of byte 1), with 32- or 64-bit offsets (bit 0); the file read back
+// must hold the model's records, or the names it cannot hold be refused.
+//
 // QUENBREL_FUZZ_FORMAT=plain|gzip|zstd|xz|bzip2 in the environment keeps
 // one format's inputs and passes over the others, to spend a run on one
 // decoder; the number of inputs of each format run is printed at the end.
@@ -49,6 +55,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -79,6 +86,8 @@
 #include "output/dictionary.h"
 #include "output/faidx.h"
 #include "output/plan.h"
+#include "output/twobit.h"
+#include "twobit_reader.h"
 
 namespace {
 
@@ -557,6 +566,83 @@ void checkIndexAgainstDictionary(const std::string& out) {
   if (entries != firstLength.size()) fail("the index and the dictionary list other names");
 }
 
+// --- 2bit output -----------------------------------------------------------
+
+// Where the 2bit output of each input is written, and removed again.
+const std::string& twoBitPath() {
+  static const std::string path = [] {
+    const char* base = std::getenv("TMPDIR");
+    std::string dir =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/quenbrel-fuzz-XXXXXX";
+    if (mkdtemp(&dir[0]) == nullptr) fail("no folder for the 2bit output");
+    return dir + "/out.2bit";
+  }();
+  return path;
+}
+
+bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r' && c != '\n'); }
+
+// The name 2bit gives a header line (without its ">"): the first word after
+// blanks, up to a NUL.
+std::string firstWord(std::string_view header) {
+  size_t i = 0;
+  while (i < header.size() && isBlank(header[i])) ++i;
+  size_t j = i;
+  while (j < header.size() && !isBlank(header[j])) ++j;
+  std::string name(header.substr(i, j - i));
+  return name.substr(0, name.find('\0'));
+}
+
+// The file the 2bit sink wrote for a run of `status` on text the model
+// converts to `modelled` (one line per sequence), against the model: its
+// records, or the refusal of a name.
+void checkTwoBit(const TwoBitSink& sink, int status, bool damaged, const model::Outcome& modelled) {
+  std::string bytes;
+  std::FILE* f = std::fopen(twoBitPath().c_str(), "rb");
+  const bool exists = f != nullptr;
+  if (exists) {
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+      bytes.append(buffer, got);
+    std::fclose(f);
+    std::remove(twoBitPath().c_str());
+  }
+  const bool complete = status == kConvertOk || status == kConvertNoContent;
+  if (damaged || (!complete && sink.refusal().empty())) {
+    if (exists) fail("a 2bit file after a failed run");
+    return;
+  }
+  std::vector<std::pair<std::string, std::string>> want;
+  std::set<std::string> names;
+  std::string refusal;
+  uint64_t others = 0;
+  std::string_view out = modelled.out;
+  for (size_t at = 0; at < out.size();) {
+    size_t end = out.find('\n', at);
+    std::string_view line = out.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line[0] == '>') {
+      std::string name = firstWord(line.substr(1));
+      if (refusal.empty() && (name.empty() || name.size() > 255 || !names.insert(name).second))
+        refusal = name.empty() ? "empty" : name.size() > 255 ? "long" : "repeated";
+      want.push_back({name, ""});
+    } else if (!want.empty()) {
+      want.back().second += testutil::asTwoBit(std::string(line));
+      for (char c : line) others += std::strchr("ACGTNacgtn", c) == nullptr;
+    }
+  }
+  if (!refusal.empty()) {
+    if (status != kConvertWriteFailed || sink.refusal().empty() || exists)
+      fail("a 2bit name not refused");
+    return;
+  }
+  if (!sink.refusal().empty() || status != modelled.status) fail("2bit run misreported");
+  testutil::TwoBitFile got;
+  if (!exists || !testutil::readTwoBit(bytes, got)) fail("no 2bit file read back");
+  if (got.records != want) fail("2bit records differ from the model");
+  if (sink.writtenAsN() != others) fail("2bit letters written as N miscounted");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -608,6 +694,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   OutputPlan plan;
   bool compressed = (data[2] & 0xc0) == 0xc0;
+  bool twoBit = (data[2] & 0xc0) == 0x80;
   bool zstdOut = false;
   if (compressed) {
 #ifdef QUENBREL_HAVE_ZSTD
@@ -620,6 +707,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plan.threads = 1 + data[2] % 3;
   }
   std::unique_ptr<Sink> sink = makeOutputChain(testutil::memorySink(got), plan, nullptr);
+  TwoBitSink* twoBitSink = nullptr;
+  if (twoBit) {
+    s.oneLine = true;
+    auto made = std::make_unique<TwoBitSink>((data[1] & 1) != 0 ? 1 : TwoBitSink::kLongFrom,
+                                             (data[1] & 2) != 0 ? 0 : TwoBitSink::kMemoryMax,
+                                             2 + (data[1] >> 2) % 40);
+    if (!made->open(twoBitPath())) fail("2bit output not opened");
+    twoBitSink = made.get();
+    sink = std::move(made);
+  }
 
   // BGZF input is inflated on workers when there are two.
   s.threads = 1 + (data[2] & 1);
@@ -665,6 +762,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     plain = unpacked;
   }
   model::Outcome modelled = model::convert(std::string(plain), s);
+  if (twoBitSink != nullptr) {
+    checkTwoBit(*twoBitSink, status, damaged, modelled);
+    return 0;
+  }
   const std::string& want = modelled.out;
   int wantStatus = modelled.status;
 

@@ -774,6 +774,8 @@ struct IndexCase {
   int status;
   std::string outAfter;
   std::vector<std::string> listing;  // besides in.ig and bad.fa
+  // More to check, in the folder after the run.
+  std::function<void(const std::string& dir)> after = nullptr;
 };
 
 TEST_F(Files, IndexFailures) {
@@ -1122,6 +1124,66 @@ TEST_F(Files, IndexFailures) {
        10,
        kEarlier,
        {"o.fa.gz", "o.fa.gz.fai", "o.dict"}},
+      // 2bit is written whole at the end: what is refused, before or
+      // during the run, leaves the earlier file; IN=TEXT is the input.
+      {"TwoBitIsNotIndexed",
+       "o.2bit",
+       {"--index"},
+       nullptr,
+       "The --index option cannot index 2bit output; use gzip (BGZF) or none\n" + kUsage,
+       10,
+       kEarlier,
+       {"o.2bit"}},
+      {"TwoBitHasNoDictionary",
+       "o.2bit",
+       {"--dict"},
+       nullptr,
+       "The --dict option cannot describe 2bit output; use gzip (BGZF) or none\n" + kUsage,
+       10,
+       kEarlier,
+       {"o.2bit"}},
+      {"TwoBitRepeatedName",
+       "o.2bit",
+       {"IN=>a x\nAC\n>a y\nGT\n"},
+       nullptr,
+       "Record 2 has the name a of an earlier record; 2bit output needs each name once\n",
+       10,
+       kEarlier,
+       {"o.2bit"}},
+      {"TwoBitInputNotInTheFormat",
+       "o.2bit",
+       {"BAD"},
+       nullptr,
+       kNotFormat,
+       3,
+       kEarlier,
+       {"o.2bit"}},
+      // Written whole and renamed into place, through a link, as a write of
+      // FASTA output goes: the link stays.
+      {"TwoBitThroughALink",
+       "o.2bit",
+       {},
+       [](const std::string& dir) {
+         ASSERT_EQ(rename((dir + "/o.2bit").c_str(), (dir + "/t.2bit").c_str()), 0);
+         ASSERT_EQ(symlink("t.2bit", (dir + "/o.2bit").c_str()), 0);
+       },
+       "",
+       0,
+       "2BIT",
+       {"o.2bit", "t.2bit"},
+       [](const std::string& dir) {
+         struct stat st;
+         ASSERT_EQ(lstat((dir + "/o.2bit").c_str(), &st), 0);
+         EXPECT_TRUE(S_ISLNK(st.st_mode));
+       }},
+      {"TwoBitReplacesTheEarlierAndItsIndex",
+       "o.2bit",
+       {"IN=>a\nACRY-gt\n"},
+       files({"o.2bit.fai"}),
+       "3 residues other than A, C, G, T and N were written as N (2bit has no other letters)\n",
+       0,
+       "2BIT",
+       {"o.2bit"}},
   };
   std::string plain = quenbrel({in_}).out;
   for (const IndexCase& c : cases) {
@@ -1146,6 +1208,8 @@ TEST_F(Files, IndexFailures) {
         args[0] = dir.path();
       } else if (w == "EMPTY") {
         args[0] = "/dev/null";
+      } else if (w.compare(0, 3, "IN=") == 0) {
+        ASSERT_TRUE(testutil::writeFile(in, w.substr(3)));
       } else if (w != "AS_OTHER") {
         args.push_back(w);
       }
@@ -1170,9 +1234,12 @@ TEST_F(Files, IndexFailures) {
         EXPECT_TRUE(testutil::gunzipAll(bytes, back));
       }
       EXPECT_EQ(back, plain);
+    } else if (c.outAfter == "2BIT") {
+      EXPECT_EQ(bytes.substr(0, 4), std::string("\x43\x27\x41\x1a", 4));
     } else {
       EXPECT_EQ(bytes, c.outAfter);
     }
+    if (c.after) c.after(dir.path());
     std::vector<std::string> want = c.listing, got = listing(dir.path());
     want.push_back("in.ig");
     want.push_back("bad.fa");

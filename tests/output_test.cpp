@@ -2,7 +2,8 @@
 // The parts of the output side, driven directly: the level-1 coder of
 // BGZF output (whatever it codes must inflate, with zlib, to the bytes it
 // was given; text that is not sequence-like is left to the library), the
-// ordered pool of workers, the FASTA index builder and the output plan.
+// ordered pool of workers, the FASTA index builder, the output plan and
+// the 2bit writer.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,7 +29,9 @@
 #include "output/huffman.h"
 #include "output/index.h"
 #include "output/plan.h"
+#include "output/twobit.h"
 #include "test_util.h"
+#include "twobit_reader.h"
 
 namespace {
 
@@ -421,7 +424,7 @@ struct PlanCase {
 // can be indexed.
 TEST(OutputPlan, FormatLevelAndRefusals) {
   const OutputFormat kPlain = OutputFormat::kPlain, kBgzf = OutputFormat::kBgzf,
-                     kZstd = OutputFormat::kZstd;
+                     kZstd = OutputFormat::kZstd, kTwoBit = OutputFormat::kTwoBit;
   const PlanCase cases[] = {
       {"plain by default", {}, "out.fa", kPlain, 1, ""},
       {"standard output is plain", {}, nullptr, kPlain, 1, ""},
@@ -465,6 +468,24 @@ TEST(OutputPlan, FormatLevelAndRefusals) {
        0,
        "The --dict option needs an output file, not standard output\n"},
       {"dictionary of zstd", {nullptr, nullptr, 0, false, true}, "o.fa.zst", kZstd, 3, ""},
+      // 2bit is no compression: its name wins over --compress, and it
+      // takes any level as plain output does.
+      {"2bit by name", {}, "g.2bit", kTwoBit, 1, ""},
+      {"2bit over --compress", {"gzip", "12", 0, false}, "g.2bit", kTwoBit, 12, ""},
+      {"2bit at the end only", {}, "g.2bit.fa", kPlain, 1, ""},
+      {"2bit is no --compress name", {"2bit", nullptr, 0, false}, "g.fa", kPlain, 1, ""},
+      {"index of 2bit",
+       {nullptr, nullptr, 0, true},
+       "g.2bit",
+       kTwoBit,
+       0,
+       "The --index option cannot index 2bit output; use gzip (BGZF) or none\n"},
+      {"dictionary of 2bit",
+       {nullptr, nullptr, 0, false, true},
+       "g.2bit",
+       kTwoBit,
+       0,
+       "The --dict option cannot describe 2bit output; use gzip (BGZF) or none\n"},
   };
   for (const PlanCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -617,6 +638,114 @@ TEST(OutputIndex, OneThreadStartsNone) {
   EXPECT_EQ(threads(), before);
   index.feed(reinterpret_cast<const unsigned char*>(">a\nAC\n"), 6);
   EXPECT_TRUE(index.commit());
+}
+
+// --- 2bit -------------------------------------------------------------------
+
+struct TwoBitCase {
+  const char* name;
+  int64_t longFrom;  // -1: the file's size, -2: one byte less
+  uint64_t memoryMax;
+  size_t chunk;
+  size_t piece;  // bytes a write
+  int version;
+};
+
+// Records with runs of N and of lower case of every length, at every place
+// in a packed byte, in output written a piece at a time; the packed bases
+// held in chunks, spilled to the scratch file, or neither; the index with
+// 32- and 64-bit offsets.
+TEST(TwoBitSink, RecordsReadBack) {
+  std::mt19937 rng(7);
+  std::vector<std::pair<std::string, std::string>> records{
+      {"empty", ""}, {"others", "ACRYKM-*bdNn.acgu"}, {"one", "g"}};
+  for (int i = 0; i < 60; ++i) {
+    std::string seq;
+    const size_t n = rng() % 300;
+    while (seq.size() < n) {
+      seq.append(1 + rng() % 11, "ACGTacgtNnnN"[rng() % 12]);
+      for (size_t k = rng() % 9; k > 0; --k) seq.push_back("ACGTacgt"[rng() % 8]);
+    }
+    records.push_back({"r" + std::to_string(i), seq});
+  }
+  std::string text;
+  for (const auto& [name, seq] : records)
+    text += ">" + (name == "one" ? " \tone x" : name + " y") + "\n" + seq + "\n";
+  std::string earlier = "0123456789abcdef";
+  uint64_t size = 0;
+  const TwoBitCase cases[] = {
+      {"in memory", 0, TwoBitSink::kMemoryMax, TwoBitSink::kChunk, 4096, 0},
+      {"byte by byte", 0, TwoBitSink::kMemoryMax, TwoBitSink::kChunk, 1, 0},
+      {"small chunks", 0, TwoBitSink::kMemoryMax, 6, 7, 0},
+      {"spilled at once", 0, 0, 64, 1000, 0},
+      {"spilled after some chunks", 0, 64 * 5, 64, 13, 0},
+      {"64-bit offsets", 1, TwoBitSink::kMemoryMax, 64, 4096, 1},
+      {"32-bit offsets to the last byte", -1, TwoBitSink::kMemoryMax, 64, 4096, 0},
+      {"64-bit offsets past it", -2, TwoBitSink::kMemoryMax, 64, 4096, 1},
+  };
+  for (const TwoBitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    testutil::TempDir dir;
+    std::string out = dir.file("o.2bit");
+    ASSERT_TRUE(testutil::writeFile(out, earlier));
+    uint64_t longFrom = c.longFrom == 0 ? TwoBitSink::kLongFrom : c.longFrom == 1 ? 1 : size;
+    if (c.longFrom == -2) longFrom = size - 1;
+    TwoBitSink sink(longFrom, c.memoryMax, c.chunk);
+    ASSERT_TRUE(sink.open(out));
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t at = 0; at < text.size(); at += c.piece)
+      ASSERT_TRUE(sink.write(p + at, std::min(c.piece, text.size() - at)));
+    EXPECT_EQ(testutil::readFile(out), earlier);  // until the end
+    ASSERT_TRUE(sink.finish(Ending::kComplete));
+    EXPECT_EQ(sink.writtenAsN(), 10u);
+    std::string bytes = testutil::readFile(out);
+    if (c.version == 0 && size == 0) size = bytes.size();
+    testutil::TwoBitFile got;
+    ASSERT_TRUE(testutil::readTwoBit(bytes, got));
+    EXPECT_EQ(got.version, c.version);
+    ASSERT_EQ(got.records.size(), records.size());
+    for (size_t i = 0; i < records.size(); ++i) {
+      EXPECT_EQ(got.records[i].first, records[i].first);
+      EXPECT_EQ(got.records[i].second, testutil::asTwoBit(records[i].second)) << records[i].first;
+    }
+    EXPECT_EQ(testutil::entriesOf(dir.path()), std::vector<std::string>{"o.2bit"});
+  }
+}
+
+// Names 2bit cannot hold are refused before anything is written: the
+// earlier file stays and no temporary file is left.
+TEST(TwoBitSink, NamesItCannotHold) {
+  const std::string k255(255, 'x');
+  const struct {
+    const char* name;
+    std::string text;
+    std::string refusal;
+  } cases[] = {
+      {"longest name", ">" + k255 + "\nAC\n", ""},
+      {"one byte longer", ">a\n>" + k255 + "y\nAC\n",
+       "The name of record 2 is longer than the 255 bytes 2bit output holds\n"},
+      {"empty name", ">a\nAC\n> \t\nAC\n",
+       "Record 2 has no name; 2bit output needs one for each record\n"},
+      {"repeated name", ">a x\nAC\n>b\n>a y\nGT\n",
+       "Record 3 has the name a of an earlier record; 2bit output needs each name once\n"},
+      {"names differ in case", ">a\nAC\n>A\nGT\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testutil::TempDir dir;
+    std::string out = dir.file("o.2bit");
+    ASSERT_TRUE(testutil::writeFile(out, "earlier"));
+    TwoBitSink sink;
+    ASSERT_TRUE(sink.open(out));
+    bool wrote = sink.write(reinterpret_cast<const unsigned char*>(c.text.data()), c.text.size());
+    bool finished = sink.finish(Ending::kComplete);
+    EXPECT_EQ(sink.refusal(), c.refusal);
+    EXPECT_EQ(wrote && finished, c.refusal.empty());
+    if (!c.refusal.empty()) {
+      EXPECT_EQ(testutil::readFile(out), "earlier");
+    }
+    EXPECT_EQ(testutil::entriesOf(dir.path()), std::vector<std::string>{"o.2bit"});
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,16 @@ char folderListSeparator();
 // (and without Windows' ".exe"), for usage texts.
 std::string programName(const char* path);
 
+// Memory for a large body of data filled once and held to the end, at
+// least `bytes`: backed with large pages where the system
+// gives them, since touching fresh memory a small page at a time can cost
+// more than filling it. Null when there is none.
+struct FreeLargeMemory {
+  void operator()(unsigned char* p) const;
+};
+using LargeMemory = std::unique_ptr<unsigned char, FreeLargeMemory>;
+LargeMemory largeMemory(size_t bytes);
+
 // The processors this process may run on (its affinity mask, else those
 // online): every layer that sizes its threads asks here. 1 in the browser,
 // where no layer may start a thread.
@@ -86,6 +97,11 @@ size_t baseLength(const std::string& name);
 
 // The longest name the folder of the path `name` takes for its entries.
 size_t nameMax(const std::string& name);
+
+// The name a file written whole and renamed into place takes, so that it
+// reaches what a write to `name` reaches: where `name` is a link to an
+// existing file, that file's path (links resolved); else `name` itself.
+std::string writtenName(const std::string& name);
 
 // The absolute path of the file `name`, links resolved, as a file: URI
 // holds it after "file://": "/dir/ref.fa" on POSIX, "/C:/dir/ref.fa" on

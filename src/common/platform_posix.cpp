@@ -3,6 +3,7 @@
 // Emscripten runtime).
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -34,6 +36,19 @@ char folderListSeparator() { return ':'; }
 std::string programName(const char* path) {
   std::string name = path;
   return name.substr(name.size() - baseLength(name));
+}
+
+void FreeLargeMemory::operator()(unsigned char* p) const { std::free(p); }
+
+LargeMemory largeMemory(size_t bytes) {
+  constexpr size_t kLargePage = size_t{2} << 20;
+  bytes = (bytes + kLargePage - 1) / kLargePage * kLargePage;
+  LargeMemory memory(static_cast<unsigned char*>(std::aligned_alloc(kLargePage, bytes)));
+#if defined(MADV_HUGEPAGE) && !defined(__EMSCRIPTEN__)
+  // Only advice: where the system has none to give, small pages serve.
+  if (memory != nullptr) madvise(memory.get(), bytes, MADV_HUGEPAGE);
+#endif
+  return memory;
 }
 
 int processorCount() {
@@ -103,6 +118,18 @@ size_t baseLength(const std::string& name) {
 size_t nameMax(const std::string& name) {
   long max = pathconf(folderOf(name).c_str(), _PC_NAME_MAX);
   return max > 0 ? static_cast<size_t>(max) : 255;
+}
+
+std::string writtenName(const std::string& name) {
+  struct stat st;
+  char resolved[PATH_MAX];
+  if (lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return name;
+  if (realpath(name.c_str(), resolved) != nullptr) return resolved;
+  // A link to nothing: where it leads, which a write would create.
+  ssize_t n = readlink(name.c_str(), resolved, sizeof resolved - 1);
+  if (n <= 0) return name;
+  std::string target(resolved, static_cast<size_t>(n));
+  return target[0] == '/' ? target : folderOf(name) + "/" + target;
 }
 
 std::string uriPath(const std::string& name) {

@@ -12,6 +12,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -105,6 +106,13 @@ std::string programName(const char* path) {
   size_t n = name.size();
   if (n > 4 && _stricmp(name.c_str() + n - 4, ".exe") == 0) name.erase(n - 4);
   return name;
+}
+
+void FreeLargeMemory::operator()(unsigned char* p) const { std::free(p); }
+
+// Large pages need a privilege that few accounts hold: small ones serve.
+LargeMemory largeMemory(size_t bytes) {
+  return LargeMemory(static_cast<unsigned char*>(std::malloc(bytes)));
 }
 
 // The processors of the process's affinity mask; where the mask says
@@ -248,6 +256,9 @@ size_t nameMax(const std::string&) { return 255; }
 // "/C:/dir/ref.fa": a drive's path after "file://" takes a '/' before it,
 // and URIs separate with '/'. A share's "\\server\share\ref.fa" becomes
 // "//server/share/ref.fa".
+// Links are rare on Windows and need a privilege to make: the name serves.
+std::string writtenName(const std::string& name) { return name; }
+
 std::string uriPath(const std::string& name) {
   std::string path;
   if (isFolder(name) || entryAt(name) != Entry::kNone) {

@@ -7,6 +7,7 @@
 
 #include "output/index.h"
 #include "output/sink.h"
+#include "output/twobit.h"
 
 namespace {
 
@@ -54,6 +55,13 @@ RunResult refusal(const RunRequest& request, const Planned& planned, const Index
                   "Refusing to overwrite the input file " + clash + "\nFailed to asign output.\n",
                   true);
   }
+  // A format written whole at the end goes into a file the run opens.
+  if (request.out != nullptr && outputFormatRow(planned.plan.format).whole) {
+    return failed(kConvertReadFailed,
+                  std::string("The ") + outputFormatRow(planned.plan.format).name +
+                      " output needs an output file, not standard output\n",
+                  true);
+  }
   if (request.outName == nullptr && request.inputId.regular &&
       platform::sameFile(request.outId, request.inputId)) {
     return failed(kConvertWriteFailed,
@@ -85,22 +93,33 @@ RunResult runConversion(RunRequest request) {
     return failed(kConvertWriteFailed, index.message());
   std::unique_ptr<Sink> out = std::move(request.out);
   FileSink* file = nullptr;
+  TwoBitSink* twoBit = nullptr;
   if (out == nullptr) {
-    std::unique_ptr<FileSink> opened = openFileSink(outName);
-    if (opened == nullptr) {
+    std::unique_ptr<FileSink> opened;
+    std::unique_ptr<TwoBitSink> whole;
+    if (outputFormatRow(plan.format).whole) {
+      whole = std::make_unique<TwoBitSink>();
+      if (!whole->open(outName)) whole.reset();
+    } else {
+      opened = openFileSink(outName);
+    }
+    if (opened == nullptr && whole == nullptr) {
       return failed(
           kConvertWriteFailed,
           std::string("Failed to open ") + outName + " for writing\nFailed to asign output.\n",
           true);
     }
     file = opened.get();
-    out = std::move(opened);
+    twoBit = whole.get();
+    out = opened != nullptr ? std::unique_ptr<Sink>(std::move(opened)) : std::move(whole);
   }
   if (outName != nullptr && plan.described()) index.outputOpened(outName);
 
   ConvertOptions options = request.options;
   options.lineLen = residuesPerLine(options.lineLen);
   options.threads = plan.threads;
+  // 2bit has no lines: one line per sequence is the least to read back.
+  if (twoBit != nullptr) options.oneLine = true;
   std::unique_ptr<Sink> sink =
       makeOutputChain(std::move(out), plan, plan.described() ? &index : nullptr);
   // A named output begins only once the conversion begins to write it. The
@@ -109,7 +128,15 @@ RunResult runConversion(RunRequest request) {
   // end, which some file systems answer by writing the new file out at once.
   RunResult result;
   bool emptied = true;
-  if (outName != nullptr) {
+  if (twoBit != nullptr) {
+    // Written whole at the end: an earlier file of the name stays as it was
+    // until the new one takes its name.
+    twoBit->beforeCommit([&] {
+      result.outputBegun = true;
+      emptied = stale.remove();
+      return emptied;
+    });
+  } else if (outName != nullptr) {
     sink = std::make_unique<BeginningSink>(std::move(sink), [&] {
       result.outputBegun = true;
       emptied = (file == nullptr || file->empty()) && stale.remove();
@@ -124,6 +151,10 @@ RunResult runConversion(RunRequest request) {
     result.status = kConvertWriteFailed;
     result.message = stale.message().empty() ? "Failed to write output.\n" : stale.message();
   }
+  if (twoBit != nullptr && !twoBit->refusal().empty()) {
+    result.status = kConvertReadFailed;
+    result.message = twoBit->refusal();
+  }
   // The files that describe the output get their names only when all went
   // well.
   if (result.status == kConvertOk && plan.described()) {
@@ -133,6 +164,12 @@ RunResult runConversion(RunRequest request) {
     } else if (request.warn) {
       index.warnings(request.warn);
     }
+  }
+  if (result.status == kConvertOk && twoBit != nullptr && twoBit->writtenAsN() > 0 &&
+      request.warn) {
+    request.warn(std::to_string(twoBit->writtenAsN()) +
+                 " residues other than A, C, G, T and N were written as N (2bit has no other "
+                 "letters)\n");
   }
   return result;
 }

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <iterator>
 
 #include "common/platform.h"
 #include "output/bgzf.h"
@@ -14,18 +15,22 @@ namespace {
 
 const char* const kGzipSuffixes[] = {".gz", ".bgz", nullptr};
 const char* const kZstdSuffixes[] = {".zst", nullptr};
+const char* const kTwoBitSuffixes[] = {".2bit", nullptr};
 const char* const kNoSuffixes[] = {nullptr};
 
-// Plain output takes any level either compressor would (and ignores it).
+// Plain output and 2bit take any level either compressor would (and
+// ignore it).
 const OutputFormatRow kOutputFormats[] = {
-    {OutputFormat::kBgzf, "gzip", kGzipSuffixes, kBgzfLevelMin, kBgzfLevelMax, kBgzfLevelDefault,
-     true, true, nullptr, nullptr, makeBgzfSink},
-    {OutputFormat::kZstd, "zstd", kZstdSuffixes, kZstdLevelMin, kZstdLevelMax, kZstdLevelDefault,
-     false, false, zstdOutputBuilt,
+    {OutputFormat::kTwoBit, "2bit", kTwoBitSuffixes, false, true, kBgzfLevelMin, kZstdLevelMax,
+     kBgzfLevelDefault, false, false, nullptr, nullptr, nullptr},
+    {OutputFormat::kBgzf, "gzip", kGzipSuffixes, true, false, kBgzfLevelMin, kBgzfLevelMax,
+     kBgzfLevelDefault, true, true, nullptr, nullptr, makeBgzfSink},
+    {OutputFormat::kZstd, "zstd", kZstdSuffixes, true, false, kZstdLevelMin, kZstdLevelMax,
+     kZstdLevelDefault, false, false, zstdOutputBuilt,
      "Cannot write zstd output: quenbrel was built without zstd support (libzstd).\n",
      makeZstdSink},
-    {OutputFormat::kPlain, "none", kNoSuffixes, kBgzfLevelMin, kZstdLevelMax, kBgzfLevelDefault,
-     true, false, nullptr, nullptr, nullptr},
+    {OutputFormat::kPlain, "none", kNoSuffixes, true, false, kBgzfLevelMin, kZstdLevelMax,
+     kBgzfLevelDefault, true, false, nullptr, nullptr, nullptr},
 };
 
 bool endsWith(const char* text, const char* tail) {
@@ -33,18 +38,26 @@ bool endsWith(const char* text, const char* tail) {
   return n >= k && std::strcmp(text + n - k, tail) == 0;
 }
 
-// By the request, else by the output's name; plain when neither says.
+// The row whose suffix ends the output's name, or null.
+const OutputFormatRow* suffixFormat(const char* outName) {
+  for (const OutputFormatRow& row : kOutputFormats) {
+    for (const char* const* s = row.suffixes; outName != nullptr && *s != nullptr; ++s) {
+      if (endsWith(outName, *s)) return &row;
+    }
+  }
+  return nullptr;
+}
+
+// By the name when it chooses a format that is no compression, else by the
+// request, else by the name; plain when none says.
 const OutputFormatRow& formatOf(const OutputRequest& request, const char* outName) {
+  const OutputFormatRow* byName = suffixFormat(outName);
+  if (byName != nullptr && !byName->compression) return *byName;
   if (request.compress != nullptr) {
     const OutputFormatRow* named = outputFormatNamed(request.compress);
     return named != nullptr ? *named : outputFormatRow(OutputFormat::kPlain);
   }
-  for (const OutputFormatRow& row : kOutputFormats) {
-    for (const char* const* s = row.suffixes; outName != nullptr && *s != nullptr; ++s) {
-      if (endsWith(outName, *s)) return row;
-    }
-  }
-  return outputFormatRow(OutputFormat::kPlain);
+  return byName != nullptr ? *byName : outputFormatRow(OutputFormat::kPlain);
 }
 
 Planned refused(std::string problem, bool withUsage = true) {
@@ -58,7 +71,7 @@ Planned refused(std::string problem, bool withUsage = true) {
 
 const OutputFormatRow* outputFormatNamed(const char* name) {
   for (const OutputFormatRow& row : kOutputFormats) {
-    if (std::strcmp(row.name, name) == 0) return &row;
+    if (row.compression && std::strcmp(row.name, name) == 0) return &row;
   }
   return nullptr;
 }
@@ -67,7 +80,7 @@ const OutputFormatRow& outputFormatRow(OutputFormat format) {
   for (const OutputFormatRow& row : kOutputFormats) {
     if (row.format == format) return row;
   }
-  return kOutputFormats[0];
+  return kOutputFormats[std::size(kOutputFormats) - 1];
 }
 
 int smallNumber(const char* text) {
@@ -104,6 +117,10 @@ Planned planOutput(const OutputRequest& request, const char* outName) {
   if (row.built != nullptr && !row.built()) return refused(row.missing, false);
   if (request.dict && outName == nullptr)
     return refused("The --dict option needs an output file, not standard output\n");
+  if (request.dict && row.whole) {
+    return refused(std::string("The --dict option cannot describe ") + row.name +
+                   " output; use gzip (BGZF) or none\n");
+  }
   plan.index = request.index;
   plan.dict = request.dict;
   plan.threads = request.threads > 0 ? request.threads : platform::processorCount();

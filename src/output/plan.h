@@ -12,15 +12,23 @@
 
 class OutputIndex;
 
-enum class OutputFormat { kPlain, kBgzf, kZstd };
+enum class OutputFormat { kPlain, kBgzf, kZstd, kTwoBit };
 
 // An output format: a row of the one table that the long options, the plan,
 // the naming rules and the chain all read. A format not in it cannot be
 // chosen.
 struct OutputFormatRow {
   OutputFormat format;
-  const char* name;             // as --compress=NAME names it
+  const char* name;             // as --compress=NAME names it, and messages
   const char* const* suffixes;  // output names ending so choose it; null ends them
+  // Whether --compress=NAME chooses it; a format that is no compression
+  // of FASTA text is chosen by the output's name alone, whatever
+  // --compress says.
+  bool compression;
+  // Whether the run writes it whole at the end, into a file of its own
+  // (a format with a table of contents first): never to standard output,
+  // and never described by --dict.
+  bool whole;
   int levelMin;
   int levelMax;
   int levelDefault;
@@ -31,7 +39,7 @@ struct OutputFormatRow {
   const char* missing;
   // The sink that writes the format in front of the backend `file` on
   // `threads` workers, with BGZF block boundaries to `index` when given;
-  // null: the plain bytes, `file` itself.
+  // null: the plain bytes, `file` itself, or a format written whole.
   std::unique_ptr<Sink> (*sink)(std::unique_ptr<Sink> file, int level, int threads,
                                 OutputIndex* index);
 };

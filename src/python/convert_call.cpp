@@ -107,7 +107,7 @@ PyObject* convertCall(const ConvertArguments& a) {
     return nullptr;
   }
   for (const std::string& line : warnings) {
-    if (!warnName(line)) return nullptr;
+    if (!warnRun(line)) return nullptr;
   }
   if (a.dst != Py_None) Py_RETURN_NONE;
   return PyBytes_FromStringAndSize(gathered.data(), static_cast<Py_ssize_t>(gathered.size()));

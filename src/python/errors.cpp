@@ -128,12 +128,13 @@ PyObject* setUsageError(const char* argument, const std::string& message) {
                message);
 }
 
-bool warnName(const std::string& line) {
-  PyObject* category = moduleClass("NameWarning");
+bool warnRun(const std::string& line) {
+  const bool name = line.find("sequence name") != std::string::npos;
+  PyObject* category = name ? moduleClass("NameWarning") : PyExc_UserWarning;
   if (category == nullptr) return false;
   std::string text = textOf(line);
   int failed = PyErr_WarnEx(category, text.c_str(), 2);
-  Py_DECREF(category);
+  if (name) Py_DECREF(category);
   return failed == 0;
 }
 

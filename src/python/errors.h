@@ -24,9 +24,11 @@ PyObject* setRunError(int status, const std::string& message);
 // with `message` (and status 10). Returns null.
 PyObject* setUsageError(const char* argument, const std::string& message);
 
-// Issues `line` (a line of the command line's warnings) as a NameWarning;
-// false when the warning filters made it an error, which is then set.
-bool warnName(const std::string& line);
+// Issues `line` (a line of the command line's warnings) as a NameWarning
+// when it is about a sequence name, else (the letters 2bit output has no
+// room for) as a UserWarning; false when the warning filters made it an
+// error, which is then set.
+bool warnRun(const std::string& line);
 
 }  // namespace host
 

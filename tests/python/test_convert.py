@@ -218,6 +218,16 @@ def test_warnings_are_the_command_lines(folder):
         with pytest.raises(quenbrel.NameWarning):
             quenbrel.convert(src, folder / "e.fa", index=True)
     assert (folder / "e.fa.fai").exists()
+    # 2bit output's letters it has no room for are no name's.
+    src.write_bytes(b">a\nACRYT\n")
+    _, err, status = run_tool([str(src), str(folder / "t.2bit")])
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        quenbrel.convert(src, folder / "m.2bit")
+    assert status == 0
+    assert [str(w.message) + "\n" for w in caught] == err.splitlines(keepends=True)
+    assert [w.category for w in caught] == [UserWarning]
+    assert (folder / "m.2bit").read_bytes() == (folder / "t.2bit").read_bytes()
 
 
 class Failing(io.RawIOBase):
