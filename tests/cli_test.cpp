@@ -161,6 +161,12 @@ std::vector<CliCase> cliCases() {
       // An index of zstd output would point readers into compressed frames.
       {"DictOfStandardOutput", {"-", "--dict"}, kSeq12, "", "The --dict option needs an output file, not standard output\n" + kUsage, 10},
       {"DictTakesNoValue", {"--dict=1", "-", "o.fa"}, kSeq12, "", "Bad argument '1' to --dict option\n" + kUsage, 10},
+      // The progress line only ever goes to standard error, and to no pipe
+      // unless asked for (tests/progress_test.py runs it on a terminal).
+      {"ProgressLeavesTheOutput", {"--progress", "-"}, kSeq12, kSeq12, "", 0},
+      {"NoProgressLeavesTheOutput", {"-", "--no-progress"}, kSeq12, kSeq12, "", 0},
+      {"ProgressTakesNoValue", {"--progress=x", "-"}, kSeq12, "", "Bad argument 'x' to --progress option\n" + kUsage, 10},
+      {"NoProgressTakesNoValue", {"--no-progress=1", "-"}, kSeq12, "", "Bad argument '1' to --no-progress option\n" + kUsage, 10},
       {"IndexOfZstdOutput", {"--index", "-", "/nonexistent/out.fa.zst"}, kSeq12, "", "The --index option cannot index zstd output; use gzip (BGZF) or none\n" + kUsage, 10},
       {"IndexOfOutputCompressedToZstd", {"--compress=zstd", "-", "/nonexistent/out.fa", "--index"}, kSeq12, "", "The --index option cannot index zstd output; use gzip (BGZF) or none\n" + kUsage, 10},
 
@@ -291,6 +297,10 @@ class CliTable : public testing::TestWithParam<CliCase> {};
 
 TEST_P(CliTable, Run) {
   const CliCase& c = GetParam();
+  // A progress line asked for is drawn by a thread of its own.
+  if (std::count(c.args.begin(), c.args.end(), "--progress") > 0) {
+    if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
+  }
   testutil::RunResult r = quenbrel(c.args, c.input);
   expectSameText(r.out, c.out);
   EXPECT_EQ(r.err, c.err);

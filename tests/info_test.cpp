@@ -35,7 +35,13 @@ const std::string kLongOptions =
     "\t\twrites them for the output file; not for zstd output, which cannot be indexed.\n"
     "\t--dict - also writes the sequence dictionary of the output file (each record's name,\n"
     "\t\tlength and MD5), as samtools dict writes it: ref.fa, ref.fasta or ref.fa.gz give\n"
-    "\t\tref.dict; a name without such an extension gets .dict appended.\n";
+    "\t\tref.dict; a name without such an extension gets .dict appended.\n"
+    "\t--progress - shows how far the run has come on standard error: bytes read (of the\n"
+    "\t\tinput file's size), rate and time left. By default only a terminal shows it, as one\n"
+    "\t\tline redrawn after the first second, and not while the input or the output is the\n"
+    "\t\tterminal too. --progress shows it wherever standard error goes, a line every 5\n"
+    "\t\tseconds where that is no terminal.\n"
+    "\t--no-progress - never shows the progress.\n";
 
 struct Answered {
   std::vector<std::string> words;  // after the program name

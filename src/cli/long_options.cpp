@@ -40,6 +40,21 @@ bool takeIndex(const char* value, OutputRequest& request) {
 
 bool takeDict(const char* value, OutputRequest& request) { return takeSwitch(value, request.dict); }
 
+// --progress and --no-progress, without a value: the last one decides.
+bool takeProgressSetting(const char* value, int setting, OutputRequest& request) {
+  if (value != nullptr) return false;
+  request.progress = setting;
+  return true;
+}
+
+bool takeProgress(const char* value, OutputRequest& request) {
+  return takeProgressSetting(value, 1, request);
+}
+
+bool takeNoProgress(const char* value, OutputRequest& request) {
+  return takeProgressSetting(value, -1, request);
+}
+
 const LongOption kLongOptions[] = {
     {"--compress", OptionValue::kRequired, takeCompress,
      "\t--compress=gzip|zstd|none - compression of the output. gzip writes BGZF (read by every\n"
@@ -59,6 +74,14 @@ const LongOption kLongOptions[] = {
      "\t--dict - also writes the sequence dictionary of the output file (each record's name,\n"
      "\t\tlength and MD5), as samtools dict writes it: ref.fa, ref.fasta or ref.fa.gz give\n"
      "\t\tref.dict; a name without such an extension gets .dict appended.\n"},
+    {"--progress", OptionValue::kNone, takeProgress,
+     "\t--progress - shows how far the run has come on standard error: bytes read (of the\n"
+     "\t\tinput file's size), rate and time left. By default only a terminal shows it, as one\n"
+     "\t\tline redrawn after the first second, and not while the input or the output is the\n"
+     "\t\tterminal too. --progress shows it wherever standard error goes, a line every 5\n"
+     "\t\tseconds where that is no terminal.\n"},
+    {"--no-progress", OptionValue::kNone, takeNoProgress,
+     "\t--no-progress - never shows the progress.\n"},
 };
 
 std::string badValue(const char* name, const char* value) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "cli/long_options.h"
+#include "cli/progress.h"
 #include "common/bytes.h"
 #include "common/platform.h"
 #include "engine/convert.h"
@@ -112,6 +113,22 @@ void bindOutput(RunRequest& request, char** args, FILE* input) {
 
 void warn(const std::string& line) { std::fputs(line.c_str(), stderr); }
 
+// Runs the conversion of `source`, showing its progress as `style` says.
+// The line is gone when this returns (its thread ended, the line erased):
+// what the caller writes next stands alone.
+RunResult runShowingProgress(RunRequest request, ByteSource& source, ProgressStyle style) {
+  request.input = &source;
+  request.warn = warn;
+  if (style == ProgressStyle::kNone) return runConversion(std::move(request));
+  CountingSource counted(source);
+  Progress progress(counted, source.remaining(), style, stderr);
+  request.input = &counted;
+  request.warn = [&progress](const std::string& line) { progress.message(line); };
+  RunResult result = runConversion(std::move(request));
+  progress.stop();
+  return result;
+}
+
 }  // namespace
 
 int main(int count, char** words) {
@@ -143,10 +160,10 @@ int main(int count, char** words) {
   // The stream stays bound until the process ends; the run reads its
   // descriptor.
   std::unique_ptr<ByteSource> source = descriptorSource(fileno(input), false);
-  request.input = source.get();
   request.inputId = platform::fileId(input);
-  request.warn = warn;
-  RunResult result = runConversion(std::move(request));
+  const ProgressStyle style =
+      progressStyle(request.output.progress, input, request.outName == nullptr);
+  RunResult result = runShowingProgress(std::move(request), *source, style);
   if (result.withUsage) return refuse(result.message, argv[0], result.status);
   std::fputs(result.message.c_str(), stderr);
   return result.status;

@@ -40,6 +40,11 @@ class Arguments {
 // otherwise translate line ends in them).
 void binaryStandardStreams();
 
+// Whether the stream `F` is a terminal, where a line can be redrawn in
+// place. On Windows a console, whose output is set here to take the
+// terminal's control sequences: a console that cannot take them is none.
+bool isTerminal(std::FILE* F);
+
 // Opens the file `name` as std::fopen() does, always in binary mode.
 std::FILE* openFile(const std::string& name, const char* mode);
 

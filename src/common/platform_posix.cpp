@@ -27,6 +27,8 @@ Arguments::Arguments(int argc, char** argv) : words_(argv, argv + argc) {
 // Bytes are bytes on POSIX streams.
 void binaryStandardStreams() {}
 
+bool isTerminal(std::FILE* F) { return isatty(fileno(F)) == 1; }
+
 std::FILE* openFile(const std::string& name, const char* mode) {
   return std::fopen(name.c_str(), mode);
 }

@@ -63,6 +63,19 @@ void binaryStandardStreams() {
   _setmode(_fileno(stderr), _O_BINARY);
 }
 
+// _isatty() also says yes for NUL: a console is what has a console mode.
+// Its input has no screen buffer and is a terminal as it is; its output
+// clears a line only with the virtual terminal sequences on.
+bool isTerminal(std::FILE* F) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(F)));
+  DWORD mode = 0;
+  if (h == INVALID_HANDLE_VALUE || GetConsoleMode(h, &mode) == 0) return false;
+  CONSOLE_SCREEN_BUFFER_INFO screen;
+  if (GetConsoleScreenBufferInfo(h, &screen) == 0) return true;
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 namespace {
 
 // A C stream over the system's handle `h`, which closes with it; null, with

@@ -61,6 +61,7 @@ struct OutputRequest {
   int threads = 0;                 // 0: one per processor this process may run on
   bool index = false;
   bool dict = false;
+  int progress = 0;  // the command line's: -1 never, 0 on a terminal, 1 always
 };
 
 // What the output becomes.
