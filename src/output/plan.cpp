@@ -21,16 +21,16 @@ const char* const kNoSuffixes[] = {nullptr};
 // Plain output and 2bit take any level either compressor would (and
 // ignore it).
 const OutputFormatRow kOutputFormats[] = {
-    {OutputFormat::kTwoBit, "2bit", kTwoBitSuffixes, false, true, kBgzfLevelMin, kZstdLevelMax,
-     kBgzfLevelDefault, false, false, nullptr, nullptr, nullptr},
-    {OutputFormat::kBgzf, "gzip", kGzipSuffixes, true, false, kBgzfLevelMin, kBgzfLevelMax,
-     kBgzfLevelDefault, true, true, nullptr, nullptr, makeBgzfSink},
-    {OutputFormat::kZstd, "zstd", kZstdSuffixes, true, false, kZstdLevelMin, kZstdLevelMax,
-     kZstdLevelDefault, false, false, zstdOutputBuilt,
+    {OutputFormat::kTwoBit, "2bit", kTwoBitSuffixes, kBgzfLevelMin, kZstdLevelMax,
+     kBgzfLevelDefault, false, true, false, false, nullptr, nullptr, nullptr},
+    {OutputFormat::kBgzf, "gzip", kGzipSuffixes, kBgzfLevelMin, kBgzfLevelMax, kBgzfLevelDefault,
+     true, false, true, true, nullptr, nullptr, makeBgzfSink},
+    {OutputFormat::kZstd, "zstd", kZstdSuffixes, kZstdLevelMin, kZstdLevelMax, kZstdLevelDefault,
+     true, false, false, false, zstdOutputBuilt,
      "Cannot write zstd output: quenbrel was built without zstd support (libzstd).\n",
      makeZstdSink},
-    {OutputFormat::kPlain, "none", kNoSuffixes, true, false, kBgzfLevelMin, kZstdLevelMax,
-     kBgzfLevelDefault, true, false, nullptr, nullptr, nullptr},
+    {OutputFormat::kPlain, "none", kNoSuffixes, kBgzfLevelMin, kZstdLevelMax, kBgzfLevelDefault,
+     true, false, true, false, nullptr, nullptr, nullptr},
 };
 
 bool endsWith(const char* text, const char* tail) {

@@ -21,6 +21,9 @@ struct OutputFormatRow {
   OutputFormat format;
   const char* name;             // as --compress=NAME names it, and messages
   const char* const* suffixes;  // output names ending so choose it; null ends them
+  int levelMin;
+  int levelMax;
+  int levelDefault;
   // Whether --compress=NAME chooses it; a format that is no compression
   // of FASTA text is chosen by the output's name alone, whatever
   // --compress says.
@@ -29,9 +32,6 @@ struct OutputFormatRow {
   // (a format with a table of contents first): never to standard output,
   // and never described by --dict.
   bool whole;
-  int levelMin;
-  int levelMax;
-  int levelDefault;
   bool indexable;  // --index describes it with OUT.fai
   bool gzi;        // and with OUT.gzi
   // Whether this build has it (null: always), and the refusal when not.
