@@ -129,7 +129,7 @@ def convert(
     dst: a path, a binary file object, or None (the default): the output is
         then returned as bytes. A path names the output as the command line's
         output operand does: its name may choose the format (.gz and .bgz BGZF,
-        .zst zstd), the index files and the dictionary are named after it, an
+        .zst zstd, .2bit 2bit), the index files and the dictionary are named after it, an
         earlier file of the name is emptied only once the conversion begins
         writing, and a file the run would write that is the input is refused.
 
