@@ -297,9 +297,11 @@ class CliTable : public testing::TestWithParam<CliCase> {};
 
 TEST_P(CliTable, Run) {
   const CliCase& c = GetParam();
-  // A progress line asked for is drawn by a thread of its own.
+  // A progress line asked for is drawn by a thread of its own, a second
+  // into the run, which a program under Wine may take to start.
   if (std::count(c.args.begin(), c.args.end(), "--progress") > 0) {
     if (const char* why = testutil::noThreads()) GTEST_SKIP() << why;
+    if (testutil::windowsTool()) GTEST_SKIP() << "a second may pass before the Windows tool runs";
   }
   testutil::RunResult r = quenbrel(c.args, c.input);
   expectSameText(r.out, c.out);
@@ -1203,6 +1205,8 @@ TEST_F(Files, IndexFailures) {
     bool asOther = std::count(c.words.begin(), c.words.end(), "AS_OTHER") > 0;
     // Windows has neither the modes nor the other user.
     if (asOther && (geteuid() != 0 || testutil::windowsTool())) continue;
+    // Links are made here as POSIX makes them.
+    if (c.after && testutil::windowsTool()) continue;
     if (!testutil::toolHasZstd() && c.out.find(".zst") != std::string::npos) continue;
     testutil::TempDir dir;
     std::string in = dir.file("in.ig"), bad = dir.file("bad.fa"), out = dir.file(c.out);
