@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/long_options.h"
+#include "cli/progress.h"
 #include "test_util.h"
 
 namespace {
@@ -160,6 +161,41 @@ TEST(InfoRequest, FailedWriteIsReported) {
     ASSERT_TRUE(WIFEXITED(ws));
     EXPECT_EQ(WEXITSTATUS(ws), 20);
     EXPECT_EQ(testutil::readFile(tmp.file("err")), "Failed to write output.\n");
+  }
+}
+
+// The progress line's text: bytes in decimal units (one decimal below 10),
+// of the file's size with a share that reaches 100% only once all is read,
+// the rate, and the time left in seconds, minutes or hours.
+TEST(ProgressLine, Text) {
+  const struct {
+    uint64_t done;
+    int64_t total;
+    double seconds;
+    const char* text;
+  } rows[] = {
+      {0, -1, 0, "quenbrel: 0 B read, 0 B/s"},
+      {999, -1, 1, "quenbrel: 999 B read, 999 B/s"},
+      {1000, 0, 1, "quenbrel: 1.0 kB read, 1.0 kB/s"},
+      {9949, -1, 1, "quenbrel: 9.9 kB read, 9.9 kB/s"},
+      {9950, -1, 1, "quenbrel: 10 kB read, 10 kB/s"},
+      {999499, -1, 2, "quenbrel: 999 kB read, 500 kB/s"},
+      {999500, -1, 2, "quenbrel: 1.0 MB read, 500 kB/s"},
+      {uint64_t{5} << 60, -1, 1, "quenbrel: 5.8 EB read, 5.8 EB/s"},
+      {16000000, 32000000, 1, "quenbrel: 16 MB of 32 MB (50%), 16 MB/s, 1 s left"},
+      {31999999, 32000000, 1, "quenbrel: 32 MB of 32 MB (99%), 32 MB/s, 0 s left"},
+      {32000000, 32000000, 2, "quenbrel: 32 MB of 32 MB (100%), 16 MB/s, 0 s left"},
+      {40000000, 32000000, 1, "quenbrel: 40 MB of 32 MB (100%), 40 MB/s, 0 s left"},
+      {5, 10, 0, "quenbrel: 5 B of 10 B (50%), 0 B/s"},
+      {1, 60, 1, "quenbrel: 1 B of 60 B (1%), 1 B/s, 59 s left"},
+      {1, 61, 1, "quenbrel: 1 B of 61 B (1%), 1 B/s, 1 min 0 s left"},
+      {1, 3600, 1, "quenbrel: 1 B of 3.6 kB (0%), 1 B/s, 59 min 59 s left"},
+      {1, 3601, 1, "quenbrel: 1 B of 3.6 kB (0%), 1 B/s, 1 h 0 min left"},
+      {1, 3662, 1, "quenbrel: 1 B of 3.7 kB (0%), 1 B/s, 1 h 1 min left"},
+      {1, int64_t{1} << 62, 1, "quenbrel: 1 B of 4.6 EB (0%), 1 B/s, 277777 h 46 min left"},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(progressText(r.done, r.total, r.seconds), r.text) << r.done << " " << r.total;
   }
 }
 
