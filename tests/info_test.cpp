@@ -3,6 +3,7 @@
 // every other word keeps its meaning.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -196,6 +197,25 @@ TEST(ProgressLine, Text) {
   };
   for (const auto& r : rows) {
     EXPECT_EQ(progressText(r.done, r.total, r.seconds), r.text) << r.done << " " << r.total;
+  }
+}
+
+// Every byte the input hands over counts, however few a read brings.
+TEST(ProgressLine, CountsEveryByteRead) {
+  for (size_t piece : {1, 2, 5}) {
+    const std::string text = "0123456789";
+    size_t at = 0;
+    CallbackSource input([&](unsigned char* p, size_t cap) -> long {
+      size_t n = std::min({piece, cap, text.size() - at});
+      std::copy(text.begin() + at, text.begin() + at + n, p);
+      at += n;
+      return static_cast<long>(n);
+    });
+    CountingSource counted(input);
+    unsigned char buf[8];
+    while (counted.read(buf, sizeof buf) > 0) {
+    }
+    EXPECT_EQ(counted.bytesRead(), text.size()) << piece;
   }
 }
 
