@@ -79,44 +79,24 @@ bool TwoBitSink::refuse(std::string why) {
 }
 
 bool TwoBitSink::write(const unsigned char* p, size_t n) {
-  const unsigned char* end = p + n;
-  while (p < end && !failed_) {
-    if (at_ == At::kLineStart) {
-      if (*p == '>') {
-        if (!endRecord()) break;
-        header_.start();
-        at_ = At::kHeader;
-        ++p;
-        continue;
-      }
-      at_ = At::kResidues;
-    }
-    if (at_ == At::kHeader) {
-      p = header_.read(p, end);
-      if (header_.ended()) {
-        startRecord();
-        at_ = At::kLineStart;
-      }
-      continue;
-    }
-    const void* lf = std::memchr(p, '\n', static_cast<size_t>(end - p));
-    const unsigned char* stop = lf != nullptr ? static_cast<const unsigned char*>(lf) : end;
-    // The converter writes no residues before the first header.
-    if (inRecord_) pack(p, stop);
-    p = stop;
-    if (lf != nullptr) {
-      ++p;
-      at_ = At::kLineStart;
-    }
-  }
+  Receiver to{*this};
+  parser_.feed(p, n, to);
   if (length_ > kMax32) {
     refuse("Record " + names_.back() + " is longer than the 4294967295 bases 2bit output holds\n");
   }
   return !failed_;
 }
 
-void TwoBitSink::startRecord() {
-  const std::string& name = header_.name();
+void TwoBitSink::nextRecord(std::string_view name) {
+  if (failed_ || !endRecord()) return;
+  startRecord(name);
+}
+
+void TwoBitSink::residues(const unsigned char* p, size_t n) {
+  if (inRecord_ && !failed_) pack(p, p + n);
+}
+
+void TwoBitSink::startRecord(std::string_view name) {
   const std::string number = std::to_string(names_.size() + 1);
   if (name.empty()) {
     refuse("Record " + number + " has no name; 2bit output needs one for each record\n");
@@ -127,7 +107,7 @@ void TwoBitSink::startRecord() {
     return;
   }
   if (seen_.count(name) != 0) {
-    refuse("Record " + number + " has the name " + name +
+    refuse("Record " + number + " has the name " + std::string(name) +
            " of an earlier record; 2bit output needs each name once\n");
     return;
   }
@@ -135,7 +115,7 @@ void TwoBitSink::startRecord() {
     refuse("More records than the 4294967295 2bit output holds\n");
     return;
   }
-  names_.push_back(name);
+  names_.emplace_back(name);
   seen_.insert(names_.back());
   inRecord_ = true;
 }
@@ -362,7 +342,8 @@ bool TwoBitSink::assemble() {
 }
 
 bool TwoBitSink::finish(Ending ending) {
-  if (at_ == At::kHeader && !failed_) startRecord();
+  Receiver to{*this};
+  parser_.end(to);
   bool ok = !failed_ && ending == Ending::kComplete && endRecord() && assemble();
   if (!ok) {
     if (ending == Ending::kComplete) failed_ = true;

@@ -29,7 +29,7 @@
 
 #include "common/bytes.h"
 #include "common/platform.h"
-#include "output/faidx.h"
+#include "output/dictionary.h"
 
 class TwoBitSink final : public Sink {
  public:
@@ -82,7 +82,16 @@ class TwoBitSink final : public Sink {
     }
   };
 
-  void startRecord();
+  // What the parser of the output hands over: a record begins, and bytes
+  // of its residue lines.
+  struct Receiver {
+    TwoBitSink& sink;
+    void begin(std::string_view name) { sink.nextRecord(name); }
+    void residues(const unsigned char* p, size_t n) { sink.residues(p, n); }
+  };
+  void nextRecord(std::string_view name);
+  void residues(const unsigned char* p, size_t n);
+  void startRecord(std::string_view name);
   bool endRecord();
   void pack(const unsigned char* p, const unsigned char* end);
   size_t packWords(const unsigned char* p, size_t words);
@@ -109,9 +118,7 @@ class TwoBitSink final : public Sink {
   bool failed_ = false;
   std::string refusal_;
 
-  enum class At { kLineStart, kHeader, kResidues };
-  At at_ = At::kLineStart;
-  HeaderLine header_;
+  ResidueParser parser_;
   bool inRecord_ = false;
 
   // The record under way.
