@@ -28,6 +28,7 @@ const std::string kLongOptions =
     "\t--compress=gzip|zstd|none - compression of the output. gzip writes BGZF (read by every\n"
     "\t\tgzip reader, indexable by samtools). By default the output file's name decides:\n"
     "\t\t.gz and .bgz gzip, .zst zstd, any other none; standard output is not compressed.\n"
+    "\t\tA .2bit output is written as 2bit (UCSC's packed format) whatever it says.\n"
     "\t--level=N - compression level: gzip 0 (stored) to 12, default 1; zstd 1 to 19,\n"
     "\t\tdefault 3.\n"
     "\t--threads=N - threads compressing the output and inflating BGZF input; with 2 or more,\n"

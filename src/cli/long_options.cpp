@@ -59,7 +59,8 @@ const LongOption kLongOptions[] = {
     {"--compress", OptionValue::kRequired, takeCompress,
      "\t--compress=gzip|zstd|none - compression of the output. gzip writes BGZF (read by every\n"
      "\t\tgzip reader, indexable by samtools). By default the output file's name decides:\n"
-     "\t\t.gz and .bgz gzip, .zst zstd, any other none; standard output is not compressed.\n"},
+     "\t\t.gz and .bgz gzip, .zst zstd, any other none; standard output is not compressed.\n"
+     "\t\tA .2bit output is written as 2bit (UCSC's packed format) whatever it says.\n"},
     {"--level", OptionValue::kRequired, takeLevel,
      "\t--level=N - compression level: gzip 0 (stored) to 12, default 1; zstd 1 to 19,\n"
      "\t\tdefault 3.\n"},
