@@ -668,7 +668,8 @@ TEST(TwoBitSink, RecordsReadBack) {
     }
     records.push_back({"r" + std::to_string(i), seq});
   }
-  std::string text;
+  // Residues before the first header are no record's.
+  std::string text = "ACGTN\n";
   for (const auto& [name, seq] : records)
     text += ">" + (name == "one" ? " \tone x" : name + " y") + "\n" + seq + "\n";
   std::string earlier = "0123456789abcdef";
