@@ -46,7 +46,7 @@ inline bool blocks(const std::string& b, uint64_t& p,
 
 // False when `b` is no 2bit file this reader can read whole (little-endian
 // signature, version 0 or 1, every offset and block inside the file, a
-// reserved word of 0).
+// reserved word of 0, the bases of N packed as T).
 inline bool readTwoBit(const std::string& b, TwoBitFile& file) {
   using twobit_detail::le;
   uint64_t signature = 0, version = 0, count = 0, reserved = 0;
@@ -76,9 +76,13 @@ inline bool readTwoBit(const std::string& b, TwoBitFile& file) {
     for (int kind = 0; kind < 2; ++kind) {
       for (auto [start, length] : runs[kind]) {
         if (start + length > size) return false;
-        for (uint64_t k = start; k < start + length; ++k)
+        for (uint64_t k = start; k < start + length; ++k) {
+          // An N is packed as T, as the format's own tools pack it: the
+          // same records give the same bytes.
+          if (kind == 0 && seq[k] != 'T') return false;
           seq[k] =
               kind == 0 ? 'N' : static_cast<char>(std::tolower(static_cast<unsigned char>(seq[k])));
+        }
       }
     }
     file.records.push_back({std::move(name), std::move(seq)});
